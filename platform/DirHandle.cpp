@@ -1,0 +1,96 @@
+#include "DirHandle.h"
+
+#include <climits>
+#include <fcntl.h>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+std::string PathLink::Path() const {
+  std::vector<const PathLink*> chain;
+  for (const PathLink* link = this; link != nullptr; link = link->parent.get()) chain.push_back(link);
+  std::string path = chain.back()->name;
+  for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
+    if (path.empty() || path.back() != '/') path += '/';
+    path += (*it)->name;
+  }
+  return path;
+}
+
+status_t path_of_fd(int fd, std::string* path) {
+  char link[64];
+  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  std::vector<char> buffer(PATH_MAX + 1);
+  ssize_t length = readlink(link, buffer.data(), buffer.size());
+  if (length < 0) return status_from_errno();
+  if (size_t(length) >= buffer.size()) return B_NAME_TOO_LONG;
+  if (buffer[0] != '/') return B_ENTRY_NOT_FOUND;  // an anonymous or deleted object
+  path->assign(buffer.data(), size_t(length));
+  return B_OK;
+}
+
+// A name that stands for one entry of its folder, not ".", ".." or a relative path.
+static bool is_plain_name(const char* name) {
+  std::string_view view(name);
+  return !view.empty() && view != "." && view != ".." && view.find('/') == view.npos;
+}
+
+static int dir_open_flags(bool forListing) {
+  return (forListing ? O_RDONLY : O_PATH) | O_DIRECTORY | O_CLOEXEC;
+}
+
+std::shared_ptr<const DirHandle> DirHandle::Adopt(int fd, std::shared_ptr<const PathLink> where,
+                                                  status_t* status) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    *status = status_from_errno();
+    close(fd);
+    return nullptr;
+  }
+  *status = B_OK;
+  return std::shared_ptr<const DirHandle>(
+      new DirHandle(fd, st.st_dev, st.st_ino, std::move(where)));
+}
+
+std::shared_ptr<const DirHandle> DirHandle::Open(const char* path, bool forListing,
+                                                 status_t* status) {
+  if (path == nullptr || *path == '\0') {
+    *status = B_BAD_VALUE;
+    return nullptr;
+  }
+  int fd = open(path, dir_open_flags(forListing));
+  if (fd < 0) {
+    *status = status_from_errno();
+    return nullptr;
+  }
+  auto root = std::make_shared<PathLink>();
+  *status = path_of_fd(fd, &root->name);
+  if (*status != B_OK) {
+    close(fd);
+    return nullptr;
+  }
+  return Adopt(fd, std::move(root), status);
+}
+
+std::shared_ptr<const DirHandle> DirHandle::OpenAt(const std::shared_ptr<const DirHandle>& parent,
+                                                   const char* name, bool forListing,
+                                                   status_t* status) {
+  int fd = openat(parent->fd(), name, dir_open_flags(forListing) | O_NOFOLLOW);
+  if (fd < 0) {
+    *status = status_from_errno();
+    return nullptr;
+  }
+  auto link = std::make_shared<PathLink>();
+  if (is_plain_name(name)) {
+    link->parent = parent->where();
+    link->name = name;
+  } else if ((*status = path_of_fd(fd, &link->name)) != B_OK) {
+    close(fd);
+    return nullptr;
+  }
+  return Adopt(fd, std::move(link), status);
+}
+
+DirHandle::~DirHandle() { close(fd_); }

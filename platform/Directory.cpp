@@ -1,0 +1,112 @@
+#include "Directory.h"
+
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "DirHandle.h"
+#include "File.h"
+
+BDirectory::BDirectory() = default;
+
+BDirectory::BDirectory(const char* path) { SetTo(path); }
+
+BDirectory::BDirectory(const BEntry* entry) { SetTo(entry); }
+
+BDirectory::BDirectory(const entry_ref* ref) { SetTo(ref); }
+
+BDirectory::~BDirectory() = default;
+
+void BDirectory::Unset() {
+  dir_.reset();
+  buffer_.reset();
+  filled_ = offset_ = 0;
+  status_ = B_NO_INIT;
+}
+
+status_t BDirectory::Adopt(std::shared_ptr<const DirHandle> dir, status_t status) {
+  if (dir == nullptr) return status_ = status;
+  dir_ = std::move(dir);
+  return status_ = B_OK;
+}
+
+status_t BDirectory::SetTo(const char* path) {
+  Unset();
+  status_t status;
+  auto dir = DirHandle::Open(path, true, &status);
+  return Adopt(std::move(dir), status);
+}
+
+status_t BDirectory::SetTo(const BEntry* entry) {
+  Unset();
+  if (entry == nullptr || entry->InitCheck() != B_OK) return status_ = B_BAD_VALUE;
+  status_t status;
+  auto dir = DirHandle::OpenAt(entry->dir_, entry->name_.c_str(), true, &status);
+  return Adopt(std::move(dir), status);
+}
+
+status_t BDirectory::SetTo(const entry_ref* ref) {
+  Unset();
+  BEntry entry(ref);
+  if (entry.InitCheck() != B_OK) return status_ = entry.InitCheck();
+  return SetTo(&entry);
+}
+
+status_t BDirectory::FillBuffer() {
+  if (buffer_ == nullptr) buffer_.reset(new char[kBufferSize]);
+  ssize_t got;
+  do {
+    got = getdents64(dir_->fd(), buffer_.get(), kBufferSize);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) return status_from_errno();
+  filled_ = size_t(got);
+  offset_ = 0;
+  return got == 0 ? B_ENTRY_NOT_FOUND : B_OK;
+}
+
+status_t BDirectory::GetNextEntry(BEntry* entry, bool traverse) {
+  if (status_ != B_OK) return status_;
+  if (entry == nullptr) return B_BAD_VALUE;
+  for (;;) {
+    if (offset_ >= filled_) {
+      if (status_t status = FillBuffer(); status != B_OK) return status;
+    }
+    auto* record = reinterpret_cast<const dirent64*>(buffer_.get() + offset_);
+    offset_ += record->d_reclen;
+    const char* name = record->d_name;
+    if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
+    if (!traverse) {
+      entry->Adopt(dir_, name);
+      return B_OK;
+    }
+    return entry->SetTo(this, name, true);
+  }
+}
+
+status_t BDirectory::Rewind() {
+  if (status_ != B_OK) return status_;
+  if (lseek(dir_->fd(), 0, SEEK_SET) < 0) return status_from_errno();
+  filled_ = offset_ = 0;
+  return B_OK;
+}
+
+status_t BDirectory::GetStatFor(const char* path, struct stat* st) const {
+  if (status_ != B_OK) return status_;
+  if (path == nullptr || st == nullptr) return B_BAD_VALUE;
+  if (fstatat(dir_->fd(), path, st, AT_SYMLINK_NOFOLLOW) != 0) return status_from_errno();
+  return B_OK;
+}
+
+status_t BDirectory::CreateFile(const char* path, BFile* file, bool failIfExists) {
+  if (status_ != B_OK) return status_;
+  if (file == nullptr) return B_BAD_VALUE;
+  uint32 mode = B_READ_WRITE | B_CREATE_FILE | (failIfExists ? B_FAIL_IF_EXISTS : B_ERASE_FILE);
+  return file->SetTo(this, path, mode);
+}
+
+status_t BDirectory::GetEntry(BEntry* entry) const {
+  if (status_ != B_OK) return status_;
+  if (entry == nullptr) return B_BAD_VALUE;
+  return entry->SetTo(dir_->Path().c_str());
+}

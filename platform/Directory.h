@@ -1,0 +1,54 @@
+// A folder: its entries in the order the file system lists them, and files made in it.
+#pragma once
+
+#include <memory>
+#include <sys/stat.h>
+
+#include "Entry.h"
+#include "SupportDefs.h"
+
+class BFile;
+class DirHandle;
+
+class BDirectory {
+ public:
+  BDirectory();
+  explicit BDirectory(const char* path);
+  explicit BDirectory(const BEntry* entry);
+  explicit BDirectory(const entry_ref* ref);
+  BDirectory(const BDirectory&) = delete;
+  BDirectory& operator=(const BDirectory&) = delete;
+  ~BDirectory();
+
+  status_t SetTo(const char* path);
+  // Opens the folder the entry names; a symbolic link is not followed.
+  status_t SetTo(const BEntry* entry);
+  status_t SetTo(const entry_ref* ref);
+  void Unset();
+  status_t InitCheck() const { return status_; }
+
+  // The next entry, never "." or ".."; B_ENTRY_NOT_FOUND at the end of the folder.
+  status_t GetNextEntry(BEntry* entry, bool traverse = false);
+  status_t Rewind();
+  // The status of the entry itself at a path relative to this folder (a link shows as a link).
+  status_t GetStatFor(const char* path, struct stat* st) const;
+  // Creates a file, or opens and empties an existing one unless failIfExists.
+  status_t CreateFile(const char* path, BFile* file, bool failIfExists = false);
+  // The entry of this folder itself.
+  status_t GetEntry(BEntry* entry) const;
+
+  const std::shared_ptr<const DirHandle>& Handle() const { return dir_; }
+
+ private:
+  status_t Adopt(std::shared_ptr<const DirHandle> dir, status_t status);
+  status_t FillBuffer();
+
+  // Entries are read with getdents64 into a small buffer: a deep walk holds one folder open
+  // per level, so the buffer is kept small rather than the C library's 32 KiB.
+  static constexpr size_t kBufferSize = 8192;
+  std::shared_ptr<const DirHandle> dir_;
+  std::unique_ptr<char[]> buffer_;
+  size_t filled_ = 0;
+  size_t offset_ = 0;
+  status_t status_ = B_NO_INIT;
+};

@@ -1,0 +1,49 @@
+#include "FindDirectory.h"
+
+#include <cstdlib>
+#include <pwd.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Path.h"
+
+namespace {
+
+std::string home_folder() {
+  const char* home = getenv("HOME");
+  if (home != nullptr && home[0] == '/') return home;
+  struct passwd* entry = getpwuid(getuid());
+  return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
+}
+
+std::string xdg_folder(const char* variable, const char* fallback) {
+  const char* value = getenv(variable);
+  if (value != nullptr && value[0] == '/') return value;
+  std::string home = home_folder();
+  return home.empty() ? "" : home + "/" + fallback;
+}
+
+status_t make_folders(const std::string& path) {
+  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    std::string part = path.substr(0, slash);
+    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return status_from_errno();
+    if (slash == std::string::npos) return B_OK;
+  }
+}
+
+}  // namespace
+
+status_t find_directory(directory_which which, BPath* path, bool createIt) {
+  if (path == nullptr) return B_BAD_VALUE;
+  std::string folder;
+  switch (which) {
+    case B_USER_SETTINGS_DIRECTORY: folder = xdg_folder("XDG_CONFIG_HOME", ".config"); break;
+  }
+  if (folder.empty()) return B_ENTRY_NOT_FOUND;
+  if (createIt) {
+    if (status_t status = make_folders(folder); status != B_OK) return status;
+  }
+  // Set without resolving, so a folder that does not exist yet still has its path.
+  return path->SetTo(folder.c_str());
+}

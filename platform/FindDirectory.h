@@ -1,0 +1,14 @@
+// Well-known folders of the user, after the freedesktop base-directory conventions.
+#pragma once
+
+#include "SupportDefs.h"
+
+class BPath;
+
+enum directory_which {
+  // $XDG_CONFIG_HOME when it is an absolute path, else ~/.config.
+  B_USER_SETTINGS_DIRECTORY,
+};
+
+// createIt makes the folder (and its parents) when it is missing.
+status_t find_directory(directory_which which, BPath* path, bool createIt = false);

@@ -1,0 +1,96 @@
+#include "Node.h"
+
+#include <fcntl.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include "DirHandle.h"
+#include "Entry.h"
+
+namespace {
+
+status_t attr_status() { return errno == ENODATA ? B_ENTRY_NOT_FOUND : status_from_errno(); }
+
+}  // namespace
+
+BNode::BNode() = default;
+
+BNode::BNode(const BEntry* entry) { SetTo(entry); }
+
+BNode::BNode(const entry_ref* ref) { SetTo(ref); }
+
+BNode::BNode(const char* path) { SetTo(path); }
+
+BNode::~BNode() { Unset(); }
+
+void BNode::Unset() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  pathOnly_ = false;
+  name_.clear();
+  status_ = B_NO_INIT;
+}
+
+status_t BNode::Open(const BEntry* entry, int flags, bool allowPathOnly) {
+  Unset();
+  if (entry == nullptr || entry->InitCheck() != B_OK) return status_ = B_BAD_VALUE;
+  int dirFd = entry->dir_->fd();
+  const char* name = entry->name_.c_str();
+  int fd;
+  do {
+    fd = openat(dirFd, name, flags | O_CLOEXEC | O_NOCTTY);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0 && allowPathOnly && (errno == ELOOP || errno == EACCES)) {
+    fd = openat(dirFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    pathOnly_ = fd >= 0;
+  }
+  if (fd < 0) return status_ = status_from_errno();
+  fd_ = fd;
+  name_ = entry->name_;
+  return status_ = B_OK;
+}
+
+status_t BNode::SetTo(const BEntry* entry) {
+  // O_NONBLOCK: opening a named pipe must not wait for a writer.
+  return Open(entry, O_RDONLY | O_NOFOLLOW | O_NONBLOCK, true);
+}
+
+status_t BNode::SetTo(const entry_ref* ref) {
+  BEntry entry(ref);
+  return SetTo(&entry);
+}
+
+status_t BNode::SetTo(const char* path) {
+  BEntry entry(path, true);
+  return SetTo(&entry);
+}
+
+status_t BNode::GetStat(struct stat* st) const {
+  if (status_ != B_OK) return status_;
+  if (fstat(fd_, st) != 0) return status_from_errno();
+  return B_OK;
+}
+
+// Extended attributes cannot be read through an O_PATH descriptor, but they can through its
+// /proc link, which leads to the same inode.
+std::string BNode::AttrPath() const { return "/proc/self/fd/" + std::to_string(fd_); }
+
+ssize_t BNode::ReadAttr(const char* attr, void* buffer, size_t size) const {
+  if (status_ != B_OK) return status_;
+  ssize_t got = pathOnly_ ? getxattr(AttrPath().c_str(), attr, buffer, size)
+                          : fgetxattr(fd_, attr, buffer, size);
+  return got < 0 ? attr_status() : got;
+}
+
+status_t BNode::WriteAttr(const char* attr, const void* buffer, size_t size) {
+  if (status_ != B_OK) return status_;
+  int result = pathOnly_ ? setxattr(AttrPath().c_str(), attr, buffer, size, 0)
+                         : fsetxattr(fd_, attr, buffer, size, 0);
+  return result < 0 ? attr_status() : B_OK;
+}
+
+status_t BNode::RemoveAttr(const char* attr) {
+  if (status_ != B_OK) return status_;
+  int result = pathOnly_ ? removexattr(AttrPath().c_str(), attr) : fremovexattr(fd_, attr);
+  return result < 0 ? attr_status() : B_OK;
+}

@@ -1,0 +1,46 @@
+// A node's MIME type and the application that opens that one file.
+#pragma once
+
+#include "SupportDefs.h"
+
+class BNode;
+
+enum app_verb { B_OPEN };
+
+// The extended attributes that hold a file's type and its own preferred application.
+constexpr const char* kTypeAttr = "user.mime_type";
+constexpr const char* kPreferredAppAttr = "user.preferred_app";
+
+class BNodeInfo {
+ public:
+  BNodeInfo();
+  explicit BNodeInfo(BNode* node);
+  status_t SetTo(BNode* node);
+  status_t InitCheck() const { return status_; }
+
+  // Fills a buffer of B_MIME_TYPE_LENGTH bytes with the node's type, found in this order:
+  //  1. the "user.mime_type" attribute (the freedesktop shared-metadata attribute), when it
+  //     holds 1 to 239 bytes;
+  //  2. otherwise the shared-mime-info database, asked through GIO, by the file's name;
+  //  3. when the name does not settle it (README, copyright, changelog files), by the name
+  //     and the first kilobytes of the content, read without moving the file's position.
+  // A file that none of these types has no type: B_ENTRY_NOT_FOUND.
+  // The old kit kept a type for every file; here most files are typed by name, as the Linux
+  // desktop types them.
+  status_t GetType(char* type) const;
+  // Writes the "user.mime_type" attribute; null or "" removes it.
+  status_t SetType(const char* type);
+
+  // The signature of the application that opens this one file, from its own attribute.
+  status_t GetPreferredApp(char* signature, app_verb verb = B_OPEN) const;
+  // null removes the setting.
+  status_t SetPreferredApp(const char* signature, app_verb verb = B_OPEN);
+
+ private:
+  status_t ReadStringAttr(const char* attr, char* out) const;
+  status_t WriteStringAttr(const char* attr, const char* value);
+  status_t GuessType(char* type) const;
+
+  BNode* node_ = nullptr;
+  status_t status_ = B_NO_INIT;
+};

@@ -1,0 +1,17 @@
+#include <cstring>
+
+#include "SupportDefs.h"
+
+const char* status_text(status_t status) {
+  switch (status) {
+    case B_OK: return "no error";
+    case B_ERROR: return "general error";
+    case B_NO_INIT: return "not initialised";
+    case B_NAME_NOT_FOUND: return "name not found";
+    case B_BAD_TYPE: return "bad type";
+    case B_BAD_INDEX: return "index out of range";
+    case B_BAD_DATA: return "damaged data";
+    case B_MISMATCHED_VALUES: return "mismatched values";
+    default: return status < 0 && status > kOwnCodeBase ? strerror(-status) : "unknown error";
+  }
+}

@@ -1,0 +1,38 @@
+// The search engine: finds, under a folder, the files of chosen MIME types whose contents
+// contain a text, ignoring ASCII letter case. It reaches files only through the platform
+// layer's storage classes and never includes a Qt header, so the window and the command-line
+// tool share it.
+#pragma once
+
+#include "platform/Directory.h"
+#include "platform/File.h"
+#include "platform/List.h"
+
+// Size of the blocks whose text the scanner searches; a block's text ends at its first NUL.
+constexpr size_t kSearchBlockSize = 1024;
+
+// File scan: 1 when the file, read from its current position to its end, contains one of the
+// search strings (a BList of char*), -1 when it does not or a read fails.
+int32 f_seek(BFile& file, BList& strings);
+
+// Block search of a NUL-terminated text for a pattern, ignoring case:
+//   0 or more  the offset of the first occurrence; the pattern pointer is unchanged;
+//   -2         no occurrence, but the text ends inside an attempt that matched at least one
+//              character: the pattern now points past the matched characters (the tail);
+//   -1         neither; the pattern pointer is unchanged.
+// An empty pattern gives 0 at once.
+int32 f_seek(const char* text, char*& pattern);
+
+// True when prefix is a prefix of string, letter case counting.
+bool f_match(const char* string, const char* prefix);
+
+// Walks the folder depth first, pre-order, without following links, and appends a new
+// entry_ref (the caller frees it) to results for every regular file whose type is in types
+// (a BList of BMenuItem*, labels compared ignoring case) and whose content contains one of the
+// strings. Returns the number of refs appended by this call and its sub-folders.
+int32 f_dirsearch_BMI(BDirectory& dir, BList& types, BList& results, BList& strings);
+
+// True when the label of an item of types equals type, ignoring case. The items before the
+// matching one move, in their order, to the end of the list, so the type just found comes
+// first for the next file; without a match the list is unchanged.
+bool f_check_MIME(char* type, BList& types);

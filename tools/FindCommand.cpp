@@ -1,0 +1,143 @@
+#include "FindCommand.h"
+
+#include <getopt.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/MenuItem.h"
+#include "platform/MimeType.h"
+#include "platform/NodeInfo.h"
+#include "platform/Path.h"
+#include "search/Search.h"
+
+namespace {
+
+constexpr int kMatched = 0;
+constexpr int kNoMatch = 1;
+constexpr int kError = 2;
+
+const char kUsage[] =
+    "Usage: tarnwickloft-find [--paths] [--type TYPE]... FOLDER TEXT\n"
+    "       tarnwickloft-find --type-of FILE...\n"
+    "Lists the files under FOLDER whose contents contain TEXT, ignoring letter case, among\n"
+    "the files of the given MIME types (without --type, every installed text type).\n"
+    "  --paths        print absolute paths instead of file names\n"
+    "  --type TYPE    search files of this MIME type; may be repeated\n"
+    "  --type-of      print the MIME type read for each FILE\n"
+    "  --help         print this help\n"
+    "Exit status: 0 when a file matched, 1 when none did, 2 on an error.\n";
+
+struct Options {
+  bool paths = false;
+  bool typeOf = false;
+  std::vector<std::string> types;
+  std::vector<const char*> operands;
+};
+
+// Parses the options; returns -1 to go on, or the exit status to end with.
+int parse_options(int argc, char** argv, Options* options, FILE* out, FILE* err) {
+  enum { kPaths = 1, kType, kTypeOf, kHelp };
+  static const option longOptions[] = {{"paths", no_argument, nullptr, kPaths},
+                                       {"type", required_argument, nullptr, kType},
+                                       {"type-of", no_argument, nullptr, kTypeOf},
+                                       {"help", no_argument, nullptr, kHelp},
+                                       {nullptr, 0, nullptr, 0}};
+  optind = 0;  // getopt keeps state between calls; 0 also resets its internals
+  opterr = 0;
+  // "+" stops at the first operand, so a folder or text that begins with a dash can follow --.
+  for (int option; (option = getopt_long(argc, argv, "+", longOptions, nullptr)) != -1;) {
+    switch (option) {
+      case kPaths: options->paths = true; break;
+      case kType: options->types.emplace_back(optarg); break;
+      case kTypeOf: options->typeOf = true; break;
+      case kHelp: fputs(kUsage, out); return kMatched;
+      default:
+        fprintf(err, "tarnwickloft-find: unknown or incomplete option '%s'\n",
+                argv[optind - 1]);
+        return kError;
+    }
+  }
+  options->operands.assign(argv + optind, argv + argc);
+  return -1;
+}
+
+int print_types(const std::vector<const char*>& files, FILE* out, FILE* err) {
+  if (files.empty()) {
+    fputs("tarnwickloft-find: --type-of needs at least one FILE\n", err);
+    return kError;
+  }
+  int status = kMatched;
+  for (const char* file : files) {
+    BNode node(file);
+    BNodeInfo info(&node);
+    char type[B_MIME_TYPE_LENGTH];
+    if (node.InitCheck() != B_OK) {
+      fprintf(err, "tarnwickloft-find: cannot open '%s'\n", file);
+      status = kError;
+    } else if (info.GetType(type) == B_OK) {
+      fprintf(out, "%s: %s\n", file, type);
+    } else {
+      fprintf(out, "%s: no type\n", file);
+    }
+  }
+  return status;
+}
+
+std::vector<std::unique_ptr<BMenuItem>> make_type_items(const std::vector<std::string>& types) {
+  std::vector<std::unique_ptr<BMenuItem>> items;
+  for (const std::string& type : types) items.push_back(std::make_unique<BMenuItem>(type.c_str(), nullptr));
+  if (!types.empty()) return items;
+  BMessage installed;
+  const char* type;
+  if (BMimeType::GetInstalledTypes("text", &installed) == B_OK)
+    for (int32 i = 0; installed.FindString("types", i, &type) == B_OK; ++i)
+      items.push_back(std::make_unique<BMenuItem>(type, nullptr));
+  return items;
+}
+
+void print_match(const entry_ref& ref, bool paths, FILE* out) {
+  BPath path;
+  if (paths && path.SetTo(&ref) == B_OK)
+    fprintf(out, "%s\n", path.Path());
+  else
+    fprintf(out, "%s\n", ref.name);
+}
+
+int search(const Options& options, FILE* out, FILE* err) {
+  if (options.operands.size() != 2) {
+    fputs("tarnwickloft-find: expected FOLDER and TEXT (see --help)\n", err);
+    return kError;
+  }
+  const char* folder = options.operands[0];
+  BDirectory dir(folder);
+  if (dir.InitCheck() != B_OK) {
+    fprintf(err, "tarnwickloft-find: cannot open folder '%s': %s\n", folder,
+            status_text(dir.InitCheck()));
+    return kError;
+  }
+  std::string text = options.operands[1];
+  auto items = make_type_items(options.types);
+  BList types;
+  for (auto& item : items) types.AddItem(item.get());
+  BList strings;
+  strings.AddItem(text.data());
+  BList results;
+  int32 count = f_dirsearch_BMI(dir, types, results, strings);
+  for (int32 i = 0; i < results.CountItems(); ++i) {
+    auto* ref = static_cast<entry_ref*>(results.ItemAt(i));
+    print_match(*ref, options.paths, out);
+    delete ref;
+  }
+  return count > 0 ? kMatched : kNoMatch;
+}
+
+}  // namespace
+
+int run_find_command(int argc, char** argv, FILE* out, FILE* err) {
+  Options options;
+  if (int status = parse_options(argc, argv, &options, out, err); status >= 0) return status;
+  int status = options.typeOf ? print_types(options.operands, out, err) : search(options, out, err);
+  if (fflush(out) != 0) return kError;
+  return status;
+}

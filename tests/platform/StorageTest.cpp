@@ -1,0 +1,223 @@
+#include <algorithm>
+#include <dirent.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <set>
+#include <unistd.h>
+
+#include "TempTree.h"
+#include "platform/Directory.h"
+#include "platform/Entry.h"
+#include "platform/File.h"
+#include "platform/FindDirectory.h"
+#include "platform/Path.h"
+
+namespace {
+
+std::string path_of(const BEntry& entry) {
+  BPath path;
+  EXPECT_EQ(entry.GetPath(&path), B_OK);
+  return path.Path() ? path.Path() : "";
+}
+
+TEST(EntryTest, NamesPathsParentsAndRefsOfAFile) {
+  TempTree tree;
+  // Names a shell or an option parser would trip over.
+  for (const char* leaf : {"plain", "with space", "quote's \"here\"", "-leading-dash"}) {
+    std::string file = tree.file(std::string("sub/") + leaf, "x");
+    BEntry entry(file.c_str());
+    ASSERT_EQ(entry.InitCheck(), B_OK) << leaf;
+    char name[B_FILE_NAME_LENGTH];
+    ASSERT_EQ(entry.GetName(name), B_OK);
+    EXPECT_STREQ(name, leaf);
+    EXPECT_EQ(path_of(entry), file);
+    BEntry parent;
+    ASSERT_EQ(entry.GetParent(&parent), B_OK);
+    EXPECT_EQ(path_of(parent), tree.path("sub"));
+
+    entry_ref ref;
+    ASSERT_EQ(entry.GetRef(&ref), B_OK);
+    BEntry again(&ref);
+    ASSERT_EQ(again.InitCheck(), B_OK);
+    EXPECT_EQ(path_of(again), file);
+    EXPECT_TRUE(again == entry);
+  }
+}
+
+TEST(EntryTest, RefsToOneEntryCompareEqualWhateverPathReachedIt) {
+  TempTree tree;
+  tree.file("real/f", "x");
+  tree.link("alias", "real");
+  entry_ref direct, throughLink;
+  ASSERT_EQ(BEntry(tree.path("real/f").c_str()).GetRef(&direct), B_OK);
+  ASSERT_EQ(BEntry(tree.path("alias/f").c_str()).GetRef(&throughLink), B_OK);
+  ASSERT_EQ(BEntry(tree.path("real/./../real/f").c_str()).GetRef(&throughLink), B_OK);
+  EXPECT_EQ(direct, throughLink);
+  entry_ref other;
+  ASSERT_EQ(BEntry(tree.path("real").c_str()).GetRef(&other), B_OK);
+  EXPECT_NE(direct, other);
+}
+
+TEST(EntryTest, ARefWhoseFolderMovedAwayNoLongerResolves) {
+  TempTree tree;
+  tree.file("old/f", "x");
+  tree.file("other/f", "y");
+  entry_ref ref;
+  ASSERT_EQ(BEntry(tree.path("old/f").c_str()).GetRef(&ref), B_OK);
+  std::filesystem::rename(tree.path("old"), tree.path("moved"));
+  std::filesystem::rename(tree.path("other"), tree.path("old"));
+  // The kept path now names another folder; the ref must not open that folder's file.
+  EXPECT_EQ(BEntry(&ref).InitCheck(), B_ENTRY_NOT_FOUND);
+}
+
+TEST(EntryTest, LinksAreFollowedOnlyWhenAsked) {
+  TempTree tree;
+  std::string target = tree.file("target.txt", "x");
+  std::string link = tree.link("link", "target.txt");
+  tree.link("dangling", "missing.txt");
+  tree.link("loop-a", "loop-b");
+  tree.link("loop-b", "loop-a");
+
+  struct stat st;
+  ASSERT_EQ(BEntry(link.c_str()).GetStat(&st), B_OK);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  BEntry followed(link.c_str(), true);
+  ASSERT_EQ(followed.GetStat(&st), B_OK);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(path_of(followed), target);
+
+  BEntry dangling(tree.path("dangling").c_str(), true);
+  ASSERT_EQ(dangling.InitCheck(), B_OK);
+  EXPECT_FALSE(dangling.Exists());
+  EXPECT_EQ(path_of(dangling), tree.path("missing.txt"));
+
+  EXPECT_EQ(BEntry(tree.path("loop-a").c_str(), true).InitCheck(), B_LINK_LIMIT);
+  EXPECT_EQ(BEntry(tree.path("no/such/folder").c_str()).InitCheck(), B_ENTRY_NOT_FOUND);
+  EXPECT_EQ(BEntry("").InitCheck(), B_BAD_VALUE);
+}
+
+TEST(PathTest, AbsolutePathsLeavesParentsAndNormalising) {
+  TempTree tree;
+  tree.folder("a/b");
+  BPath path(tree.path("a").c_str(), "b");
+  EXPECT_EQ(path, tree.path("a/b").c_str());
+  EXPECT_STREQ(path.Leaf(), "b");
+  ASSERT_EQ(path.Append("new file"), B_OK);
+  EXPECT_EQ(path, tree.path("a/b/new file").c_str());
+  BPath parent;
+  ASSERT_EQ(path.GetParent(&parent), B_OK);
+  EXPECT_EQ(parent, tree.path("a/b").c_str());
+  EXPECT_EQ(BPath((tree.root() + "//a/./b/../b/").c_str()), tree.path("a/b").c_str());
+  EXPECT_EQ(BPath("/").GetParent(&parent), B_ENTRY_NOT_FOUND);
+  EXPECT_STREQ(BPath("/").Leaf(), "");
+
+  char here[4096];
+  ASSERT_NE(getcwd(here, sizeof here), nullptr);
+  ASSERT_EQ(chdir(tree.path("a").c_str()), 0);
+  BPath relative("b");
+  EXPECT_EQ(chdir(here), 0);
+  EXPECT_EQ(relative, tree.path("a/b").c_str());
+  EXPECT_EQ(BPath(tree.path("a").c_str(), "/abs").InitCheck(), B_BAD_VALUE);
+}
+
+std::vector<std::string> readdir_order(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = opendir(folder.c_str());
+  while (dirent* entry = readdir(dir))
+    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+      names.push_back(entry->d_name);
+  closedir(dir);
+  return names;
+}
+
+std::vector<std::string> list_names(BDirectory& dir) {
+  std::vector<std::string> names;
+  BEntry entry;
+  while (dir.GetNextEntry(&entry) == B_OK) names.push_back(entry.Name());
+  return names;
+}
+
+TEST(DirectoryTest, ListsEntriesInFileSystemOrderAndRewinds) {
+  TempTree tree;
+  for (int i = 0; i < 500; ++i) tree.file("many/file " + std::to_string(i), "x", "");
+  tree.folder("many/sub");
+  BDirectory dir(tree.path("many").c_str());
+  ASSERT_EQ(dir.InitCheck(), B_OK);
+  std::vector<std::string> names = list_names(dir);
+  EXPECT_EQ(names, readdir_order(tree.path("many")));
+  EXPECT_EQ(names.size(), 501u);
+  BEntry entry;
+  EXPECT_EQ(dir.GetNextEntry(&entry), B_ENTRY_NOT_FOUND);
+  ASSERT_EQ(dir.Rewind(), B_OK);
+  EXPECT_EQ(list_names(dir), names);
+
+  BEntry self;
+  ASSERT_EQ(dir.GetEntry(&self), B_OK);
+  EXPECT_EQ(path_of(self), tree.path("many"));
+  EXPECT_NE(BDirectory(tree.path("many/file 1").c_str()).InitCheck(), B_OK);
+  EXPECT_NE(BDirectory("").InitCheck(), B_OK);
+}
+
+TEST(DirectoryTest, GetStatForShowsLinksAsLinks) {
+  TempTree tree;
+  tree.file("f", "x");
+  tree.link("l", "f");
+  BDirectory dir(tree.root().c_str());
+  struct stat st;
+  ASSERT_EQ(dir.GetStatFor("l", &st), B_OK);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(dir.GetStatFor("f", &st), B_OK);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(dir.GetStatFor("gone", &st), B_ENTRY_NOT_FOUND);
+}
+
+TEST(DirectoryTest, CreateFileEmptiesAnExistingFileUnlessAskedToFail) {
+  TempTree tree;
+  tree.file("existing", "old content");
+  BDirectory dir(tree.root().c_str());
+  BFile file;
+  ASSERT_EQ(dir.CreateFile("existing", &file), B_OK);
+  off_t size = -1;
+  ASSERT_EQ(file.GetSize(&size), B_OK);
+  EXPECT_EQ(size, 0);
+  EXPECT_EQ(file.Write("new", 3), 3);
+  EXPECT_EQ(dir.CreateFile("existing", &file, true), B_FILE_EXISTS);
+  ASSERT_EQ(dir.CreateFile("fresh", &file), B_OK);
+  EXPECT_TRUE(BEntry(tree.path("fresh").c_str()).Exists());
+}
+
+TEST(FileTest, OpenModesDecideWhatMayBeDone) {
+  TempTree tree;
+  std::string path = tree.file("f", "0123456789");
+  BFile reader(path.c_str(), B_READ_ONLY);
+  ASSERT_EQ(reader.InitCheck(), B_OK);
+  EXPECT_TRUE(reader.IsReadable());
+  EXPECT_FALSE(reader.IsWritable());
+  EXPECT_LT(reader.Write("x", 1), 0);
+  char buffer[4];
+  EXPECT_EQ(reader.Read(buffer, 4), 4);
+  EXPECT_EQ(reader.Position(), 4);
+
+  BFile both(path.c_str(), B_READ_WRITE);
+  EXPECT_EQ(both.Write("ab", 2), 2);
+  BFile fresh(path.c_str(), B_WRITE_ONLY | B_CREATE_FILE | B_ERASE_FILE);
+  off_t size = -1;
+  ASSERT_EQ(fresh.GetSize(&size), B_OK);
+  EXPECT_EQ(size, 0);
+  EXPECT_EQ(BFile(tree.path("missing").c_str(), B_READ_ONLY).InitCheck(), B_ENTRY_NOT_FOUND);
+}
+
+TEST(FindDirectoryTest, SettingsFollowXdgConfigHomeElseHome) {
+  TempHome home;
+  BPath path;
+  ASSERT_EQ(find_directory(B_USER_SETTINGS_DIRECTORY, &path), B_OK);
+  EXPECT_EQ(path, (home.home() + "/.config").c_str());
+  EXPECT_FALSE(BEntry(path.Path()).Exists());  // not made unless asked
+  unsetenv("XDG_CONFIG_HOME");
+  setenv("XDG_CONFIG_HOME", "relative/ignored", 1);
+  ASSERT_EQ(find_directory(B_USER_SETTINGS_DIRECTORY, &path, true), B_OK);
+  EXPECT_EQ(path, (home.home() + "/.config").c_str());
+  EXPECT_TRUE(BEntry(path.Path()).Exists());
+}
+
+}  // namespace

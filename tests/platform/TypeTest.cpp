@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/xattr.h>
+
+#include "TempTree.h"
+#include "platform/File.h"
+#include "platform/Message.h"
+#include "platform/MimeType.h"
+#include "platform/NodeInfo.h"
+
+namespace {
+
+std::string type_of(const std::string& path) {
+  BNode node(path.c_str());
+  BNodeInfo info(&node);
+  char type[B_MIME_TYPE_LENGTH];
+  return info.GetType(type) == B_OK ? type : "(none)";
+}
+
+TEST(NodeInfoTest, TheTypeAttributeComesFirst) {
+  TempTree tree;
+  std::string path = tree.file("page.html", "<html>", "Text/X-Custom");
+  EXPECT_EQ(type_of(path), "Text/X-Custom");
+  char stored[64] = {};
+  ASSERT_GT(getxattr(path.c_str(), "user.mime_type", stored, sizeof stored), 0);
+  EXPECT_STREQ(stored, "Text/X-Custom");
+
+  BNode node(path.c_str());
+  BNodeInfo info(&node);
+  ASSERT_EQ(info.SetType(nullptr), B_OK);
+  EXPECT_EQ(type_of(path), "text/html");  // back to the name
+  EXPECT_EQ(info.SetType(std::string(300, 'x').c_str()), B_BAD_VALUE);
+  // An attribute too long for a type is not taken as one.
+  std::string tooLong(300, 'y');
+  ASSERT_EQ(setxattr(path.c_str(), "user.mime_type", tooLong.data(), tooLong.size(), 0), 0);
+  EXPECT_EQ(type_of(path), "text/html");
+}
+
+TEST(NodeInfoTest, WithoutAnAttributeTheNameThenTheContentDecides) {
+  TempTree tree;
+  struct Case {
+    const char* name;
+    std::string content;
+    const char* type;
+  } cases[] = {
+      {"notes.txt", "plain words", "text/plain"},
+      {"page.html", "<p>", "text/html"},
+      {"main.c", "int main;", "text/x-csrc"},
+      {"no-extension", "just some words\n", "text/plain"},
+      {"run-me", "#!/bin/sh\necho hi\n", "application/x-shellscript"},
+      {"blob", std::string("\x7f\x01\x02\x03\x00\xff\xfe", 7), "(none)"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(type_of(tree.file(c.name, c.content, "")), c.type) << c.name;
+}
+
+TEST(NodeInfoTest, ReadingTheTypeDoesNotMoveTheFilePosition) {
+  TempTree tree;
+  std::string path = tree.file("untyped", "some text content", "");
+  BFile file(path.c_str(), B_READ_ONLY);
+  BNodeInfo info(&file);
+  char type[B_MIME_TYPE_LENGTH];
+  ASSERT_EQ(info.GetType(type), B_OK);
+  EXPECT_EQ(file.Position(), 0);
+}
+
+TEST(NodeInfoTest, PreferredAppIsSetReadAndRemoved) {
+  TempTree tree;
+  std::string path = tree.file("doc.txt", "x");
+  BNode node(path.c_str());
+  BNodeInfo info(&node);
+  char signature[B_MIME_TYPE_LENGTH];
+  EXPECT_EQ(info.GetPreferredApp(signature), B_ENTRY_NOT_FOUND);
+  ASSERT_EQ(info.SetPreferredApp("application/x-vnd.TaRnWiCkLoFt"), B_OK);
+  ASSERT_EQ(info.GetPreferredApp(signature), B_OK);
+  EXPECT_STREQ(signature, "application/x-vnd.TaRnWiCkLoFt");
+  ASSERT_EQ(info.SetPreferredApp(nullptr), B_OK);
+  EXPECT_EQ(info.GetPreferredApp(signature), B_ENTRY_NOT_FOUND);
+  EXPECT_EQ(info.SetPreferredApp(nullptr), B_OK);  // removing what is not there is fine
+}
+
+TEST(MimeTypeTest, ValidityAndComparisonIgnoringCase) {
+  for (const char* valid : {"text", "text/plain", "application/x-vnd.TaRnWiCkLoFt", "a/b+c"})
+    EXPECT_TRUE(BMimeType::IsValid(valid)) << valid;
+  for (const char* invalid : {"", "/plain", "text/", "text/pl ain", "te(x)t/plain", "a/b/c",
+                              "text/pl\xc3\xa4in"})
+    EXPECT_FALSE(BMimeType::IsValid(invalid)) << invalid;
+  EXPECT_FALSE(BMimeType::IsValid(std::string(B_MIME_TYPE_LENGTH, 'a').c_str()));
+
+  EXPECT_TRUE(BMimeType("TEXT/Plain") == BMimeType("text/plain"));
+  EXPECT_FALSE(BMimeType("text/plain") == BMimeType("text/html"));
+  EXPECT_FALSE(BMimeType("") == BMimeType(""));
+  EXPECT_FALSE(BMimeType("bad type") == "bad type");
+  EXPECT_TRUE(BMimeType("text").IsSupertypeOnly());
+}
+
+TEST(MimeTypeTest, InstalledTextTypesAreTheDatabasesInAlphabeticalOrder) {
+  BMessage message(four_cc("MIME"));
+  ASSERT_EQ(BMimeType::GetInstalledTypes("text", &message), B_OK);
+  type_code code;
+  int32 count = 0;
+  ASSERT_EQ(message.GetInfo("types", &code, &count), B_OK);
+  EXPECT_EQ(code, B_STRING_TYPE);
+  EXPECT_GT(count, 100);
+  std::vector<std::string> types;
+  const char* type;
+  for (int32 i = 0; message.FindString("types", i, &type) == B_OK; ++i) types.push_back(type);
+  EXPECT_TRUE(std::is_sorted(types.begin(), types.end()));
+  EXPECT_EQ(std::adjacent_find(types.begin(), types.end()), types.end());
+  for (const std::string& t : types) EXPECT_EQ(t.rfind("text/", 0), 0u) << t;
+  auto html = std::find(types.begin(), types.end(), "text/html");
+  ASSERT_NE(html, types.end());
+  EXPECT_NE(std::find(types.begin(), types.end(), "text/htmlh"), types.end());
+  EXPECT_NE(std::find(types.begin(), types.end(), "text/plain"), types.end());
+
+  BMessage none;
+  EXPECT_EQ(BMimeType::GetInstalledTypes("text/plain", &none), B_BAD_VALUE);
+  EXPECT_EQ(BMimeType::GetInstalledTypes("nosuchsupertype", &none), B_ENTRY_NOT_FOUND);
+  EXPECT_TRUE(none.IsEmpty());
+}
+
+}  // namespace

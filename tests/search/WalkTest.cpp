@@ -1,0 +1,290 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include "TempTree.h"
+#include "platform/MenuItem.h"
+#include "platform/NodeInfo.h"
+#include "platform/Path.h"
+#include "search/Search.h"
+
+namespace {
+
+// A type list of menu items, as the window's selected type list holds them.
+class TypeList {
+ public:
+  explicit TypeList(std::vector<std::string> labels) {
+    for (const std::string& label : labels) {
+      items_.push_back(std::make_unique<BMenuItem>(label.c_str(), nullptr));
+      list.AddItem(items_.back().get());
+    }
+  }
+  std::vector<std::string> Labels() const {
+    std::vector<std::string> labels;
+    for (int32 i = 0; i < list.CountItems(); ++i)
+      labels.push_back(static_cast<BMenuItem*>(list.ItemAt(i))->Label());
+    return labels;
+  }
+  BList list;
+
+ private:
+  std::vector<std::unique_ptr<BMenuItem>> items_;
+};
+
+struct WalkResult {
+  int32 count;
+  std::vector<std::string> paths;
+};
+
+WalkResult walk(const std::string& root, BList& types, std::string text, BList* results = nullptr) {
+  BDirectory dir(root.c_str());
+  EXPECT_EQ(dir.InitCheck(), B_OK);
+  BList strings, own;
+  BList& found = results ? *results : own;
+  strings.AddItem(text.data());
+  WalkResult result{f_dirsearch_BMI(dir, types, found, strings), {}};
+  for (int32 i = 0; i < found.CountItems(); ++i) {
+    auto* ref = static_cast<entry_ref*>(found.ItemAt(i));
+    BPath path(ref);
+    result.paths.push_back(path.Path() ? path.Path() : std::string("?") + ref->name);
+    delete ref;
+  }
+  return result;
+}
+
+// The expected results, from a plain recursive walk in the order readdir lists entries.
+void expected_walk(const std::string& folder, const std::string& type, const std::string& text,
+                   std::vector<std::string>* out) {
+  DIR* dir = opendir(folder.c_str());
+  std::vector<std::string> names;
+  while (dirent* entry = readdir(dir))
+    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+      names.push_back(entry->d_name);
+  closedir(dir);
+  for (const std::string& name : names) {
+    std::string path = folder + "/" + name;
+    struct stat st;
+    lstat(path.c_str(), &st);
+    if (S_ISDIR(st.st_mode)) {
+      expected_walk(path, type, text, out);
+    } else if (S_ISREG(st.st_mode)) {
+      char stored[B_MIME_TYPE_LENGTH] = {};
+      getxattr(path.c_str(), "user.mime_type", stored, sizeof stored - 1);
+      std::ifstream in(path, std::ios::binary);
+      std::string content((std::istreambuf_iterator<char>(in)), {});
+      for (char& c : content) c = char(tolower(static_cast<unsigned char>(c)));
+      if (strcasecmp(stored, type.c_str()) == 0 && content.find(text) != std::string::npos)
+        out->push_back(path);
+    }
+  }
+}
+
+TEST(WalkTest, FindsMatchesDepthFirstInListingOrderWithoutFollowingLinks) {
+  TempTree tree;
+  for (const char* name : {"f1.txt", "f2.txt", "with space.txt", "-dash.txt", "q\"uote.txt"})
+    tree.file(name, "a needle here");
+  tree.file("s/g.txt", "needle");
+  tree.file("s/deeper/h.txt", "more needle");
+  tree.file("s/other.txt", "nothing");
+  tree.file("s/empty.txt", "");
+  tree.file("image.png", "needle", "image/png");
+  tree.file("shouting.txt", "NEEDLE", "TEXT/Plain");
+  tree.link("link-to-file", "f1.txt");
+  tree.link("link-to-folder", "s");
+  tree.link("s/loop", "..");
+  mkfifo(tree.path("pipe").c_str(), 0600);
+
+  TypeList types({"text/plain"});
+  WalkResult result = walk(tree.root(), types.list, "needle");
+  std::vector<std::string> expected;
+  expected_walk(tree.root(), "text/plain", "needle", &expected);
+  EXPECT_EQ(result.paths, expected) << tree.Listing();
+  EXPECT_EQ(result.count, int32(expected.size()));
+  EXPECT_EQ(expected.size(), 8u);  // the five, g, h and the shouting one; no link, no image
+}
+
+TEST(WalkTest, TheSubfolderMatchesComeBetweenTheEntriesAroundIt) {
+  TempTree tree;
+  tree.file("f1", "x");
+  tree.file("s/g", "x");
+  tree.file("f2", "x");
+  std::vector<std::string> names;
+  BDirectory dir(tree.root().c_str());
+  BEntry entry;
+  while (dir.GetNextEntry(&entry) == B_OK) names.push_back(entry.Name());
+  std::vector<std::string> expected;
+  for (const std::string& name : names)
+    expected.push_back(tree.path(name == "s" ? "s/g" : name));
+  TypeList types({"text/plain"});
+  EXPECT_EQ(walk(tree.root(), types.list, "x").paths, expected);
+}
+
+TEST(WalkTest, AppendsToTheResultsAndCountsOnlyWhatItAppended) {
+  TempTree tree;
+  tree.file("a", "match");
+  tree.file("b/c", "match");
+  BList results;
+  entry_ref* earlier = new entry_ref(1, 2, "earlier");
+  results.AddItem(earlier);
+  TypeList types({"text/plain"});
+  WalkResult result = walk(tree.root(), types.list, "match", &results);
+  EXPECT_EQ(result.count, 2);
+  EXPECT_EQ(result.paths.size(), 3u);
+}
+
+// The read system calls this process has made, from /proc/self/io.
+long read_calls() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  long value;
+  while (io >> key >> value)
+    if (key == "syscr:") return value;
+  return -1;
+}
+
+TEST(WalkTest, FilesOfTypesNotSelectedAreNeverRead) {
+  TempTree tree;
+  for (int i = 0; i < 50; ++i) tree.file("d" + std::to_string(i % 5) + "/f" + std::to_string(i), "text");
+  TypeList warmUp({});
+  walk(tree.root(), warmUp.list, "");  // the first walk reads /proc/self/maps for its stack size
+  long overhead = -read_calls();  // reading /proc/self/io is itself a read or two
+  overhead += read_calls();
+  TypeList none({});
+  long before = read_calls();
+  WalkResult result = walk(tree.root(), none.list, "text");
+  EXPECT_EQ(read_calls() - before, overhead);
+  EXPECT_EQ(result.count, 0);
+
+  TypeList other({"text/html"});
+  before = read_calls();
+  walk(tree.root(), other.list, "");
+  EXPECT_EQ(read_calls() - before, overhead);
+
+  TypeList plain({"text/plain"});
+  before = read_calls();
+  EXPECT_EQ(walk(tree.root(), plain.list, "").count, 50);
+  EXPECT_GE(read_calls() - before, 50);  // the measure does see the reads
+}
+
+TEST(TypeFilterTest, AMatchRotatesTheListAndAMissLeavesIt) {
+  TypeList types({"A/x", "B/x", "C/x", "D/x"});
+  char c[] = "c/X";
+  EXPECT_TRUE(f_check_MIME(c, types.list));
+  EXPECT_EQ(types.Labels(), (std::vector<std::string>{"C/x", "D/x", "A/x", "B/x"}));
+  char e[] = "e/x";
+  EXPECT_FALSE(f_check_MIME(e, types.list));
+  EXPECT_EQ(types.Labels(), (std::vector<std::string>{"C/x", "D/x", "A/x", "B/x"}));
+  char first[] = "C/X";
+  EXPECT_TRUE(f_check_MIME(first, types.list));
+  EXPECT_EQ(types.Labels(), (std::vector<std::string>{"C/x", "D/x", "A/x", "B/x"}));
+  TypeList empty({});
+  EXPECT_FALSE(f_check_MIME(c, empty.list));
+}
+
+TEST(WalkTest, TheTypeListKeepsTheOrderTheLastFileLeft) {
+  TempTree tree;
+  tree.file("only.html", "x", "text/html");
+  TypeList types({"text/plain", "text/css", "text/html", "text/csv"});
+  walk(tree.root(), types.list, "x");
+  EXPECT_EQ(types.Labels(),
+            (std::vector<std::string>{"text/html", "text/csv", "text/plain", "text/css"}));
+}
+
+// Makes a chain of `depth` nested folders named "d" through descriptors, since its path is
+// longer than a path may be; puts a matching file at every tenth level.
+void make_deep_tree(const std::string& root, int depth) {
+  int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY);
+  for (int level = 1; level <= depth; ++level) {
+    ASSERT_EQ(mkdirat(fd, "d", 0700), 0);
+    int next = openat(fd, "d", O_RDONLY | O_DIRECTORY);
+    close(fd);
+    fd = next;
+    if (level % 10 == 0) {
+      int file = openat(fd, "f", O_WRONLY | O_CREAT, 0600);
+      ASSERT_EQ(write(file, "deep", 4), 4);
+      ASSERT_EQ(fsetxattr(file, "user.mime_type", "text/plain", 10, 0), 0);
+      close(file);
+    }
+  }
+  close(fd);
+}
+
+int open_descriptors() {
+  int count = 0;
+  for (auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    (void)entry;
+    ++count;
+  }
+  return count;
+}
+
+TEST(WalkTest, ATreeDeeperThanTheDescriptorLimitIsWalkedAsFarAsItCanBe) {
+  TempTree tree;
+  make_deep_tree(tree.root(), 300);
+  rlimit saved;
+  getrlimit(RLIMIT_NOFILE, &saved);
+  int before = open_descriptors();
+  rlimit low = saved;
+  low.rlim_cur = rlim_t(before + 100);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  TypeList types({"text/plain"});
+  WalkResult result = walk(tree.root(), types.list, "deep");
+  setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_GT(result.count, 3);
+  EXPECT_LT(result.count, 30);  // it could not reach the bottom
+  EXPECT_EQ(open_descriptors(), before);
+}
+
+TEST(WalkTest, ATreeDeeperThanTheStackIsWalkedWithoutOverflowing) {
+  TempTree tree;
+  make_deep_tree(tree.root(), 3000);
+  struct Job {
+    std::string root;
+    int32 count = -1;
+  } job{tree.root()};
+  // A thread with a small stack that a 3000-level recursion would overflow.
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, 1 << 20);
+  pthread_t thread;
+  auto run = [](void* arg) -> void* {
+    auto* job = static_cast<Job*>(arg);
+    TypeList types({"text/plain"});
+    BList results, strings;
+    std::string text = "deep";
+    strings.AddItem(text.data());
+    BDirectory dir(job->root.c_str());
+    job->count = f_dirsearch_BMI(dir, types.list, results, strings);
+    for (int32 i = 0; i < results.CountItems(); ++i) delete static_cast<entry_ref*>(results.ItemAt(i));
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attr, run, &job), 0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
+  EXPECT_GT(job.count, 0);
+  EXPECT_LT(job.count, 300);
+}
+
+TEST(WalkTest, UnreadableFoldersAndFilesArePassedOver) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads everything";
+  TempTree tree;
+  tree.file("open/a", "x");
+  tree.file("closed/b", "x");
+  tree.file("locked", "x");
+  chmod(tree.path("closed").c_str(), 0);
+  chmod(tree.path("locked").c_str(), 0);
+  TypeList types({"text/plain"});
+  WalkResult result = walk(tree.root(), types.list, "x");
+  chmod(tree.path("closed").c_str(), 0700);
+  EXPECT_EQ(result.paths, std::vector<std::string>{tree.path("open/a")});
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "TempTree.h"
+#include "tools/FindCommand.h"
+
+namespace {
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string drain(FILE* file) {
+  std::string text;
+  rewind(file);
+  for (int c; (c = fgetc(file)) != EOF;) text += char(c);
+  fclose(file);
+  return text;
+}
+
+Outcome find(std::vector<std::string> args) {
+  args.insert(args.begin(), "tarnwickloft-find");
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  FILE* out = tmpfile();
+  FILE* err = tmpfile();
+  int status = run_find_command(int(args.size()), argv.data(), out, err);
+  return {status, drain(out), drain(err)};
+}
+
+class FindCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tree.file("one.txt", "The Needle is here");
+    tree.file("sub/two.txt", "needle again");
+    tree.file("page.html", "<b>needle</b>", "text/html");
+    tree.file("picture.png", "needle", "image/png");
+  }
+  TempTree tree;
+};
+
+TEST_F(FindCommandTest, PrintsNamesOrPathsAndSaysWhetherAnythingMatched) {
+  Outcome names = find({"--type", "text/plain", tree.root(), "NEEDLE"});
+  EXPECT_EQ(names.status, 0);
+  EXPECT_EQ(names.err, "");
+  std::string a = "one.txt\ntwo.txt\n", b = "two.txt\none.txt\n";
+  EXPECT_TRUE(names.out == a || names.out == b) << names.out;
+
+  Outcome paths = find({"--paths", "--type", "text/html", tree.root(), "needle"});
+  EXPECT_EQ(paths.status, 0);
+  EXPECT_EQ(paths.out, tree.path("page.html") + "\n");
+
+  Outcome none = find({tree.root(), "absent text"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.out, "");
+}
+
+TEST_F(FindCommandTest, WithoutTypesEveryInstalledTextTypeIsSearched) {
+  Outcome all = find({"--paths", tree.root(), "needle"});
+  EXPECT_EQ(all.status, 0);
+  for (const char* file : {"one.txt", "sub/two.txt", "page.html"})
+    EXPECT_NE(all.out.find(tree.path(file) + "\n"), std::string::npos) << file;
+  EXPECT_EQ(all.out.find("picture.png"), std::string::npos);
+}
+
+TEST_F(FindCommandTest, OperandsThatLookLikeOptionsComeAfterTheDoubleDash) {
+  tree.file("-dash/x.txt", "-v");
+  Outcome dashed = find({"--", tree.path("-dash"), "-v"});
+  EXPECT_EQ(dashed.status, 0) << dashed.err;
+  EXPECT_EQ(dashed.out, "x.txt\n");
+}
+
+TEST_F(FindCommandTest, ErrorsNameTheFolderOrOption) {
+  Outcome missing = find({tree.path("nowhere"), "x"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find(tree.path("nowhere")), std::string::npos);
+  Outcome file = find({tree.path("one.txt"), "x"});
+  EXPECT_EQ(file.status, 2);
+  Outcome bad = find({"--colour", tree.root(), "x"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("--colour"), std::string::npos);
+  EXPECT_EQ(find({"--type"}).status, 2);
+  EXPECT_EQ(find({tree.root()}).status, 2);
+  Outcome help = find({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Usage: tarnwickloft-find"), std::string::npos);
+}
+
+TEST_F(FindCommandTest, TypeOfPrintsTheTypeReadForEachFile) {
+  tree.file("untyped.html", "<p>", "");
+  tree.file("blob", std::string("\x01\x02\x00\xff", 4), "");
+  Outcome types = find({"--type-of", tree.path("one.txt"), tree.path("untyped.html"), tree.path("blob")});
+  EXPECT_EQ(types.status, 0);
+  EXPECT_EQ(types.out, tree.path("one.txt") + ": text/plain\n" + tree.path("untyped.html") +
+                           ": text/html\n" + tree.path("blob") + ": no type\n");
+  EXPECT_EQ(find({"--type-of", tree.path("gone")}).status, 2);
+}
+
+}  // namespace

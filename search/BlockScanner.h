@@ -21,6 +21,11 @@ class BlockScanner {
   // string of n characters has at most n-1 tails carried at once.
   bool Scan(const char* block, size_t size);
 
+  // Searches a run of whole blocks that holds no NUL byte, as Scan would block by block, and
+  // returns the index of the block in which a match completes, or -1. Afterwards the carried
+  // list is what Scan would have left after the run's last block.
+  ssize_t ScanRun(const char* text, size_t blocks);
+
   const std::vector<const char*>& Carried() const { return carried_; }
 
  private:
@@ -31,8 +36,12 @@ class BlockScanner {
 
   bool ScanTails(const char* text, size_t length);
   bool ScanNeedle(const Needle& needle, const char* text, size_t length);
+  void CarryPartials(const Needle& needle, const char* text, size_t length);
 
   std::vector<Needle> needles_;
+  // True when no tail can outlive a whole block (no string is longer than a block plus one),
+  // so a run of whole blocks can be searched as one text.
+  bool runsAsOneText_ = true;
   std::vector<const char*> carried_;
   std::vector<const char*> next_;
 };

@@ -63,11 +63,39 @@ ssize_t find_candidate(const char* text, size_t from, size_t end, char first, Co
 
 }  // namespace
 
+// Whole occurrences are looked for where both the first and the last character of the
+// pattern stand, in either case, sixteen start positions at a time; only those positions are
+// compared in full.
 ssize_t find_whole(const char* text, size_t length, const char* pattern, size_t patternLength) {
   if (length < patternLength) return -1;
-  return find_candidate(text, 0, length - patternLength + 1, pattern[0], [&](size_t s) {
-    return equal_folded(text + s + 1, pattern + 1, patternLength - 1);
-  });
+  size_t starts = length - patternLength + 1;
+  if (patternLength == 1) {
+    size_t at = find_either(text, starts, ascii::fold(pattern[0]), ascii::upper(pattern[0]));
+    return at < starts ? ssize_t(at) : -1;
+  }
+  const size_t gap = patternLength - 1;
+  auto matchesAt = [&](size_t s) { return equal_folded(text + s, pattern, patternLength); };
+  size_t s = 0;
+#ifdef __SSE2__
+  const __m128i first0 = _mm_set1_epi8(char(ascii::fold(pattern[0])));
+  const __m128i first1 = _mm_set1_epi8(char(ascii::upper(pattern[0])));
+  const __m128i last0 = _mm_set1_epi8(char(ascii::fold(pattern[gap])));
+  const __m128i last1 = _mm_set1_epi8(char(ascii::upper(pattern[gap])));
+  for (; s + 16 <= starts; s += 16) {
+    __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + s));
+    __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + s + gap));
+    __m128i heads = _mm_or_si128(_mm_cmpeq_epi8(head, first0), _mm_cmpeq_epi8(head, first1));
+    __m128i tails = _mm_or_si128(_mm_cmpeq_epi8(tail, last0), _mm_cmpeq_epi8(tail, last1));
+    for (unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(heads, tails))); mask != 0;
+         mask &= mask - 1) {
+      size_t at = s + size_t(__builtin_ctz(mask));
+      if (matchesAt(at)) return ssize_t(at);
+    }
+  }
+#endif
+  for (; s < starts; ++s)
+    if (matchesAt(s)) return ssize_t(s);
+  return -1;
 }
 
 ssize_t find_partial(const char* text, size_t length, const char* pattern, size_t patternLength,
@@ -104,6 +132,7 @@ BlockScanner::BlockScanner(const BList& strings) {
   for (int32 i = 0; i < count; ++i) {
     const char* text = static_cast<const char*>(strings.ItemAt(i));
     needles_.push_back({text, strlen(text)});
+    runsAsOneText_ = runsAsOneText_ && needles_.back().length <= kSearchBlockSize + 1;
   }
 }
 
@@ -133,14 +162,69 @@ bool BlockScanner::ScanTails(const char* text, size_t length) {
 bool BlockScanner::ScanNeedle(const Needle& needle, const char* text, size_t length) {
   if (needle.length == 0) return true;
   if (find_whole(text, length, needle.text, needle.length) >= 0) return true;
-  // No whole occurrence can start after a partial one, so every partial match is carried.
-  for (ssize_t s = find_partial(text, length, needle.text, needle.length, 0); s >= 0;
-       s = find_partial(text, length, needle.text, needle.length, size_t(s) + 1))
-    carried_.push_back(needle.text + (length - size_t(s)));
+  CarryPartials(needle, text, length);
   return false;
 }
 
+// No whole occurrence can start after a partial one, so every partial match is carried.
+void BlockScanner::CarryPartials(const Needle& needle, const char* text, size_t length) {
+  for (ssize_t s = find_partial(text, length, needle.text, needle.length, 0); s >= 0;
+       s = find_partial(text, length, needle.text, needle.length, size_t(s) + 1))
+    carried_.push_back(needle.text + (length - size_t(s)));
+}
+
+// Block by block, a match completes in the block where the earliest-ending occurrence in the
+// run's text ends, or in the first block when a carried tail completes there. When no tail
+// can outlive a whole block, tails only reach into the first block, and what is carried out
+// of the run is the partial matches of its last block.
+ssize_t BlockScanner::ScanRun(const char* text, size_t blocks) {
+  if (blocks == 0) return -1;
+  if (!runsAsOneText_) {
+    for (size_t block = 0; block < blocks; ++block)
+      if (Scan(text + block * kSearchBlockSize, kSearchBlockSize)) return ssize_t(block);
+    return -1;
+  }
+  if (ScanTails(text, kSearchBlockSize)) return 0;
+  size_t searched = blocks;  // blocks in which an earlier-ending occurrence may still end
+  ssize_t found = -1;
+  for (const Needle& needle : needles_) {
+    if (needle.length == 0) return 0;
+    ssize_t at = find_whole(text, searched * kSearchBlockSize, needle.text, needle.length);
+    if (at < 0) continue;
+    found = ssize_t((size_t(at) + needle.length - 1) / kSearchBlockSize);
+    searched = size_t(found) + 1;
+  }
+  if (found >= 0) return found;
+  carried_.clear();
+  const char* last = text + (blocks - 1) * kSearchBlockSize;
+  for (const Needle& needle : needles_) CarryPartials(needle, last, kSearchBlockSize);
+  return -1;
+}
+
 // ---- File scan
+
+namespace {
+
+// Scans what one read brought: runs of whole blocks without a NUL byte at once, and each
+// block that holds a NUL, and a last short block, on its own.
+bool scan_chunk(BlockScanner& scanner, const char* chunk, size_t size) {
+  size_t offset = 0;
+  while (offset < size) {
+    const void* nul = memchr(chunk + offset, '\0', size - offset);
+    size_t clean = (nul ? size_t(static_cast<const char*>(nul) - chunk) : size) - offset;
+    size_t blocks = clean / kSearchBlockSize;
+    if (scanner.ScanRun(chunk + offset, blocks) >= 0) return true;
+    offset += blocks * kSearchBlockSize;
+    if (offset < size) {
+      size_t length = std::min(kSearchBlockSize, size - offset);
+      if (scanner.Scan(chunk + offset, length)) return true;
+      offset += length;
+    }
+  }
+  return false;
+}
+
+}  // namespace
 
 int32 f_seek(BFile& file, BList& strings) {
   BlockScanner scanner(strings);
@@ -148,9 +232,6 @@ int32 f_seek(BFile& file, BList& strings) {
   for (;;) {
     ssize_t got = file.Read(buffer, sizeof buffer);
     if (got <= 0) return -1;  // the end of the file or a read error: carried tails never complete
-    for (size_t offset = 0; offset < size_t(got); offset += kSearchBlockSize) {
-      size_t size = std::min(kSearchBlockSize, size_t(got) - offset);
-      if (scanner.Scan(buffer + offset, size)) return 1;
-    }
+    if (scan_chunk(scanner, buffer, size_t(got))) return 1;
   }
 }

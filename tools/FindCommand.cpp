@@ -8,7 +8,6 @@
 #include "platform/MenuItem.h"
 #include "platform/MimeType.h"
 #include "platform/NodeInfo.h"
-#include "platform/Path.h"
 #include "search/Search.h"
 
 namespace {
@@ -96,12 +95,14 @@ std::vector<std::unique_ptr<BMenuItem>> make_type_items(const std::vector<std::s
   return items;
 }
 
+// The path is the one the walk reached the file by; it is printed as found, not looked up
+// again, so printing costs no system call.
 void print_match(const entry_ref& ref, bool paths, FILE* out) {
-  BPath path;
-  if (paths && path.SetTo(&ref) == B_OK)
-    fprintf(out, "%s\n", path.Path());
-  else
-    fprintf(out, "%s\n", ref.name);
+  if (paths) {
+    fputs(ref.directory_path.c_str(), out);
+    if (ref.directory_path != "/") fputc('/', out);
+  }
+  fprintf(out, "%s\n", ref.name);
 }
 
 int search(const Options& options, FILE* out, FILE* err) {

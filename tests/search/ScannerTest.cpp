@@ -158,14 +158,16 @@ TEST(BlockSearchTest, ResultsForTheCasesThatDefineIt) {
 TEST(FileScanTest, AgreesWithTheReferenceAcrossBlockBoundaries) {
   std::mt19937 random(7);
   TempTree tree;
-  const std::string alphabet = "aAbB";
   std::string longPattern = random_text(random, "ab", 2500);
   for (int round = 0; round < 1500; ++round) {
     size_t length = random() % 4200;
-    std::string content = random_text(random, round % 3 ? alphabet : "aaab", length);
+    // Small alphabets give partial matches everywhere; a larger one gives rare matches that
+    // often complete in a later block than they began in.
+    const char* alphabets[] = {"aAbB", "aaab", "abcdefgh"};
+    std::string content = random_text(random, alphabets[round % 3], length);
     for (size_t n = random() % 3; n > 0 && length > 0; --n) content[random() % length] = '\0';
     std::vector<std::string> patterns;
-    for (size_t n = random() % 3; n > 0; --n) patterns.push_back(random_text(random, "aAb", 1 + random() % 5));
+    for (size_t n = random() % 3; n > 0; --n) patterns.push_back(random_text(random, round % 3 == 2 ? "aBcD" : "aAb", 1 + random() % 5));
     if (round % 50 == 0) {
       patterns.push_back(longPattern);
       // Plant the long pattern across three blocks in some rounds.
@@ -176,6 +178,40 @@ TEST(FileScanTest, AgreesWithTheReferenceAcrossBlockBoundaries) {
     std::string what = "round " + std::to_string(round);
     expect_scanner_agrees(content, strings, what);
     ASSERT_EQ(scan_file(tree, content, strings), ref_file_scan(content, strings).result) << what;
+  }
+}
+
+TEST(FileScanTest, ARunOfWholeBlocksScansAsItsBlocksOneByOne) {
+  std::mt19937 random(99);
+  std::string longPattern = random_text(random, "ab", 1030);  // long enough to outlive a block
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<std::string> patterns;
+    for (size_t n = 1 + random() % 3; n > 0; --n)
+      patterns.push_back(random_text(random, "aAbcD", random() % 7));
+    if (round % 10 == 0) patterns.push_back(longPattern);
+    BList list;
+    for (std::string& p : patterns) list.AddItem(p.data());
+    BlockScanner byBlock(list), byRun(list);
+    // A first block leaves tails for the run to take up.
+    std::string lead = random_text(random, "ab", 1 + random() % kSearchBlockSize);
+    bool leadFound = byBlock.Scan(lead.data(), lead.size());
+    ASSERT_EQ(byRun.Scan(lead.data(), lead.size()), leadFound);
+    if (leadFound) continue;
+    size_t blocks = 1 + random() % 5;
+    std::string run = random_text(random, round % 2 ? "abcd" : "aaab", blocks * kSearchBlockSize);
+    // Plant a string across a block boundary, where a run and its blocks could part ways.
+    const std::string& planted = patterns[random() % patterns.size()];
+    size_t boundary = (1 + random() % blocks) * kSearchBlockSize;
+    if (round % 3 == 0 && planted.size() <= boundary && planted.size() > 1)
+      run.replace(boundary - 1 - random() % (planted.size() - 1), planted.size(), planted);
+    run.resize(blocks * kSearchBlockSize, 'c');
+    ssize_t expected = -1;
+    for (size_t b = 0; b < blocks && expected < 0; ++b)
+      if (byBlock.Scan(run.data() + b * kSearchBlockSize, kSearchBlockSize)) expected = ssize_t(b);
+    ASSERT_EQ(byRun.ScanRun(run.data(), blocks), expected) << "round " << round;
+    if (expected < 0) {
+      ASSERT_EQ(byRun.Carried(), byBlock.Carried()) << "round " << round;
+    }
   }
 }
 

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 machine for Tarnwickloft, builds it, and runs it or its tests.
+#
+#   tools/setup.sh run FOLDER TEXT   install what is missing, build, search FOLDER for TEXT
+#   tools/setup.sh test              install what is missing, build, fuzz briefly, run all tests
+#
+# Packages are installed with apt-get, through sudo when not run as root.
+set -euo pipefail
+
+top=$(cd "$(dirname "$0")/.." && pwd)
+mode=${1:-}
+[ $# -gt 0 ] && shift
+
+packages=(build-essential cmake ninja-build pkg-config libglib2.0-dev shared-mime-info)
+test_packages=(libgtest-dev clang libclang-rt-14-dev)
+
+usage() {
+  sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
+  exit 2
+}
+
+install_missing() {
+  local missing=()
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+      missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  echo "installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build() {  # build-folder cmake-options...
+  local folder=$1
+  shift
+  cmake -S "$top" -B "$folder" -G Ninja "$@" >/dev/null
+  ninja -C "$folder" -j 2
+}
+
+# A short fuzzing run of the message parser; any crash fails the tests.
+fuzz() {
+  build "$top/build-fuzz" -DCMAKE_CXX_COMPILER=clang++ -DTARNWICKLOFT_FUZZ=ON \
+    -DTARNWICKLOFT_TESTS=OFF >/dev/null
+  local corpus
+  corpus=$(mktemp -d)
+  cp "$top"/tests/fuzz/seeds/* "$corpus"
+  "$top/build-fuzz/tests/fuzz/message_fuzz" -max_total_time="${FUZZ_SECONDS:-30}" -max_len=4096 \
+    -dict="$top/tests/fuzz/message.dict" "$corpus" 2>&1 | tail -n 3
+  rm -rf "$corpus"
+}
+
+case $mode in
+  run)
+    [ $# -ge 2 ] || usage
+    install_missing "${packages[@]}"
+    build "$top/build" -DTARNWICKLOFT_TESTS=OFF >/dev/null
+    exec "$top/build/tools/tarnwickloft-find" "$@"
+    ;;
+  test)
+    install_missing "${packages[@]}" "${test_packages[@]}"
+    fuzz
+    build "$top/build" -DTARNWICKLOFT_TESTS=ON
+    cd "$top/build"
+    ctest --output-on-failure -j 2
+    ;;
+  *) usage ;;
+esac

@@ -42,6 +42,7 @@ build() {  # build-folder cmake-options...
 
 # A short fuzzing run of the message parser; any crash fails the tests.
 fuzz() {
+  echo "fuzzing BMessage::Unflatten for ${FUZZ_SECONDS:-30} s"
   build "$top/build-fuzz" -DCMAKE_CXX_COMPILER=clang++ -DTARNWICKLOFT_FUZZ=ON \
     -DTARNWICKLOFT_TESTS=OFF >/dev/null
   local corpus

@@ -83,12 +83,13 @@ ssize_t BFile::ReadAt(off_t position, void* buffer, size_t size) {
   return got < 0 ? status_from_errno() : got;
 }
 
-ssize_t BFile::Write(const void* buffer, size_t size) {
-  if (InitCheck() != B_OK) return InitCheck();
+// Writes every byte, at the file position (position < 0) or at the given offset.
+static ssize_t write_all(int fd, const void* buffer, size_t size, off_t position) {
   const char* bytes = static_cast<const char*>(buffer);
   size_t done = 0;
   while (done < size) {
-    ssize_t put = write(Descriptor(), bytes + done, size - done);
+    ssize_t put = position < 0 ? write(fd, bytes + done, size - done)
+                               : pwrite(fd, bytes + done, size - done, position + off_t(done));
     if (put < 0 && errno == EINTR) continue;
     if (put < 0) return status_from_errno();
     if (put == 0) return B_FILE_ERROR;
@@ -97,18 +98,15 @@ ssize_t BFile::Write(const void* buffer, size_t size) {
   return ssize_t(done);
 }
 
+ssize_t BFile::Write(const void* buffer, size_t size) {
+  if (InitCheck() != B_OK) return InitCheck();
+  return write_all(Descriptor(), buffer, size, -1);
+}
+
 ssize_t BFile::WriteAt(off_t position, const void* buffer, size_t size) {
   if (InitCheck() != B_OK) return InitCheck();
-  const char* bytes = static_cast<const char*>(buffer);
-  size_t done = 0;
-  while (done < size) {
-    ssize_t put = pwrite(Descriptor(), bytes + done, size - done, position + off_t(done));
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0) return status_from_errno();
-    if (put == 0) return B_FILE_ERROR;
-    done += size_t(put);
-  }
-  return ssize_t(done);
+  if (position < 0) return B_BAD_VALUE;
+  return write_all(Descriptor(), buffer, size, position);
 }
 
 off_t BFile::Seek(off_t position, uint32 seekMode) {

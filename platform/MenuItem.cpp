@@ -6,11 +6,24 @@ BMenuItem::BMenuItem(const char* label, BMessage* message, char shortcut, uint32
 
 BMenuItem::~BMenuItem() = default;
 
-void BMenuItem::SetLabel(const char* label) { label_ = label != nullptr ? label : ""; }
+void BMenuItem::Changed() {
+  if (presenter_ != nullptr) presenter_->ItemChanged(this);
+}
 
-void BMenuItem::SetMarked(bool marked) { marked_ = marked; }
+void BMenuItem::SetLabel(const char* label) {
+  label_ = label != nullptr ? label : "";
+  Changed();
+}
 
-void BMenuItem::SetEnabled(bool enabled) { enabled_ = enabled; }
+void BMenuItem::SetMarked(bool marked) {
+  marked_ = marked;
+  Changed();
+}
+
+void BMenuItem::SetEnabled(bool enabled) {
+  enabled_ = enabled;
+  Changed();
+}
 
 void BMenuItem::SetMessage(BMessage* message) { message_.reset(message); }
 
@@ -22,4 +35,5 @@ char BMenuItem::Shortcut(uint32* modifiers) const {
 void BMenuItem::SetShortcut(char shortcut, uint32 modifiers) {
   shortcut_ = shortcut;
   modifiers_ = modifiers;
+  Changed();
 }

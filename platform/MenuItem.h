@@ -8,6 +8,16 @@
 #include "Message.h"
 #include "SupportDefs.h"
 
+class BMenuItem;
+
+// Shows an item on screen and hears when its state changes; the interface layer's menus are
+// one. An item has at most one, while it belongs to a menu.
+class MenuItemPresenter {
+ public:
+  virtual ~MenuItemPresenter() = default;
+  virtual void ItemChanged(BMenuItem* item) = 0;
+};
+
 class BMenuItem {
  public:
   // The item takes ownership of the message.
@@ -26,8 +36,16 @@ class BMenuItem {
   void SetMessage(BMessage* message);
   char Shortcut(uint32* modifiers = nullptr) const;
   void SetShortcut(char shortcut, uint32 modifiers);
+  // A separator between groups of items.
+  virtual bool IsSeparator() const { return false; }
+
+  void SetPresenter(MenuItemPresenter* presenter) { presenter_ = presenter; }
+  MenuItemPresenter* Presenter() const { return presenter_; }
 
  private:
+  void Changed();
+
+  MenuItemPresenter* presenter_ = nullptr;
   std::string label_;
   std::unique_ptr<BMessage> message_;
   char shortcut_;

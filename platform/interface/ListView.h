@@ -1,0 +1,79 @@
+// A list of items shown as a QListWidget. The list holds its items by pointer and owns none:
+// whoever removes an item deletes it.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "View.h"
+
+class QListWidget;
+
+class BListItem {
+ public:
+  explicit BListItem(uint32 outlineLevel = 0, bool expanded = true)
+      : outlineLevel_(outlineLevel), expanded_(expanded) {}
+  virtual ~BListItem() = default;
+  // The line the list shows for the item.
+  virtual const char* DisplayText() const { return ""; }
+  uint32 OutlineLevel() const { return outlineLevel_; }
+  bool IsExpanded() const { return expanded_; }
+
+ private:
+  uint32 outlineLevel_;
+  bool expanded_;
+};
+
+class BStringItem : public BListItem {
+ public:
+  explicit BStringItem(const char* text, uint32 outlineLevel = 0, bool expanded = true)
+      : BListItem(outlineLevel, expanded), text_(text ? text : "") {}
+  const char* Text() const { return text_.c_str(); }
+  const char* DisplayText() const override { return Text(); }
+
+ private:
+  std::string text_;
+};
+
+enum list_view_type { B_SINGLE_SELECTION_LIST, B_MULTIPLE_SELECTION_LIST };
+
+class BListView : public BView {
+ public:
+  // Reads "_lv_type".
+  explicit BListView(BMessage* archive);
+  const char* ClassName() const override { return "BListView"; }
+
+  bool AddItem(BListItem* item);
+  bool AddItem(BListItem* item, int32 index);
+  BListItem* RemoveItem(int32 index);
+  bool RemoveItem(BListItem* item);
+  BListItem* ItemAt(int32 index) const;
+  BListItem* FirstItem() const { return ItemAt(0); }
+  int32 CountItems() const { return int32(items_.size()); }
+  int32 IndexOf(const BListItem* item) const;
+  bool IsEmpty() const { return items_.empty(); }
+  // Removes every item without deleting any.
+  void MakeEmpty();
+
+  int32 CurrentSelection(int32 index = 0) const;
+  void Select(int32 index);
+
+  // Sent with the int32 field "index" when an item is invoked (double-click, Enter).
+  void SetInvocationMessage(BMessage* message) { invocation_.reset(message); }
+  BMessage* InvocationMessage() const { return invocation_.get(); }
+  // Sent with "index" when the selection changes.
+  void SetSelectionMessage(BMessage* message) { selection_.reset(message); }
+  BMessage* SelectionMessage() const { return selection_.get(); }
+  status_t Invoke(int32 index);
+
+  QListWidget* List() const { return list_; }
+
+ private:
+  void Send(const BMessage* message, int32 index);
+
+  std::vector<BListItem*> items_;
+  std::unique_ptr<BMessage> invocation_;
+  std::unique_ptr<BMessage> selection_;
+  QListWidget* list_;
+};

@@ -1,0 +1,154 @@
+#include "Menu.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+
+#include "Window.h"
+
+namespace {
+
+QKeySequence shortcut_for(const BMenuItem* item) {
+  uint32 modifiers = 0;
+  char key = item->Shortcut(&modifiers);
+  if (key == 0) return {};
+  int code = (key >= 'a' && key <= 'z') ? Qt::Key_A + (key - 'a')
+             : (key >= 'A' && key <= 'Z') ? Qt::Key_A + (key - 'A')
+                                          : int(static_cast<unsigned char>(key));
+  int combination = Qt::CTRL | code;
+  if (modifiers & B_SHIFT_KEY) combination |= Qt::SHIFT;
+  return QKeySequence(combination);
+}
+
+}  // namespace
+
+BMenu::BMenu(const char* name, menu_layout layout)
+    : name_(name ? name : ""), layout_(layout), menu_(std::make_unique<QMenu>(QString::fromUtf8(name_.c_str()))) {
+  apply_archived_font(menu_.get(), nullptr);
+}
+
+BMenu::~BMenu() {
+  for (BMenuItem* item : items_) {
+    item->SetPresenter(nullptr);
+    delete item;
+  }
+}
+
+bool BMenu::AddItem(BMenuItem* item) { return AddItem(item, CountItems()); }
+
+bool BMenu::AddItem(BMenuItem* item, int32 index) {
+  if (item == nullptr || index < 0 || index > CountItems() || item->Presenter() != nullptr) return false;
+  QAction* before = index < CountItems() ? actions_[size_t(index)] : nullptr;
+  auto* action = new QAction(menu_.get());
+  if (item->IsSeparator()) action->setSeparator(true);
+  menu_->insertAction(before, action);
+  items_.insert(items_.begin() + index, item);
+  actions_.insert(actions_.begin() + index, action);
+  item->SetPresenter(this);
+  Show(item, action);
+  QObject::connect(action, &QAction::triggered, action, [this, item] { Invoke(item); });
+  return true;
+}
+
+bool BMenu::AddSeparatorItem() { return AddItem(new BSeparatorItem); }
+
+BMenuItem* BMenu::RemoveItem(int32 index) {
+  if (index < 0 || index >= CountItems()) return nullptr;
+  BMenuItem* item = items_[size_t(index)];
+  delete actions_[size_t(index)];
+  items_.erase(items_.begin() + index);
+  actions_.erase(actions_.begin() + index);
+  item->SetPresenter(nullptr);
+  return item;
+}
+
+bool BMenu::RemoveItem(BMenuItem* item) { return RemoveItem(IndexOf(item)) != nullptr; }
+
+bool BMenu::RemoveItems(int32 index, int32 count, bool deleteItems) {
+  if (index < 0 || count < 0 || index + count > CountItems()) return false;
+  for (int32 i = 0; i < count; ++i) {
+    BMenuItem* item = RemoveItem(index);
+    if (deleteItems) delete item;
+  }
+  return true;
+}
+
+BMenuItem* BMenu::ItemAt(int32 index) const {
+  return index >= 0 && index < CountItems() ? items_[size_t(index)] : nullptr;
+}
+
+int32 BMenu::IndexOf(const BMenuItem* item) const {
+  auto it = std::find(items_.begin(), items_.end(), item);
+  return it == items_.end() ? -1 : int32(it - items_.begin());
+}
+
+BMenuItem* BMenu::FindItem(const char* label) const {
+  for (BMenuItem* item : items_)
+    if (label != nullptr && strcmp(item->Label(), label) == 0) return item;
+  return nullptr;
+}
+
+BMenuItem* BMenu::FindMarked() const {
+  for (BMenuItem* item : items_)
+    if (item->IsMarked()) return item;
+  return nullptr;
+}
+
+BWindow* BMenu::Window() const { return bar_ != nullptr ? bar_->Window() : nullptr; }
+
+QAction* BMenu::ActionFor(const BMenuItem* item) const {
+  int32 index = IndexOf(item);
+  return index < 0 ? nullptr : actions_[size_t(index)];
+}
+
+void BMenu::ItemChanged(BMenuItem* item) {
+  if (QAction* action = ActionFor(item)) Show(item, action);
+}
+
+// Every item can show a mark; the mark shown is always the item's own, whatever Qt would
+// toggle on a click.
+void BMenu::Show(BMenuItem* item, QAction* action) {
+  if (item->IsSeparator()) return;
+  action->setText(QString::fromUtf8(item->Label()));
+  action->setCheckable(true);
+  action->setChecked(item->IsMarked());
+  action->setEnabled(item->IsEnabled());
+  action->setShortcut(shortcut_for(item));
+}
+
+void BMenu::Invoke(BMenuItem* item) {
+  if (QAction* action = ActionFor(item)) action->setChecked(item->IsMarked());
+  BWindow* window = Window();
+  if (item->Message() == nullptr || window == nullptr) return;
+  BMessage copy(*item->Message());
+  copy.AddPointer("source", item);
+  window->PostMessage(&copy);
+}
+
+BMenuBar::BMenuBar(BRect frame, const char* name, uint32 resizingMode, menu_layout layout,
+                   bool resizeToFit)
+    : BView(frame, name, resizingMode, B_WILL_DRAW, new QMenuBar),
+      layout_(layout),
+      resizeToFit_(resizeToFit),
+      bar_(static_cast<QMenuBar*>(Widget())) {
+  bar_->setNativeMenuBar(false);
+  apply_archived_font(bar_, nullptr);
+}
+
+BMenuBar::~BMenuBar() {
+  // The menus' Qt objects go before the bar's widget, which refers to them.
+  for (auto& menu : menus_) bar_->removeAction(menu->Widget()->menuAction());
+  menus_.clear();
+}
+
+bool BMenuBar::AddItem(BMenu* menu) {
+  if (menu == nullptr || menu->bar_ != nullptr) return false;
+  menu->bar_ = this;
+  bar_->addMenu(menu->Widget());
+  menus_.emplace_back(menu);
+  return true;
+}
+
+BMenu* BMenuBar::SubmenuAt(int32 index) const {
+  return index >= 0 && index < CountItems() ? menus_[size_t(index)].get() : nullptr;
+}

@@ -1,0 +1,90 @@
+// Menus and the menu bar, shown as QMenu and QMenuBar. A menu owns its items; invoking an item
+// sends a copy of its message, with the pointer field "source" naming the item, to the window.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "View.h"
+#include "platform/MenuItem.h"
+
+class QAction;
+class QMenu;
+class QMenuBar;
+class BMenuBar;
+
+enum menu_layout { B_ITEMS_IN_ROW = 0, B_ITEMS_IN_COLUMN = 1, B_ITEMS_IN_MATRIX = 2 };
+
+// Modifiers for item shortcuts. Every shortcut is taken with the command key, which on Linux
+// is Ctrl; B_SHIFT_KEY adds Shift.
+enum : uint32 { B_SHIFT_KEY = 0x1, B_COMMAND_KEY = 0x100 };
+
+class BSeparatorItem : public BMenuItem {
+ public:
+  BSeparatorItem() : BMenuItem("", nullptr) {}
+  bool IsSeparator() const override { return true; }
+};
+
+class BMenu : public MenuItemPresenter {
+ public:
+  explicit BMenu(const char* name, menu_layout layout = B_ITEMS_IN_COLUMN);
+  BMenu(const BMenu&) = delete;
+  BMenu& operator=(const BMenu&) = delete;
+  ~BMenu() override;
+
+  bool AddItem(BMenuItem* item);
+  bool AddItem(BMenuItem* item, int32 index);
+  bool AddSeparatorItem();
+  // Removes an item without deleting it.
+  BMenuItem* RemoveItem(int32 index);
+  bool RemoveItem(BMenuItem* item);
+  bool RemoveItems(int32 index, int32 count, bool deleteItems = false);
+  BMenuItem* ItemAt(int32 index) const;
+  int32 CountItems() const { return int32(items_.size()); }
+  int32 IndexOf(const BMenuItem* item) const;
+  BMenuItem* FindItem(const char* label) const;
+  BMenuItem* FindMarked() const;
+
+  const char* Name() const { return name_.c_str(); }
+  menu_layout Layout() const { return layout_; }
+  BWindow* Window() const;
+  QMenu* Widget() const { return menu_.get(); }
+  // The Qt action that shows an item; for tests that trigger items as a user would.
+  QAction* ActionFor(const BMenuItem* item) const;
+
+  void ItemChanged(BMenuItem* item) override;
+
+ private:
+  friend class BMenuBar;
+  void Invoke(BMenuItem* item);
+  void Show(BMenuItem* item, QAction* action);
+
+  std::string name_;
+  menu_layout layout_;
+  std::unique_ptr<QMenu> menu_;
+  std::vector<BMenuItem*> items_;
+  std::vector<QAction*> actions_;
+  BMenuBar* bar_ = nullptr;
+};
+
+class BMenuBar : public BView {
+ public:
+  BMenuBar(BRect frame, const char* name, uint32 resizingMode = B_FOLLOW_LEFT_RIGHT | B_FOLLOW_TOP,
+           menu_layout layout = B_ITEMS_IN_ROW, bool resizeToFit = true);
+  ~BMenuBar() override;
+  const char* ClassName() const override { return "BMenuBar"; }
+
+  // The bar owns its menus.
+  bool AddItem(BMenu* menu);
+  int32 CountItems() const { return int32(menus_.size()); }
+  BMenu* SubmenuAt(int32 index) const;
+  menu_layout Layout() const { return layout_; }
+  bool ResizesToFit() const { return resizeToFit_; }
+  QMenuBar* Bar() const { return bar_; }
+
+ private:
+  menu_layout layout_;
+  bool resizeToFit_;
+  QMenuBar* bar_;
+  std::vector<std::unique_ptr<BMenu>> menus_;
+};

@@ -1,0 +1,164 @@
+#include "Window.h"
+
+#include <QCloseEvent>
+#include <QResizeEvent>
+#include <QWidget>
+#include <algorithm>
+#include <cmath>
+
+#include "Controls.h"
+#include "platform/AppDefs.h"
+
+// The top-level widget: it turns the close box into B_QUIT_REQUESTED for the window, and a
+// change of size by the user into the views' resizing.
+class WindowWidget : public QWidget {
+ public:
+  explicit WindowWidget(BWindow* window) : window_(window) {
+    setAcceptDrops(true);  // drops are taken by the application's drop filter
+  }
+  BWindow* Window() const { return window_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override {
+    if (window_->closing_) {
+      event->accept();
+      return;
+    }
+    event->ignore();
+    window_->PostMessage(B_QUIT_REQUESTED);
+  }
+  void resizeEvent(QResizeEvent* event) override {
+    window_->ContentResized(float(event->size().width() - 1), float(event->size().height() - 1));
+  }
+
+ private:
+  BWindow* window_;
+};
+
+BWindow::BWindow(BMessage* archive) : widget_(new WindowWidget(this)) {
+  const char* text;
+  if (archive->FindString("_name", &text) == B_OK) SetName(text);
+  if (archive->FindString("_title", &text) == B_OK) SetTitle(text);
+  float limits[4];
+  bool hasLimits = true;
+  for (int i = 0; i < 4; ++i) hasLimits = hasLimits && archive->FindFloat("_sizel", i, &limits[i]) == B_OK;
+  if (hasLimits) SetSizeLimits(limits[0], limits[2], limits[1], limits[3]);
+  BRect frame(100, 100, 399, 299);
+  archive->FindRect("_frame", &frame);
+  MoveTo(frame.left, frame.top);
+  ResizeTo(frame.Width(), frame.Height());
+  BMessage child;
+  for (int32 i = 0; archive->FindMessage("_views", i, &child) == B_OK; ++i)
+    if (BView* view = BView::Instantiate(&child)) AddChild(view);
+}
+
+BWindow::~BWindow() {
+  for (BView* view : views_) delete view;
+  delete widget_;
+}
+
+QWidget* BWindow::Widget() const { return widget_; }
+
+BWindow* BWindow::ForWidget(QWidget* widget) {
+  auto* top = dynamic_cast<WindowWidget*>(widget);
+  return top != nullptr ? top->Window() : nullptr;
+}
+
+void BWindow::AddChild(BView* view) {
+  if (view == nullptr || view->Parent() != nullptr) return;
+  views_.push_back(view);
+  view->Widget()->setParent(widget_);
+  view->PlaceWidget();
+  view->Widget()->show();
+  view->SetWindow(this);
+}
+
+BView* BWindow::FindView(const char* name) const {
+  for (BView* view : views_)
+    if (BView* found = view->FindView(name)) return found;
+  return nullptr;
+}
+
+BView* BWindow::ChildAt(int32 index) const {
+  return index >= 0 && index < CountChildren() ? views_[size_t(index)] : nullptr;
+}
+
+BRect BWindow::Frame() const {
+  QPoint at = widget_->pos();
+  return BRect(float(at.x()), float(at.y()), float(at.x()) + width_, float(at.y()) + height_);
+}
+
+void BWindow::MoveTo(float x, float y) { widget_->move(int(std::lround(x)), int(std::lround(y))); }
+
+void BWindow::ResizeTo(float width, float height) {
+  width = std::clamp(width, minWidth_, maxWidth_);
+  height = std::clamp(height, minHeight_, maxHeight_);
+  ContentResized(width, height);
+  widget_->resize(int(std::lround(width)) + 1, int(std::lround(height)) + 1);
+}
+
+// Moves the views for a new content size, whoever changed it.
+void BWindow::ContentResized(float width, float height) {
+  float dw = width - width_, dh = height - height_;
+  width_ = width;
+  height_ = height;
+  if (dw == 0 && dh == 0) return;
+  for (BView* view : views_) view->ParentResized(dw, dh);
+}
+
+void BWindow::SetSizeLimits(float minWidth, float maxWidth, float minHeight, float maxHeight) {
+  minWidth_ = minWidth;
+  maxWidth_ = std::max(minWidth, maxWidth);
+  minHeight_ = minHeight;
+  maxHeight_ = std::max(minHeight, maxHeight);
+  widget_->setMinimumSize(int(std::lround(minWidth_)) + 1, int(std::lround(minHeight_)) + 1);
+  widget_->setMaximumSize(int(std::lround(maxWidth_)) + 1, int(std::lround(maxHeight_)) + 1);
+  ResizeTo(width_, height_);
+}
+
+void BWindow::GetSizeLimits(float* minWidth, float* maxWidth, float* minHeight, float* maxHeight) const {
+  if (minWidth) *minWidth = minWidth_;
+  if (maxWidth) *maxWidth = maxWidth_;
+  if (minHeight) *minHeight = minHeight_;
+  if (maxHeight) *maxHeight = maxHeight_;
+}
+
+void BWindow::SetTitle(const char* title) {
+  title_ = title ? title : "";
+  widget_->setWindowTitle(QString::fromUtf8(title_.c_str()));
+}
+
+void BWindow::Activate(bool active) {
+  if (!active) return;
+  widget_->raise();
+  widget_->activateWindow();
+}
+
+void BWindow::Show() {
+  hidden_ = false;
+  widget_->show();
+}
+
+void BWindow::Hide() {
+  hidden_ = true;
+  widget_->hide();
+}
+
+void BWindow::Quit() {
+  closing_ = true;
+  widget_->close();
+  hidden_ = true;
+  BLooper::Quit();
+}
+
+void BWindow::DispatchMessage(BMessage* message, BHandler* handler) {
+  if (message->what == B_QUIT_REQUESTED && handler == this) {
+    if (QuitRequested()) Quit();
+    return;
+  }
+  handler->MessageReceived(message);
+}
+
+void BWindow::InvokeDefaultButton() {
+  if (defaultButton_ != nullptr) defaultButton_->Invoke();
+}

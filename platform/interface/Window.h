@@ -1,0 +1,70 @@
+// A window: a looper with a tree of views, shown as a top-level Qt widget. Windows are built
+// from archives; their size stays within the archived limits and their views follow their
+// resizing modes.
+#pragma once
+
+#include <vector>
+
+#include "Looper.h"
+#include "View.h"
+
+class BButton;
+class QWidget;
+class WindowWidget;
+
+class BWindow : public BLooper {
+ public:
+  // Reads "_title", "_name", "_frame", "_sizel" (minimum width, minimum height, maximum
+  // width, maximum height) and makes the archived views of "_views". The window starts hidden.
+  explicit BWindow(BMessage* archive);
+  ~BWindow() override;
+
+  void AddChild(BView* view);
+  BView* FindView(const char* name) const;
+  int32 CountChildren() const { return int32(views_.size()); }
+  BView* ChildAt(int32 index) const;
+
+  // Bounds are (0, 0, width, height); like frames they include their right and bottom edges,
+  // so a window of width 273 is 274 pixels wide.
+  BRect Bounds() const { return BRect(0, 0, width_, height_); }
+  // The content area in screen coordinates.
+  BRect Frame() const;
+  void MoveTo(float x, float y);
+  void ResizeTo(float width, float height);
+  void SetSizeLimits(float minWidth, float maxWidth, float minHeight, float maxHeight);
+  void GetSizeLimits(float* minWidth, float* maxWidth, float* minHeight, float* maxHeight) const;
+  void SetTitle(const char* title);
+  const char* Title() const { return title_.c_str(); }
+
+  void Activate(bool active = true);
+  bool IsHidden() const { return hidden_; }
+  virtual void Show();
+  virtual void Hide();
+  // Closes the window and deletes it (after the running handler, when called from one).
+  void Quit() override;
+
+  // B_QUIT_REQUESTED asks QuitRequested and quits on true; anything else goes to the handler.
+  void DispatchMessage(BMessage* message, BHandler* handler) override;
+
+  void SetDefaultButton(BButton* button) { defaultButton_ = button; }
+  BButton* DefaultButton() const { return defaultButton_; }
+  // Presses the default button, as Enter in a text field does.
+  void InvokeDefaultButton();
+
+  QWidget* Widget() const;
+  // The window shown by a top-level widget, or null.
+  static BWindow* ForWidget(QWidget* widget);
+
+ private:
+  friend class WindowWidget;
+  void ContentResized(float width, float height);
+
+  std::string title_;
+  WindowWidget* widget_;
+  std::vector<BView*> views_;
+  float width_ = 0, height_ = 0;
+  float minWidth_ = 0, maxWidth_ = 32768, minHeight_ = 0, maxHeight_ = 32768;
+  bool hidden_ = true;
+  bool closing_ = false;
+  BButton* defaultButton_ = nullptr;
+};

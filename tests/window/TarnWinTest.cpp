@@ -1,0 +1,231 @@
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include "WindowFixture.h"
+#include "platform/interface/FilePanel.h"
+#include "platform/interface/ListView.h"
+#include "platform/interface/Menu.h"
+#include "window/Commands.h"
+#include "window/TarnWin.h"
+
+namespace {
+
+// The real window, recording the codes its command table is given and those that pass on to
+// BWindow::DispatchMessage (which hands them to MessageReceived).
+class RecordingWin : public TarnWin {
+ public:
+  RecordingWin(BMessage* archive, bool* destroyed) : TarnWin(archive), destroyed_(destroyed) {}
+  ~RecordingWin() override { *destroyed_ = true; }
+  void DispatchMessage(BMessage* message, BHandler* handler) override {
+    dispatched.push_back(message->what);
+    TarnWin::DispatchMessage(message, handler);
+    finished.push_back(message->what);
+  }
+  void MessageReceived(BMessage* message) override { passedOn.push_back(message->what); }
+  std::vector<uint32> dispatched, finished, passedOn;
+
+ private:
+  bool* destroyed_;
+};
+
+class CountedItem : public BStringItem {
+ public:
+  explicit CountedItem(const char* text) : BStringItem(text) { ++alive; }
+  ~CountedItem() override { --alive; }
+  static inline int alive = 0;
+};
+
+class TarnWinTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    BMessage archive = window_archive();
+    window = new RecordingWin(&archive, &destroyed);
+  }
+  void TearDown() override {
+    if (!destroyed) window->Quit();
+  }
+  BMenuBar* bar() { return dynamic_cast<BMenuBar*>(window->FindView("MB")); }
+  BMenu* fileMenu() { return bar()->SubmenuAt(0); }
+  void trigger(const char* label) {
+    BMenuItem* item = fileMenu()->FindItem(label);
+    ASSERT_NE(item, nullptr) << label;
+    fileMenu()->ActionFor(item)->trigger();
+    drain();
+  }
+  BListView* matches() { return dynamic_cast<BListView*>(window->FindView("LV_Matches")); }
+
+  RecordingWin* window;
+  bool destroyed = false;
+};
+
+TEST_F(TarnWinTest, TheConstructorAddsTheMenuBarAndTheListMessages) {
+  BMenuBar* menuBar = bar();
+  ASSERT_NE(menuBar, nullptr);
+  BView* background = window->FindView("V_Background");
+  EXPECT_EQ(background->ChildAt(background->CountChildren() - 1), menuBar);
+  EXPECT_EQ(menuBar->Frame(), BRect(0, 2, 261, 18));
+  EXPECT_EQ(menuBar->ResizingMode(), 0x1214u);
+  ASSERT_EQ(menuBar->CountItems(), 3);
+  EXPECT_STREQ(menuBar->SubmenuAt(0)->Name(), "File");
+  EXPECT_EQ(menuBar->SubmenuAt(1), window->typesMenu);
+  EXPECT_STREQ(window->typesMenu->Name(), "MIMEs");
+  EXPECT_EQ(menuBar->SubmenuAt(2), window->restoreMenu);
+  EXPECT_STREQ(window->restoreMenu->Name(), "Restore");
+  EXPECT_EQ(window->restoreMenu->CountItems(), 0);
+
+  struct Row {
+    const char* label;
+    uint32 code;
+    char shortcut;
+  } rows[] = {{"Open...", four_cc("opnf"), 'O'},
+              {"Save", four_cc("save"), 'S'},
+              {"Save As...", four_cc("svas"), 'A'},
+              {"", 0, 0},
+              {"Tarnwickloft is Default", four_cc("fldf"), 'D'},
+              {"Show Paths", four_cc("shpa"), 'P'},
+              {"", 0, 0},
+              {"About Tarnwickloft", four_cc("abot"), 0},
+              {"", 0, 0},
+              {"Close", B_QUIT_REQUESTED, 'W'}};
+  BMenu* file = fileMenu();
+  ASSERT_EQ(file->CountItems(), 10);
+  for (int32 i = 0; i < 10; ++i) {
+    BMenuItem* item = file->ItemAt(i);
+    EXPECT_STREQ(item->Label(), rows[i].label) << i;
+    EXPECT_EQ(item->IsSeparator(), rows[i].code == 0) << i;
+    if (rows[i].code == 0) continue;
+    EXPECT_EQ(item->Message()->what, rows[i].code) << i;
+    EXPECT_TRUE(item->Message()->IsEmpty()) << i;
+    EXPECT_EQ(item->Shortcut(), rows[i].shortcut) << i;
+  }
+  EXPECT_EQ(window->defaultAppItem, file->ItemAt(4));
+  EXPECT_EQ(window->showPathsItem, file->ItemAt(5));
+  EXPECT_FALSE(window->showPathsItem->IsMarked());
+  EXPECT_FALSE(window->defaultAppItem->IsMarked());
+  EXPECT_EQ(file->ActionFor(file->ItemAt(0))->shortcut(), QKeySequence("Ctrl+O"));
+  EXPECT_EQ(window->openPanel, nullptr);
+  EXPECT_EQ(window->savePanel, nullptr);
+  EXPECT_EQ(window->savedSearchDir, nullptr);
+  EXPECT_EQ(window->currentSearchPath, nullptr);
+  EXPECT_EQ(window->selectedTypes.CountItems(), 0);
+  EXPECT_EQ(matches()->InvocationMessage()->what, four_cc("sriv"));
+  EXPECT_EQ(matches()->SelectionMessage()->what, four_cc("srsl"));
+}
+
+TEST_F(TarnWinTest, TableCodesNeverReachBWindowAndOtherCodesDo) {
+  for (const TarnWin::Command& row : TarnWin::CommandTable()) {
+    if (row.handler != nullptr) continue;  // the rows that show something are tested below
+    window->PostMessage(row.code);
+  }
+  window->PostMessage(24);  // the invocation of "Search Dir:", not in the table
+  drain();
+  EXPECT_EQ(window->passedOn, std::vector<uint32>{24});
+  EXPECT_EQ(window->dispatched.size(), window->finished.size());
+  EXPECT_GE(window->dispatched.size(), 17u);
+}
+
+TEST_F(TarnWinTest, OpenReusesOnePanelAndBringsItBack) {
+  trigger("Open...");
+  BFilePanel* panel = window->openPanel;
+  ASSERT_NE(panel, nullptr);
+  EXPECT_TRUE(panel->IsShowing());
+  trigger("Open...");
+  EXPECT_EQ(window->openPanel, panel);
+  EXPECT_TRUE(panel->IsShowing());
+  panel->Hide();
+  trigger("Open...");
+  EXPECT_EQ(window->openPanel, panel);
+  EXPECT_TRUE(panel->IsShowing());
+  EXPECT_TRUE(window->passedOn.empty());
+  panel->Hide();
+}
+
+TEST_F(TarnWinTest, ShowPathsTogglesTheMarkAndLeavesTheLabels) {
+  matches()->AddItem(new BStringItem("report.txt"));
+  QAction* action = fileMenu()->ActionFor(window->showPathsItem);
+  trigger("Show Paths");
+  EXPECT_TRUE(window->showPathsItem->IsMarked());
+  EXPECT_TRUE(action->isChecked());
+  EXPECT_EQ(matches()->List()->item(0)->text(), "report.txt");
+  trigger("Show Paths");
+  EXPECT_FALSE(window->showPathsItem->IsMarked());
+  EXPECT_FALSE(action->isChecked());
+  delete matches()->RemoveItem(int32(0));
+}
+
+TEST_F(TarnWinTest, TheShortcutsUseCtrl) {
+  window->Show();
+  window->Activate(true);
+  QApplication::setActiveWindow(window->Widget());
+  QTest::keyClick(window->Widget(), Qt::Key_P, Qt::ControlModifier);
+  drain();
+  EXPECT_TRUE(window->showPathsItem->IsMarked());
+}
+
+TEST_F(TarnWinTest, CloseQuitsTheApplicationAndTheDestructorDeletesTheResults) {
+  for (const char* name : {"a", "b", "c"}) matches()->AddItem(new CountedItem(name));
+  EXPECT_EQ(CountedItem::alive, 3);
+  int requests = test_app()->quitRequests;
+  trigger("Close");
+  drain();
+  EXPECT_TRUE(destroyed);
+  EXPECT_EQ(test_app()->quitRequests, requests + 1);
+  EXPECT_EQ(CountedItem::alive, 0);
+}
+
+TEST_F(TarnWinTest, TheCloseBoxQuitsToo) {
+  window->Show();
+  int requests = test_app()->quitRequests;
+  window->Widget()->close();
+  drain();
+  EXPECT_TRUE(destroyed);
+  EXPECT_EQ(test_app()->quitRequests, requests + 1);
+}
+
+TEST_F(TarnWinTest, DoubleClickingAMatchSendsItsIndex) {
+  window->Show();
+  matches()->AddItem(new BStringItem("first"));
+  matches()->AddItem(new BStringItem("second"));
+  QListWidget* list = matches()->List();
+  QRect second = list->visualItemRect(list->item(1));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, second.center());
+  QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, second.center());
+  drain();
+  EXPECT_NE(std::find(window->dispatched.begin(), window->dispatched.end(), four_cc("srsl")),
+            window->dispatched.end());
+  ASSERT_NE(std::find(window->dispatched.begin(), window->dispatched.end(), four_cc("sriv")),
+            window->dispatched.end());
+  while (BListItem* item = matches()->RemoveItem(int32(0))) delete item;
+}
+
+TEST_F(TarnWinTest, MessagesWaitWhileTheAboutAlertIsUp) {
+  std::vector<uint32> duringAlert;
+  QString text;
+  QTimer::singleShot(50, [&] {
+    window->PostMessage(four_cc("srsl"));
+    QTimer::singleShot(50, [&] {
+      duringAlert = window->dispatched;
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      text = box->text();
+      EXPECT_EQ(box->windowTitle(), "");
+      ASSERT_EQ(box->buttons().size(), 1);
+      EXPECT_EQ(box->buttons()[0]->text(), "OK");
+      box->buttons()[0]->click();
+    });
+  });
+  trigger("About Tarnwickloft");
+  drain();
+  EXPECT_EQ(duringAlert, std::vector<uint32>{four_cc("abot")});
+  EXPECT_TRUE(text.startsWith("Tarnwickloft")) << text.toStdString();
+  EXPECT_EQ(window->finished, (std::vector<uint32>{four_cc("abot"), four_cc("srsl")}));
+}
+
+}  // namespace

@@ -1,0 +1,27 @@
+// Shared by the window tests: the application object, the archive from this executable's own
+// resources, and a way to let posted messages be dispatched.
+#pragma once
+
+#include <vector>
+
+#include "platform/Message.h"
+#include "platform/interface/Application.h"
+
+class TestApp : public BApplication {
+ public:
+  TestApp() : BApplication("application/x-vnd.TaRnWiCkLoFt") {}
+  // Counts the requests and refuses them, so one test's "Close" leaves the loop to the next.
+  bool QuitRequested() override {
+    ++quitRequests;
+    return false;
+  }
+  int quitRequests = 0;
+};
+
+TestApp* test_app();
+
+// The window archive "W_Tarnwickloft" read from this executable's resources.
+BMessage window_archive();
+
+// Runs the event loop until every posted message has been dispatched.
+void drain();

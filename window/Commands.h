@@ -1,0 +1,26 @@
+// The codes of the commands the search window takes.
+#pragma once
+
+#include "platform/AppDefs.h"
+
+namespace command {
+
+constexpr uint32 kOpenPanel = four_cc("opnf");
+constexpr uint32 kSave = four_cc("save");
+constexpr uint32 kSaveAs = four_cc("svas");
+constexpr uint32 kDefaultApp = four_cc("fldf");
+constexpr uint32 kShowPaths = four_cc("shpa");
+constexpr uint32 kAbout = four_cc("abot");
+constexpr uint32 kAllTypes = four_cc("allm");
+constexpr uint32 kNoTypes = four_cc("no_m");
+constexpr uint32 kTypeItem = four_cc("MIME");  // the same value as B_MIME_DATA
+constexpr uint32 kShowDirectory = four_cc("shdr");
+constexpr uint32 kSearch = four_cc("srcb");
+constexpr uint32 kOpenFile = four_cc("filb");
+constexpr uint32 kFileChanged = four_cc("srcf");
+constexpr uint32 kMatchInvoked = four_cc("sriv");
+constexpr uint32 kMatchSelected = four_cc("srsl");
+constexpr uint32 kSearchDirEdited = four_cc("srcd");
+constexpr uint32 kSearchForEdited = four_cc("srcs");
+
+}  // namespace command

@@ -1,0 +1,50 @@
+// The search window: built from the archived window in the application's resources, with the
+// menu bar added in code, and the command table that routes every message to its handler.
+#pragma once
+
+#include <span>
+
+#include "platform/List.h"
+#include "platform/interface/Window.h"
+
+class BDirectory;
+class BFilePanel;
+class BMenu;
+class BMenuItem;
+class BPath;
+
+class TarnWin : public BWindow {
+ public:
+  explicit TarnWin(BMessage* archive);
+  ~TarnWin() override;
+
+  void DispatchMessage(BMessage* message, BHandler* handler) override;
+  bool QuitRequested() override;
+
+  void ShowPaths(BMessage* message);
+
+  // One row of the command table. A row without a handler takes its code and does nothing,
+  // so the code never reaches BWindow::DispatchMessage.
+  struct Command {
+    uint32 code;
+    void (TarnWin::*handler)(BMessage*);
+    bool locks;
+  };
+  static std::span<const Command> CommandTable();
+
+  BList selectedTypes;
+  BFilePanel* openPanel;
+  BFilePanel* savePanel;
+  BMenu* typesMenu;
+  BMenu* restoreMenu;
+  BMenuItem* defaultAppItem;
+  BMenuItem* showPathsItem;
+  BDirectory* savedSearchDir;
+  BPath* currentSearchPath;
+
+ private:
+  void ShowOpenPanel(BMessage* message);
+  void ShowAbout(BMessage* message);
+  void AddMenuBar();
+  BMenu* MakeFileMenu();
+};

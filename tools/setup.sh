@@ -11,7 +11,8 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-}
 [ $# -gt 0 ] && shift
 
-packages=(build-essential cmake ninja-build pkg-config libglib2.0-dev shared-mime-info)
+packages=(build-essential cmake ninja-build pkg-config libglib2.0-dev shared-mime-info qt6-base-dev
+  fonts-dejavu-core)
 test_packages=(libgtest-dev clang libclang-rt-14-dev)
 
 usage() {
@@ -40,16 +41,23 @@ build() {  # build-folder cmake-options...
   ninja -C "$folder" -j 2
 }
 
-# A short fuzzing run of the message parser; any crash fails the tests.
+# Short fuzzing runs of the parsers of bytes from disk; any crash fails the tests.
 fuzz() {
-  echo "fuzzing BMessage::Unflatten for ${FUZZ_SECONDS:-30} s"
-  build "$top/build-fuzz" -DCMAKE_CXX_COMPILER=clang++ -DTARNWICKLOFT_FUZZ=ON \
-    -DTARNWICKLOFT_TESTS=OFF >/dev/null
-  local corpus
+  cmake -S "$top" -B "$top/build-fuzz" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
+    -DTARNWICKLOFT_FUZZ=ON -DTARNWICKLOFT_TESTS=OFF >/dev/null
+  ninja -C "$top/build-fuzz" -j 2 message_fuzz resource_fuzz >/dev/null
+  fuzz_one message_fuzz "$top/tests/fuzz/seeds" -dict="$top/tests/fuzz/message.dict"
+  fuzz_one resource_fuzz "$top/tests/fuzz/resource-seeds"
+}
+
+fuzz_one() {  # target seed-folder options...
+  local target=$1 seeds=$2 corpus
+  shift 2
+  echo "fuzzing $target for ${FUZZ_SECONDS:-20} s"
   corpus=$(mktemp -d)
-  cp "$top"/tests/fuzz/seeds/* "$corpus"
-  "$top/build-fuzz/tests/fuzz/message_fuzz" -max_total_time="${FUZZ_SECONDS:-30}" -max_len=4096 \
-    -dict="$top/tests/fuzz/message.dict" "$corpus" 2>&1 | tail -n 3
+  cp "$seeds"/* "$corpus"
+  "$top/build-fuzz/tests/fuzz/$target" -max_total_time="${FUZZ_SECONDS:-20}" -max_len=16384 \
+    "$@" "$corpus" 2>&1 | tail -n 1
   rm -rf "$corpus"
 }
 

@@ -1,0 +1,40 @@
+// Saves a picture of the search window, built from the resources of this executable as the
+// application builds it, for the README and for checking the layout by eye:
+//   QT_QPA_PLATFORM=offscreen tarnwickloft-window-shot OUT.png [WIDTH HEIGHT]
+#include <QApplication>
+#include <QPixmap>
+#include <QWidget>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/File.h"
+#include "platform/Resources.h"
+#include "platform/interface/Application.h"
+#include "window/TarnWin.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2 && argc != 4) {
+    fputs("usage: tarnwickloft-window-shot OUT.png [WIDTH HEIGHT]\n", stderr);
+    return 2;
+  }
+  BApplication app("application/x-vnd.TaRnWiCkLoFt");
+  BFile self("/proc/self/exe", B_READ_ONLY);
+  BResources resources;
+  size_t size = 0;
+  const void* bytes = resources.SetTo(&self) == B_OK
+                          ? resources.FindResource(four_cc("ARCV"), "W_Tarnwickloft", &size)
+                          : nullptr;
+  BMessage archive;
+  if (bytes == nullptr || archive.Unflatten(static_cast<const char*>(bytes), ssize_t(size)) != B_OK) {
+    fputs("tarnwickloft-window-shot: no window archive in this executable\n", stderr);
+    return 1;
+  }
+  auto* window = new TarnWin(&archive);
+  if (argc == 4) window->ResizeTo(float(atof(argv[2])), float(atof(argv[3])));
+  window->Show();
+  for (int i = 0; i < 20; ++i) QApplication::processEvents();
+  bool saved = window->Widget()->grab().save(argv[1]);
+  window->Lock();
+  window->Quit();
+  return saved ? 0 : 1;
+}

@@ -1,14 +1,18 @@
 #include "TarnWin.h"
 
+#include <cstring>
+
 #include "Commands.h"
 #include "ViewNames.h"
 #include "platform/Directory.h"
+#include "platform/MimeType.h"
 #include "platform/Path.h"
 #include "platform/interface/Alert.h"
 #include "platform/interface/Application.h"
 #include "platform/interface/FilePanel.h"
 #include "platform/interface/ListView.h"
 #include "platform/interface/Menu.h"
+#include "search/Search.h"
 
 namespace {
 
@@ -16,6 +20,9 @@ constexpr const char kAboutText[] =
     "Tarnwickloft 0.1\n\n"
     "Finds, under a folder, every file whose contents contain a text, ignoring letter case, "
     "among the files of the chosen types.";
+
+// Type items are told from "All", "None" and the separator by their label.
+bool is_type_item(const BMenuItem* item) { return strncmp(item->Label(), "text", 4) == 0; }
 
 // The menu bar's place in V_Background, from the window's bounds.
 constexpr float kBarTop = 2, kBarBottom = 18, kBarRightInset = 12;
@@ -30,9 +37,9 @@ std::span<const TarnWin::Command> TarnWin::CommandTable() {
       {command::kDefaultApp, nullptr, true},
       {command::kShowPaths, &TarnWin::ShowPaths, true},
       {command::kAbout, &TarnWin::ShowAbout, true},
-      {command::kAllTypes, nullptr, true},
-      {command::kNoTypes, nullptr, true},
-      {command::kTypeItem, nullptr, true},
+      {command::kAllTypes, &TarnWin::MarkAllTypes, true},
+      {command::kNoTypes, &TarnWin::MarkNoTypes, true},
+      {command::kTypeItem, &TarnWin::MimeSelected, true},
       {command::kShowDirectory, nullptr, true},
       {command::kSearch, nullptr, true},
       {command::kOpenFile, nullptr, true},
@@ -74,7 +81,7 @@ void TarnWin::AddMenuBar() {
   auto* bar = new BMenuBar(BRect(bounds.left, kBarTop, bounds.right - kBarRightInset, kBarBottom),
                            "MB", B_FOLLOW_LEFT_RIGHT | B_FOLLOW_TOP, B_ITEMS_IN_ROW, true);
   bar->AddItem(MakeFileMenu());
-  typesMenu = new BMenu("MIMEs", B_ITEMS_IN_COLUMN);
+  typesMenu = MakeTypesMenu();
   bar->AddItem(typesMenu);
   restoreMenu = new BMenu("Restore", B_ITEMS_IN_COLUMN);
   bar->AddItem(restoreMenu);
@@ -96,6 +103,69 @@ BMenu* TarnWin::MakeFileMenu() {
   menu->AddSeparatorItem();
   menu->AddItem(new BMenuItem("Close", new BMessage(B_QUIT_REQUESTED), 'W'));
   return menu;
+}
+
+// "All", "None", a separator, and one item per installed text type, in the platform's order;
+// the HTML types start selected.
+BMenu* TarnWin::MakeTypesMenu() {
+  auto* menu = new BMenu("MIMEs", B_ITEMS_IN_COLUMN);
+  menu->AddItem(new BMenuItem("All", new BMessage(command::kAllTypes), 'A', B_SHIFT_KEY));
+  menu->AddItem(new BMenuItem("None", new BMessage(command::kNoTypes), 'N', B_SHIFT_KEY));
+  menu->AddSeparatorItem();
+  BMessage installed(command::kTypeItem);
+  type_code type;
+  int32 count = 0;
+  if (BMimeType::GetInstalledTypes("text", &installed) != B_OK ||
+      installed.GetInfo("types", &type, &count) != B_OK)
+    return menu;
+  for (int32 i = 0; i < count; ++i) {
+    const char* name;
+    if (installed.FindString("types", i, &name) != B_OK || *name == '\0') continue;
+    auto* item = new BMenuItem(name, new BMessage(command::kTypeItem));
+    menu->AddItem(item);
+    if (f_match(name, "text/html")) {
+      item->SetMarked(true);
+      selectedTypes.AddItem(item);
+    }
+  }
+  return menu;
+}
+
+void TarnWin::MimeSelected(BMessage* message) {
+  void* source = nullptr;
+  if (message->FindPointer("source", &source) != B_OK) return;  // dragged data, not an item
+  auto* item = static_cast<BMenuItem*>(source);
+  if (item->IsMarked()) {
+    item->SetMarked(false);
+    selectedTypes.RemoveItem(static_cast<void*>(item));
+  } else {
+    item->SetMarked(true);
+    selectedTypes.AddItem(item);
+  }
+}
+
+// Only type items are candidates: a type string that reads like "All" must not put a command
+// item into the list, and from there into saved searches.
+bool TarnWin::markMime(const BMimeType& type) {
+  if (typesMenu == nullptr) return false;
+  for (int32 i = 0; i < typesMenu->CountItems(); ++i) {
+    BMenuItem* item = typesMenu->ItemAt(i);
+    if (!is_type_item(item) || !(type == BMimeType(item->Label()))) continue;
+    item->SetMarked(true);
+    selectedTypes.AddItem(item);
+    return true;
+  }
+  return false;
+}
+
+void TarnWin::markMimes(bool mark) {
+  for (int32 i = 0; typesMenu != nullptr && i < typesMenu->CountItems(); ++i) {
+    BMenuItem* item = typesMenu->ItemAt(i);
+    if (!is_type_item(item)) continue;
+    item->SetMarked(mark);
+    if (mark && !selectedTypes.HasItem(item)) selectedTypes.AddItem(item);
+  }
+  if (!mark) selectedTypes.MakeEmpty();
 }
 
 TarnWin::~TarnWin() {

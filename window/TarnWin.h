@@ -11,6 +11,7 @@ class BDirectory;
 class BFilePanel;
 class BMenu;
 class BMenuItem;
+class BMimeType;
 class BPath;
 
 class TarnWin : public BWindow {
@@ -22,6 +23,11 @@ class TarnWin : public BWindow {
   bool QuitRequested() override;
 
   void ShowPaths(BMessage* message);
+
+  // The "MIMEs" menu and the selected type list.
+  void MimeSelected(BMessage* message);
+  bool markMime(const BMimeType& type);
+  void markMimes(bool mark);
 
   // One row of the command table. A row without a handler takes its code and does nothing,
   // so the code never reaches BWindow::DispatchMessage.
@@ -47,4 +53,7 @@ class TarnWin : public BWindow {
   void ShowAbout(BMessage* message);
   void AddMenuBar();
   BMenu* MakeFileMenu();
+  BMenu* MakeTypesMenu();
+  void MarkAllTypes(BMessage*) { markMimes(true); }
+  void MarkNoTypes(BMessage*) { markMimes(false); }
 };

@@ -8,6 +8,8 @@ class BPath;
 enum directory_which {
   // $XDG_CONFIG_HOME when it is an absolute path, else ~/.config.
   B_USER_SETTINGS_DIRECTORY,
+  // $XDG_DATA_HOME when it is an absolute path, else ~/.local/share.
+  B_USER_DATA_DIRECTORY,
 };
 
 // createIt makes the folder (and its parents) when it is missing.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine for Tarnwickloft, builds it, and runs it or its tests.
 #
-#   tools/setup.sh run FOLDER TEXT   install what is missing, build, search FOLDER for TEXT
+#   tools/setup.sh run               install what is missing, build, start the application
 #   tools/setup.sh test              install what is missing, build, fuzz briefly, run all tests
 #
 # Packages are installed with apt-get, through sudo when not run as root.
@@ -63,10 +63,9 @@ fuzz_one() {  # target seed-folder options...
 
 case $mode in
   run)
-    [ $# -ge 2 ] || usage
     install_missing "${packages[@]}"
     build "$top/build" -DTARNWICKLOFT_TESTS=OFF >/dev/null
-    exec "$top/build/tools/tarnwickloft-find" "$@"
+    exec "$top/build/app/tarnwickloft"
     ;;
   test)
     install_missing "${packages[@]}" "${test_packages[@]}"

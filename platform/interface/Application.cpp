@@ -1,10 +1,16 @@
 #include "Application.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <atomic>
+#include <csignal>
+#include <fcntl.h>
 
 #include "DropFilter.h"
 #include "platform/AppDefs.h"
+#include "platform/DirHandle.h"
+#include "platform/Roster.h"
+#include <unistd.h>
 
 BApplication* be_app = nullptr;
 
@@ -16,6 +22,28 @@ std::atomic<int32> beeps{0};
 int appArgc = 1;
 char appName[] = "tarnwickloft";
 char* appArgv[] = {appName, nullptr};
+
+// SIGTERM and SIGINT ask the application to quit, as a quit request from the desktop would:
+// the handler only writes to a pipe, which the event loop watches.
+int signalPipe[2] = {-1, -1};
+
+void on_signal(int) { (void)!write(signalPipe[1], "q", 1); }
+
+void watch_quit_signals(QObject* parent) {
+  if (signalPipe[0] < 0 && pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, parent);
+  QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
+    char drained[16];
+    while (read(signalPipe[0], drained, sizeof drained) > 0) {
+    }
+    if (be_app != nullptr) be_app->PostMessage(B_QUIT_REQUESTED);
+  });
+  struct sigaction action = {};
+  action.sa_handler = on_signal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+}
 
 }  // namespace
 
@@ -31,7 +59,21 @@ BApplication::BApplication(const char* signature)
   if (QApplication::instance() == nullptr) ownApp_ = std::make_unique<QApplication>(appArgc, appArgv);
   dropFilter_ = new DropFilter(qApp);
   qApp->installEventFilter(dropFilter_);
+  watch_quit_signals(dropFilter_);
   be_app = this;
+  BMessage launched;
+  if (take_launch_message(&launched) == B_OK) PostMessage(&launched);
+}
+
+status_t BApplication::GetAppInfo(app_info* info) const {
+  if (info == nullptr) return B_BAD_VALUE;
+  char path[4096];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) return status_from_errno();
+  path[length] = '\0';
+  info->signature = signature_;
+  info->team = getpid();
+  return BEntry(path).GetRef(&info->ref);
 }
 
 BApplication::~BApplication() {

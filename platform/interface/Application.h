@@ -6,11 +6,22 @@
 
 #include "Looper.h"
 
+#include "platform/Entry.h"
+
 class QApplication;
 class QObject;
 
+struct app_info {
+  entry_ref ref;  // the executable
+  std::string signature;
+  uint32 flags = 0;
+  pid_t team = -1;
+};
+
 class BApplication : public BLooper {
  public:
+  // A message handed over by the launch that started this process is posted to the
+  // application, to be received once its loop runs.
   explicit BApplication(const char* signature);
   ~BApplication() override;
 
@@ -25,6 +36,8 @@ class BApplication : public BLooper {
   virtual void ArgvReceived(int32 argc, char** argv);
 
   const char* Signature() const { return signature_.c_str(); }
+  // The running application's executable is the one /proc/self/exe names.
+  status_t GetAppInfo(app_info* info) const;
   bool IsQuitting() const { return quit_; }
 
  private:

@@ -3,8 +3,21 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QObject>
+#include <set>
 
 #include "platform/AppDefs.h"
+
+namespace {
+
+std::mutex liveMutex;
+std::set<const BLooper*> liveLoopers;  // guarded by liveMutex
+
+}  // namespace
+
+bool BLooper::IsAlive(const BLooper* looper) {
+  std::lock_guard<std::mutex> guard(liveMutex);
+  return liveLoopers.count(looper) > 0;
+}
 
 BHandler::BHandler(const char* name) : name_(name ? name : "") {}
 
@@ -14,11 +27,19 @@ void BHandler::MessageReceived(BMessage*) {}
 
 BLooper::BLooper(const char* name) : BHandler(name), pump_(new QObject) {
   SetLooper(this);
+  std::lock_guard<std::mutex> guard(liveMutex);
+  liveLoopers.insert(this);
   if (QCoreApplication::instance() != nullptr) pump_->moveToThread(QCoreApplication::instance()->thread());
 }
 
 // Deleting the pump drops the dispatches still queued for this looper.
-BLooper::~BLooper() { delete pump_; }
+BLooper::~BLooper() {
+  {
+    std::lock_guard<std::mutex> guard(liveMutex);
+    liveLoopers.erase(this);
+  }
+  delete pump_;
+}
 
 status_t BLooper::PostMessage(uint32 what) {
   BMessage message(what);
@@ -104,7 +125,7 @@ status_t BMessenger::SendMessage(uint32 what) const {
 }
 
 status_t BMessenger::SendMessage(const BMessage* message) const {
-  if (looper_ == nullptr) return B_BAD_VALUE;
+  if (looper_ == nullptr || !BLooper::IsAlive(looper_)) return B_BAD_VALUE;
   return looper_->PostMessage(message, handler_ == looper_ ? nullptr : handler_);
 }
 

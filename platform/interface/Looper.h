@@ -57,6 +57,8 @@ class BLooper : public BHandler {
   bool IsLocked() const;
   int32 CountQueuedMessages() const;
   bool IsDispatching() const { return dispatching_; }
+  // True while the looper exists: a pointer kept to a looper that quit may be tested.
+  static bool IsAlive(const BLooper* looper);
 
  private:
   struct Queued {
@@ -75,7 +77,8 @@ class BLooper : public BHandler {
   QObject* pump_;             // lives on the GUI thread; queued dispatches go through it
 };
 
-// Delivers messages to a looper (and one of its handlers).
+// Delivers messages to a looper (and one of its handlers); sending to a looper that has quit
+// fails with B_BAD_VALUE.
 class BMessenger {
  public:
   BMessenger() = default;

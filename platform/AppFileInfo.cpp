@@ -1,0 +1,227 @@
+#include "AppFileInfo.h"
+
+#include <cstring>
+#include <fstream>
+#include <spawn.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "AsciiFold.h"
+#include "DesktopFiles.h"
+#include "DirHandle.h"
+#include "File.h"
+#include "FindDirectory.h"
+#include "Message.h"
+#include "MimeType.h"
+#include "Path.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr const char* kDirectoryType = "application/x-vnd.Be-directory";
+constexpr const char* kFileManagerAction = "Search here with ";
+
+std::string leaf_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+std::string folder_of(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+// The desktop shows the executable's name, capitalised.
+std::string display_name(const std::string& executable) {
+  std::string name = leaf_of(executable);
+  if (!name.empty()) name[0] = char(ascii::upper(name[0]));
+  return name;
+}
+
+// One argument of an Exec line: quoted when needed, with the characters that are special
+// inside quotes escaped, then escaped again as a desktop-entry string.
+std::string exec_argument(const std::string& arg) {
+  std::string quoted;
+  bool plain = !arg.empty();
+  for (char c : arg) {
+    if (strchr(" \t\n\"'\\><~|&;$*?#()`=%", c) != nullptr) plain = false;
+    if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  std::string escaped;
+  for (char c : plain ? arg : "\"" + quoted + "\"") {
+    if (c == '\\') escaped += '\\';
+    if (c == '%') escaped += '%';
+    escaped += c;
+  }
+  return escaped;
+}
+
+std::string shell_quote(const std::string& arg) {
+  std::string quoted = "'";
+  for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+bool is_executable(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
+
+// Runs one of the desktop's database tools and waits for it; a missing tool is no error.
+void run_tool(std::initializer_list<std::string> argv) {
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  pid_t pid;
+  if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) == 0)
+    waitpid(pid, nullptr, 0);
+}
+
+status_t make_folders(const std::string& path) {
+  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    std::string part = path.substr(0, slash);
+    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return status_from_errno();
+    if (slash == std::string::npos) return B_OK;
+  }
+}
+
+// Writes a file in a folder it makes when missing; true when the content changed.
+bool update_file(const std::string& path, const std::string& content, status_t* status) {
+  std::ifstream existing(path, std::ios::binary);
+  std::stringstream old;
+  old << existing.rdbuf();
+  if (existing.is_open() && old.str() == content) return false;
+  *status = make_folders(folder_of(path));
+  if (*status == B_OK) *status = write_if_changed(path, content);
+  return *status == B_OK;
+}
+
+}  // namespace
+
+BAppFileInfo::BAppFileInfo(BFile* file) {
+  status_ = file == nullptr ? B_BAD_VALUE : file->InitCheck();
+  if (status_ == B_OK) status_ = path_of_fd(file->Descriptor(), &executable_);
+}
+
+std::string BAppFileInfo::DesktopEntryPath(const char* signature) {
+  return user_data_folder() + "/applications/" + desktop_file_name(signature);
+}
+
+std::string BAppFileInfo::MimePackagePath(const char* signature) {
+  std::string name = desktop_file_name(signature);
+  return user_data_folder() + "/mime/packages/" + name.substr(0, name.size() - 8) + ".xml";
+}
+
+status_t BAppFileInfo::SetAppFlags(uint32 flags) {
+  if (status_ != B_OK) return status_;
+  flags_ = flags;
+  return Register();
+}
+
+status_t BAppFileInfo::SetSignature(const char* signature) {
+  if (status_ != B_OK) return status_;
+  if (!BMimeType::IsValid(signature)) return B_BAD_VALUE;
+  signature_ = signature;
+  return Register();
+}
+
+status_t BAppFileInfo::SetSupportedTypes(const BMessage* types) {
+  if (status_ != B_OK) return status_;
+  if (types == nullptr) return B_BAD_VALUE;
+  types_.clear();
+  const char* type;
+  for (int32 i = 0; types->FindString("types", i, &type) == B_OK; ++i)
+    if (BMimeType::IsValid(type)) types_.push_back(type);
+  return Register();
+}
+
+std::vector<std::string> BAppFileInfo::DesktopTypes() const {
+  std::vector<std::string> types;
+  for (const std::string& type : types_) {
+    BMessage installed;
+    const char* name;
+    if (type == kDirectoryType) {
+      types.push_back("inode/directory");
+    } else if (BMimeType(type.c_str()).IsSupertypeOnly()) {
+      if (BMimeType::GetInstalledTypes(type.c_str(), &installed) == B_OK)
+        for (int32 i = 0; installed.FindString("types", i, &name) == B_OK; ++i) types.push_back(name);
+    } else {
+      types.push_back(type);
+    }
+  }
+  return types;
+}
+
+std::string BAppFileInfo::DesktopEntry() const {
+  std::string name = display_name(executable_);
+  std::string helper = folder_of(executable_) + "/" + kOpenHelper;
+  std::string exec = is_executable(helper)
+                         ? exec_argument(helper) + " " + exec_argument(executable_) + " %F"
+                         : exec_argument(executable_);
+  std::string mimeTypes;
+  for (const std::string& type : DesktopTypes()) mimeTypes += type + ";";
+  return "[Desktop Entry]\n"
+         "Type=Application\n"
+         "Name=" + name + "\n"
+         "Comment=" + name + " (" + signature_ + ")\n"
+         "TryExec=" + executable_ + "\n"
+         "Exec=" + exec + "\n"
+         "MimeType=" + mimeTypes + "\n"
+         "Terminal=false\n"
+         "Categories=Utility;\n"
+         "X-Tarnwickloft-Signature=" + signature_ + "\n"
+         "X-Tarnwickloft-Launch=" + (flags_ == B_MULTIPLE_LAUNCH ? "multiple" : "single") + "\n";
+}
+
+// The application's own types, "<super>/x-<name>", recognised by the flattened message
+// header that their files begin with.
+std::string BAppFileInfo::MimePackage() const {
+  std::string name = display_name(executable_);
+  std::string own = "/x-" + name;
+  std::string types;
+  for (const std::string& type : types_) {
+    size_t slash = type.find('/');
+    if (slash == std::string::npos || ascii::casecmp(type.c_str() + slash, own.c_str()) != 0) continue;
+    types += "  <mime-type type=\"" + type + "\">\n"
+             "    <comment>" + name + " document</comment>\n"
+             "    <magic priority=\"60\"><match type=\"string\" offset=\"0\" value=\"TWKM\"/></magic>\n"
+             "  </mime-type>\n";
+  }
+  if (types.empty()) return "";
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n" +
+         types + "</mime-info>\n";
+}
+
+void BAppFileInfo::WriteFileManagerScripts(const std::string& dataFolder) const {
+  std::string host = folder_of(executable_) + "/" + kFileManagerHost;
+  if (!is_executable(host)) return;
+  std::string script = "#!/bin/sh\n"
+                       "# Written by the registration of " + executable_ + ".\n"
+                       "exec " + shell_quote(host) + " \"$PWD\" \"$@\"\n";
+  std::string action = kFileManagerAction + display_name(executable_);
+  BPath config;
+  find_directory(B_USER_SETTINGS_DIRECTORY, &config);
+  for (const std::string& folder : {dataFolder + "/nautilus/scripts", dataFolder + "/nemo/scripts",
+                                    std::string(config.Path() ? config.Path() : "") + "/caja/scripts"}) {
+    status_t status;
+    std::string path = folder + "/" + action;
+    update_file(path, script, &status);
+    chmod(path.c_str(), 0755);
+  }
+}
+
+// Writes nothing until the signature is known, and leaves an existing entry alone until the
+// supported types are known too, so that registering in steps rewrites no file at each start.
+status_t BAppFileInfo::Register() {
+  if (signature_.empty()) return B_OK;
+  std::string data = user_data_folder();
+  if (data.empty()) return B_ENTRY_NOT_FOUND;
+  std::string entryPath = DesktopEntryPath(signature_.c_str());
+  if (types_.empty() && access(entryPath.c_str(), F_OK) == 0) return B_OK;
+  status_t status = B_OK;
+  if (update_file(entryPath, DesktopEntry(), &status))
+    run_tool({"update-desktop-database", "-q", data + "/applications"});
+  if (status != B_OK) return status;
+  std::string package = MimePackage();
+  if (!package.empty() && update_file(MimePackagePath(signature_.c_str()), package, &status))
+    run_tool({"update-mime-database", data + "/mime"});
+  if (status != B_OK) return status;
+  WriteFileManagerScripts(data);
+  return B_OK;
+}

@@ -1,0 +1,137 @@
+#include "Roster.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "DesktopFiles.h"
+#include "Message.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr int kMessageFd = 3;                 // where the new process finds the message
+constexpr size_t kMaxLaunchMessage = 16 << 20;
+
+const BRoster theRoster;
+
+// The TryExec line of the desktop entry registered for the signature.
+status_t registered_executable(const char* signature, std::string* executable) {
+  std::string folder = user_data_folder();
+  if (folder.empty()) return B_ENTRY_NOT_FOUND;
+  std::ifstream entry(folder + "/applications/" + desktop_file_name(signature));
+  std::string line, wanted = std::string("X-Tarnwickloft-Signature=") + signature, tryExec;
+  bool matches = false;
+  while (std::getline(entry, line)) {
+    if (line == wanted) matches = true;
+    if (line.rfind("TryExec=", 0) == 0) tryExec = line.substr(8);
+  }
+  if (!matches || tryExec.empty() || access(tryExec.c_str(), X_OK) != 0) return B_ENTRY_NOT_FOUND;
+  *executable = tryExec;
+  return B_OK;
+}
+
+// An anonymous, unlinked memory file with the flattened message: nothing on disk, and no
+// other process can open it.
+int message_file(const BMessage& message) {
+  int fd = memfd_create("tarnwickloft-launch", MFD_CLOEXEC);
+  if (fd < 0) return -1;
+  std::string bytes(size_t(message.FlattenedSize()), '\0');
+  message.Flatten(bytes.data(), ssize_t(bytes.size()));
+  if (write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size()) || lseek(fd, 0, SEEK_SET) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+const BRoster* be_roster = &theRoster;
+
+status_t BRoster::FindApp(const char* signature, std::string* executable) const {
+  if (signature == nullptr || executable == nullptr) return B_BAD_VALUE;
+  return registered_executable(signature, executable);
+}
+
+status_t BRoster::Launch(const char* signature, const BMessage* message, team_id* team) const {
+  std::string executable;
+  if (status_t status = FindApp(signature, &executable); status != B_OK) return status;
+  return spawn_launch(executable.c_str(), message, team);
+}
+
+status_t spawn_launch(const char* executable, const BMessage* message, team_id* team) {
+  if (executable == nullptr) return B_BAD_VALUE;
+  int fd = message != nullptr ? message_file(*message) : -1;
+  if (message != nullptr && fd < 0) return B_NO_MEMORY;
+  status_t status = spawn_detached({executable}, fd, team);
+  if (fd >= 0) close(fd);
+  return status;
+}
+
+// Forks twice so that the program is not left as a child to wait for: the middle process
+// exits at once and the program is adopted by init.
+status_t spawn_detached(const std::vector<std::string>& argv, int inheritedFd, pid_t* started) {
+  if (argv.empty()) return B_BAD_VALUE;
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  std::vector<std::string> environment;
+  for (char** e = environ; *e != nullptr; ++e)
+    if (strncmp(*e, kLaunchMessageVariable, strlen(kLaunchMessageVariable)) != 0) environment.push_back(*e);
+  if (inheritedFd >= 0) environment.push_back(std::string(kLaunchMessageVariable) + "=" + std::to_string(kMessageFd));
+  std::vector<char*> env;
+  for (std::string& e : environment) env.push_back(e.data());
+  env.push_back(nullptr);
+  // The program's pid comes back through the pipe, then, if exec fails, its errno.
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) return status_from_errno();
+  pid_t middle = fork();
+  if (middle < 0) return status_from_errno();
+  if (middle == 0) {
+    close(report[0]);
+    setsid();
+    if (fork() != 0) _exit(0);
+    pid_t self = getpid();
+    (void)!write(report[1], &self, sizeof self);
+    if (inheritedFd == kMessageFd) fcntl(kMessageFd, F_SETFD, 0);
+    else if (inheritedFd >= 0 && dup2(inheritedFd, kMessageFd) < 0) _exit(127);
+    execve(args[0], args.data(), env.data());
+    int error = errno;
+    (void)!write(report[1], &error, sizeof error);
+    _exit(127);
+  }
+  close(report[1]);
+  waitpid(middle, nullptr, 0);
+  pid_t pid = -1;
+  int error = 0;
+  bool gotPid = read(report[0], &pid, sizeof pid) == sizeof pid;
+  bool failed = read(report[0], &error, sizeof error) == sizeof error;
+  close(report[0]);
+  if (!gotPid) return B_ERROR;
+  if (failed) return -error;
+  if (started != nullptr) *started = pid;
+  return B_OK;
+}
+
+status_t take_launch_message(BMessage* message) {
+  const char* value = getenv(kLaunchMessageVariable);
+  if (value == nullptr) return B_ENTRY_NOT_FOUND;
+  int fd = -1;
+  std::from_chars(value, value + strlen(value), fd);
+  unsetenv(kLaunchMessageVariable);
+  if (fd < 0) return B_BAD_VALUE;
+  std::string bytes;
+  char buffer[65536];
+  ssize_t got;
+  while (bytes.size() <= kMaxLaunchMessage && (got = read(fd, buffer, sizeof buffer)) > 0)
+    bytes.append(buffer, size_t(got));
+  close(fd);
+  return message->Unflatten(bytes.data(), ssize_t(bytes.size()));
+}

@@ -1,0 +1,41 @@
+// Starting applications. On Linux an application is found by its signature through the
+// desktop entry that its registration wrote (BAppFileInfo), and a message for the new
+// instance travels in an anonymous memory file that only the new process inherits.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "SupportDefs.h"
+
+class BMessage;
+
+typedef pid_t team_id;
+
+// The environment variable that names the inherited descriptor holding the message.
+constexpr const char* kLaunchMessageVariable = "TARNWICKLOFT_LAUNCH_FD";
+
+class BRoster {
+ public:
+  // Starts a new instance of the application registered for the signature, without a shell
+  // and without arguments; it receives the message once its loop runs. The new process is not
+// this one's child; team receives its pid.
+  status_t Launch(const char* signature, const BMessage* message = nullptr,
+                  team_id* team = nullptr) const;
+  // The executable registered for a signature.
+  status_t FindApp(const char* signature, std::string* executable) const;
+};
+
+extern const BRoster* be_roster;
+
+// Starts a new instance of an executable that receives the message once its loop runs.
+status_t spawn_launch(const char* executable, const BMessage* message, team_id* team = nullptr);
+
+// Reads the message a launch handed to this process, if any, and forgets the descriptor;
+// B_ENTRY_NOT_FOUND when the process was not started with one.
+status_t take_launch_message(BMessage* message);
+
+// Starts a program without a shell: argv[0] is run as given, and no argument is ever taken
+// for an option of anything but that program. The child is not waited for.
+status_t spawn_detached(const std::vector<std::string>& argv, int inheritedFd = -1,
+                        pid_t* started = nullptr);

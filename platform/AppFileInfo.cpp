@@ -72,21 +72,13 @@ void run_tool(std::initializer_list<std::string> argv) {
     waitpid(pid, nullptr, 0);
 }
 
-status_t make_folders(const std::string& path) {
-  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-    std::string part = path.substr(0, slash);
-    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return status_from_errno();
-    if (slash == std::string::npos) return B_OK;
-  }
-}
-
 // Writes a file in a folder it makes when missing; true when the content changed.
 bool update_file(const std::string& path, const std::string& content, status_t* status) {
   std::ifstream existing(path, std::ios::binary);
   std::stringstream old;
   old << existing.rdbuf();
   if (existing.is_open() && old.str() == content) return false;
-  *status = make_folders(folder_of(path));
+  *status = create_folders(folder_of(path), 0755);
   if (*status == B_OK) *status = write_if_changed(path, content);
   return *status == B_OK;
 }

@@ -24,15 +24,15 @@ std::string xdg_folder(const char* variable, const char* fallback) {
   return home.empty() ? "" : home + "/" + fallback;
 }
 
-status_t make_folders(const std::string& path) {
+}  // namespace
+
+status_t create_folders(const std::string& path, mode_t mode) {
   for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
     std::string part = path.substr(0, slash);
-    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return status_from_errno();
+    if (mkdir(part.c_str(), mode) != 0 && errno != EEXIST) return status_from_errno();
     if (slash == std::string::npos) return B_OK;
   }
 }
-
-}  // namespace
 
 status_t find_directory(directory_which which, BPath* path, bool createIt) {
   if (path == nullptr) return B_BAD_VALUE;
@@ -43,7 +43,7 @@ status_t find_directory(directory_which which, BPath* path, bool createIt) {
   }
   if (folder.empty()) return B_ENTRY_NOT_FOUND;
   if (createIt) {
-    if (status_t status = make_folders(folder); status != B_OK) return status;
+    if (status_t status = create_folders(folder); status != B_OK) return status;
   }
   // Set without resolving, so a folder that does not exist yet still has its path.
   return path->SetTo(folder.c_str());

@@ -12,5 +12,10 @@ enum directory_which {
   B_USER_DATA_DIRECTORY,
 };
 
+#include <string>
+
+// Makes a folder and the folders above it that are missing.
+status_t create_folders(const std::string& path, mode_t mode = 0700);
+
 // createIt makes the folder (and its parents) when it is missing.
 status_t find_directory(directory_which which, BPath* path, bool createIt = false);

@@ -90,14 +90,6 @@ void BApplication::Quit() {
   QCoreApplication::quit();
 }
 
-void BApplication::DispatchMessage(BMessage* message, BHandler* handler) {
-  if (message->what == B_QUIT_REQUESTED && handler == this) {
-    if (QuitRequested()) Quit();
-    return;
-  }
-  handler->MessageReceived(message);
-}
-
 void BApplication::MessageReceived(BMessage* message) {
   if (message->what == B_REFS_RECEIVED) RefsReceived(message);
   if (message->what == B_ARGV_RECEIVED) ArgvReceived(0, nullptr);

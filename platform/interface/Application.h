@@ -29,7 +29,6 @@ class BApplication : public BLooper {
   virtual void Run();
   // Ends the event loop; the application object itself stays until its owner deletes it.
   void Quit() override;
-  void DispatchMessage(BMessage* message, BHandler* handler) override;
   // Hands B_REFS_RECEIVED to RefsReceived and B_ARGV_RECEIVED to ArgvReceived.
   void MessageReceived(BMessage* message) override;
   virtual void RefsReceived(BMessage* message);

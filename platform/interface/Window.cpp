@@ -151,14 +151,6 @@ void BWindow::Quit() {
   BLooper::Quit();
 }
 
-void BWindow::DispatchMessage(BMessage* message, BHandler* handler) {
-  if (message->what == B_QUIT_REQUESTED && handler == this) {
-    if (QuitRequested()) Quit();
-    return;
-  }
-  handler->MessageReceived(message);
-}
-
 void BWindow::InvokeDefaultButton() {
   if (defaultButton_ != nullptr) defaultButton_->Invoke();
 }

@@ -43,8 +43,8 @@ class BWindow : public BLooper {
   // Closes the window and deletes it (after the running handler, when called from one).
   void Quit() override;
 
-  // B_QUIT_REQUESTED asks QuitRequested and quits on true; anything else goes to the handler.
-  void DispatchMessage(BMessage* message, BHandler* handler) override;
+  // DispatchMessage is the looper's: B_QUIT_REQUESTED asks QuitRequested and quits on true;
+  // anything else goes to the handler's MessageReceived.
 
   void SetDefaultButton(BButton* button) { defaultButton_ = button; }
   BButton* DefaultButton() const { return defaultButton_; }

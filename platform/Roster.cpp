@@ -9,8 +9,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gio/gio.h>
+
+#include "AppDefs.h"
 #include "DesktopFiles.h"
+#include "Entry.h"
 #include "Message.h"
+#include "Node.h"
+#include "NodeInfo.h"
+#include "Path.h"
 
 extern char** environ;
 
@@ -64,6 +71,40 @@ status_t BRoster::Launch(const char* signature, const BMessage* message, team_id
   std::string executable;
   if (status_t status = FindApp(signature, &executable); status != B_OK) return status;
   return spawn_launch(executable.c_str(), message, team);
+}
+
+// Starts the desktop's default application for the type with the one file.
+status_t launch_default_app(const char* type, const char* path) {
+  GAppInfo* app = g_app_info_get_default_for_type(type, FALSE);
+  if (app == nullptr) return B_ENTRY_NOT_FOUND;
+  GFile* file = g_file_new_for_path(path);
+  GList files = {file, nullptr, nullptr};
+  GError* error = nullptr;
+  gboolean started = g_app_info_launch(app, &files, nullptr, &error);
+  if (error != nullptr) g_error_free(error);
+  g_object_unref(file);
+  g_object_unref(app);
+  return started ? B_OK : B_ERROR;
+}
+
+status_t BRoster::Launch(const entry_ref* ref, const BMessage* initialMessage, team_id* team) const {
+  BEntry entry(ref);
+  BPath path;
+  if (entry.InitCheck() != B_OK || !entry.Exists() || entry.GetPath(&path) != B_OK)
+    return B_ENTRY_NOT_FOUND;
+  BNode node(&entry);
+  BNodeInfo info(&node);
+  char signature[B_MIME_TYPE_LENGTH], type[B_MIME_TYPE_LENGTH];
+  std::string executable;
+  if (info.GetPreferredApp(signature) == B_OK && FindApp(signature, &executable) == B_OK) {
+    BMessage refs(B_REFS_RECEIVED);
+    if (initialMessage != nullptr) refs = *initialMessage;
+    refs.AddRef("refs", ref);
+    return spawn_launch(executable.c_str(), &refs, team);
+  }
+  if (info.GetType(type) != B_OK) return B_ENTRY_NOT_FOUND;
+  if (team != nullptr) *team = -1;
+  return launch_default_app(type, path.Path());
 }
 
 status_t spawn_launch(const char* executable, const BMessage* message, team_id* team) {

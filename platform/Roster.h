@@ -9,6 +9,7 @@
 #include "SupportDefs.h"
 
 class BMessage;
+struct entry_ref;
 
 typedef pid_t team_id;
 
@@ -21,6 +22,14 @@ class BRoster {
   // and without arguments; it receives the message once its loop runs. The new process is not
 // this one's child; team receives its pid.
   status_t Launch(const char* signature, const BMessage* message = nullptr,
+                  team_id* team = nullptr) const;
+  // Opens a file: with a new instance of the application its own preferred-application
+  // attribute names, when that application is registered (it receives B_REFS_RECEIVED);
+  // otherwise with the desktop's default application for the type GetType reads, started
+  // through GIO with the file's absolute path, never through a shell and never by an opener
+  // that guesses the type again. Fails when the file does not exist, has no type, no
+  // application handles the type, or the start fails.
+  status_t Launch(const entry_ref* ref, const BMessage* initialMessage = nullptr,
                   team_id* team = nullptr) const;
   // The executable registered for a signature.
   status_t FindApp(const char* signature, std::string* executable) const;

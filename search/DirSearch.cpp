@@ -86,3 +86,10 @@ bool f_check_MIME(char* type, BList& types) {
   types.AddList(&holding);
   return true;
 }
+
+BPath f_get_path(const entry_ref& ref) {
+  BEntry entry(&ref, false);
+  BPath path;
+  entry.GetPath(&path);
+  return path;
+}

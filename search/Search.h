@@ -7,6 +7,7 @@
 #include "platform/Directory.h"
 #include "platform/File.h"
 #include "platform/List.h"
+#include "platform/Path.h"
 
 // Size of the blocks whose text the scanner searches; a block's text ends at its first NUL.
 constexpr size_t kSearchBlockSize = 1024;
@@ -36,3 +37,7 @@ int32 f_dirsearch_BMI(BDirectory& dir, BList& types, BList& results, BList& stri
 // matching one move, in their order, to the end of the list, so the type just found comes
 // first for the next file; without a match the list is unchanged.
 bool f_check_MIME(char* type, BList& types);
+
+// The absolute path of the entry a ref names, links not followed; an unset path when the
+// entry cannot be reached.
+BPath f_get_path(const entry_ref& ref);

@@ -3,12 +3,15 @@
 #include <cstring>
 
 #include "Commands.h"
+#include "EntryItem.h"
 #include "ViewNames.h"
 #include "platform/Directory.h"
 #include "platform/MimeType.h"
 #include "platform/Path.h"
 #include "platform/interface/Alert.h"
+#include "platform/Roster.h"
 #include "platform/interface/Application.h"
+#include "platform/interface/Controls.h"
 #include "platform/interface/FilePanel.h"
 #include "platform/interface/ListView.h"
 #include "platform/interface/Menu.h"
@@ -41,10 +44,10 @@ std::span<const TarnWin::Command> TarnWin::CommandTable() {
       {command::kNoTypes, &TarnWin::MarkNoTypes, true},
       {command::kTypeItem, &TarnWin::MimeSelected, true},
       {command::kShowDirectory, nullptr, true},
-      {command::kSearch, nullptr, true},
+      {command::kSearch, &TarnWin::SearchButton, true},
       {command::kOpenFile, nullptr, true},
       {command::kFileChanged, nullptr, true},
-      {command::kMatchInvoked, nullptr, true},
+      {command::kMatchInvoked, &TarnWin::OpenMatch, true},
       {command::kMatchSelected, nullptr, false},
       {command::kSearchDirEdited, nullptr, false},
       {command::kSearchForEdited, nullptr, false},
@@ -168,9 +171,52 @@ void TarnWin::markMimes(bool mark) {
   if (!mark) selectedTypes.MakeEmpty();
 }
 
-TarnWin::~TarnWin() {
-  if (auto* matches = dynamic_cast<BListView*>(FindView(view_names::kMatches)))
+TarnWin::~TarnWin() { EmptyMatches(); }
+
+BListView* TarnWin::Matches() const {
+  return dynamic_cast<BListView*>(FindView(view_names::kMatches));
+}
+
+// The window owns the result items: whoever takes one out of the list deletes it.
+void TarnWin::EmptyMatches() {
+  if (BListView* matches = Matches())
     while (matches->FirstItem() != nullptr) delete matches->RemoveItem(int32(0));
+}
+
+void TarnWin::SearchButton(BMessage*) {
+  auto* folderField = dynamic_cast<BTextControl*>(FindView(view_names::kSearchDir));
+  BDirectory folder(folderField != nullptr ? folderField->Text() : "");
+  if (folder.InitCheck() != B_OK) {
+    beep();  // the matches of the last search stay on show
+    return;
+  }
+  auto* textField = dynamic_cast<BTextControl*>(FindView(view_names::kSearchFor));
+  std::string text = textField != nullptr ? textField->Text() : "";
+  EmptyMatches();
+  BList strings, results;
+  strings.AddItem(text.data());
+  f_dirsearch_BMI(folder, selectedTypes, results, strings);  // its count is results' size
+  BListView* matches = Matches();
+  bool paths = showPathsItem != nullptr && showPathsItem->IsMarked();
+  for (int32 i = 0; i < results.CountItems(); ++i) {
+    auto* ref = static_cast<entry_ref*>(results.ItemAt(i));
+    BPath path = paths ? f_get_path(*ref) : BPath();
+    // A match whose path cannot be found any more is shown by its name.
+    const char* label = path.Path() != nullptr ? path.Path() : ref->name;
+    if (matches != nullptr) matches->AddItem(new EntryItem(*ref, label));
+    delete ref;
+  }
+}
+
+void TarnWin::OpenMatch(BMessage* message) {
+  int32 index;
+  if (message->FindInt32("index", &index) != B_OK || index < 0) return;
+  BListView* matches = Matches();
+  // An index past the list names no match: nothing to open and nothing to report.
+  auto* item = matches != nullptr ? dynamic_cast<EntryItem*>(matches->ItemAt(index)) : nullptr;
+  if (item == nullptr) return;
+  entry_ref ref = item->EntryRef();
+  if (be_roster->Launch(&ref) != B_OK) beep();
 }
 
 void TarnWin::DispatchMessage(BMessage* message, BHandler* handler) {

@@ -23,6 +23,10 @@ class TarnWin : public BWindow {
   bool QuitRequested() override;
 
   void ShowPaths(BMessage* message);
+  // Searches the folder of "Search Dir:" for the text of "Search For:" and lists the matches.
+  void SearchButton(BMessage* message);
+  // Opens the match whose index the message holds, in the application for its type.
+  void OpenMatch(BMessage* message);
 
   // The "MIMEs" menu and the selected type list.
   void MimeSelected(BMessage* message);
@@ -50,6 +54,8 @@ class TarnWin : public BWindow {
 
  private:
   void ShowOpenPanel(BMessage* message);
+  void EmptyMatches();
+  class BListView* Matches() const;
   void ShowAbout(BMessage* message);
   void AddMenuBar();
   BMenu* MakeFileMenu();

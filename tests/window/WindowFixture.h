@@ -2,6 +2,7 @@
 // resources, and a way to let posted messages be dispatched.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "platform/Message.h"
@@ -22,6 +23,9 @@ TestApp* test_app();
 
 // The window archive "W_Tarnwickloft" read from this executable's resources.
 BMessage window_archive();
+
+// The temporary home the tests run in; the recorder of opened files writes to "opened" there.
+std::string test_home();
 
 // Runs the event loop until every posted message has been dispatched.
 void drain();

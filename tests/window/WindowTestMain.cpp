@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 
+#include "TempTree.h"
 #include "WindowFixture.h"
+#include <sys/stat.h>
 #include "platform/File.h"
 #include "platform/Resources.h"
 
@@ -34,8 +36,26 @@ void drain() {
   }
 }
 
+std::string test_home() { return getenv("HOME"); }
+
+// Every window test runs in a home of its own, where the desktop's default application for
+// text/plain is a recorder that writes the paths it is given to $HOME/opened.
+static void make_test_home(TempTree& home) {
+  setenv("HOME", home.root().c_str(), 1);
+  setenv("XDG_CONFIG_HOME", home.path(".config").c_str(), 1);
+  setenv("XDG_DATA_HOME", home.path(".local/share").c_str(), 1);
+  std::string recorder = home.file("recorder", "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> \"$HOME/opened\"\n", "");
+  chmod(recorder.c_str(), 0755);
+  home.file(".local/share/applications/recorder.desktop",
+            "[Desktop Entry]\nType=Application\nName=Recorder\nExec=" + recorder +
+                " %f\nMimeType=text/plain;\n", "");
+  home.file(".config/mimeapps.list", "[Default Applications]\ntext/plain=recorder.desktop\n", "");
+}
+
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  TempTree home;
+  make_test_home(home);
   testing::InitGoogleTest(&argc, argv);
   TestApp application;
   app = &application;

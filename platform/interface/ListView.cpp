@@ -1,41 +1,129 @@
 #include "ListView.h"
 
-#include <QListWidget>
+#include <QAbstractListModel>
+#include <QItemSelectionModel>
+#include <QListView>
 
 #include "Controls.h"
 
-BListView::BListView(BMessage* archive) : BView(archive, new QListWidget), list_(static_cast<QListWidget*>(Widget())) {
+// The rows of a BListView, read from its items when the view draws them.
+class ListItemModel : public QAbstractListModel {
+ public:
+  explicit ListItemModel(const BListView* list) : list_(list) {}
+  int rowCount(const QModelIndex& parent) const override {
+    return parent.isValid() ? 0 : int(list_->staleRows_ + list_->shown_);
+  }
+  QVariant data(const QModelIndex& index, int role) const override {
+    int32 item = list_->IndexOfRow(index.row());
+    if (role != Qt::DisplayRole || item < 0) return {};
+    return QString::fromUtf8(list_->items_[size_t(item)]->DisplayText());
+  }
+  // Each change is announced around the change itself, as Qt's models must.
+  template <typename Change>
+  void Insert(int first, int last, Change change) {
+    beginInsertRows({}, first, last);
+    change();
+    endInsertRows();
+  }
+  template <typename Change>
+  void Remove(int first, int last, Change change) {
+    beginRemoveRows({}, first, last);
+    change();
+    endRemoveRows();
+  }
+
+ private:
+  const BListView* list_;
+};
+
+BListView::BListView(BMessage* archive) : BView(archive, new QListView), list_(static_cast<QListView*>(Widget())) {
+  model_ = new ListItemModel(this);
+  model_->setParent(list_);
+  list_->setModel(model_);
   int32 type = B_SINGLE_SELECTION_LIST;
   archive->FindInt32("_lv_type", &type);
   list_->setSelectionMode(type == B_MULTIPLE_SELECTION_LIST ? QAbstractItemView::ExtendedSelection
                                                             : QAbstractItemView::SingleSelection);
+  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   list_->setFrameShape(QFrame::NoFrame);
+  list_->setUniformItemSizes(true);
   // The scroll view around the list shows the archive's own scroll bars.
   list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   list_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   QPalette palette = list_->palette();
   palette.setColor(QPalette::Base, palette.color(QPalette::Window));
   list_->setPalette(palette);
-  QObject::connect(list_, &QListWidget::itemActivated, list_,
-                   [this](QListWidgetItem* item) { Invoke(list_->row(item)); });
-  QObject::connect(list_, &QListWidget::currentRowChanged, list_,
-                   [this](int row) { Send(selection_.get(), row); });
+  QObject::connect(list_, &QListView::activated, list_, [this](const QModelIndex& index) {
+    int32 item = IndexOfRow(index.row());
+    if (item >= 0) Invoke(item);
+  });
+  QObject::connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, list_,
+                   [this](const QModelIndex& current) {
+                     Send(selection_.get(), current.isValid() ? IndexOfRow(current.row()) : -1);
+                   });
+}
+
+int32 BListView::IndexOfRow(int row) const {
+  if (row < int(staleRows_) || row >= int(staleRows_ + shown_)) return -1;
+  return int32(row - int(staleRows_));
 }
 
 bool BListView::AddItem(BListItem* item) { return AddItem(item, CountItems()); }
 
 bool BListView::AddItem(BListItem* item, int32 index) {
   if (item == nullptr || index < 0 || index > CountItems()) return false;
-  items_.insert(items_.begin() + index, item);
-  list_->insertItem(index, QString::fromUtf8(item->DisplayText()));
+  if (index == CountItems()) {
+    items_.push_back(item);
+    QueueShowing();
+    return true;
+  }
+  ShowPending();
+  model_->Insert(index, index, [&] {
+    items_.insert(items_.begin() + index, item);
+    ++shown_;
+  });
   return true;
+}
+
+void BListView::QueueShowing() const {
+  if (flushQueued_) return;
+  flushQueued_ = true;
+  QMetaObject::invokeMethod(list_, [this] { ShowPending(); }, Qt::QueuedConnection);
+}
+
+void BListView::ShowPending() const {
+  flushQueued_ = false;
+  if (staleRows_ > 0) model_->Remove(0, int(staleRows_) - 1, [this] { staleRows_ = 0; });
+  if (shown_ < items_.size())
+    model_->Insert(int(shown_), int(items_.size()) - 1, [this] { shown_ = items_.size(); });
+}
+
+QListView* BListView::List() const {
+  ShowPending();
+  return list_;
 }
 
 BListItem* BListView::RemoveItem(int32 index) {
   if (index < 0 || index >= CountItems()) return nullptr;
   BListItem* item = items_[size_t(index)];
-  items_.erase(items_.begin() + index);
-  delete list_->takeItem(index);
+  if (index == 0) {
+    items_.pop_front();
+    if (shown_ > 0) {
+      --shown_;
+      ++staleRows_;  // its row stays until the next batch
+      QueueShowing();
+    }
+    return item;
+  }
+  ShowPending();
+  if (size_t(index) >= shown_) {
+    items_.erase(items_.begin() + index);
+    return item;
+  }
+  model_->Remove(index, index, [&] {
+    items_.erase(items_.begin() + index);
+    --shown_;
+  });
   return item;
 }
 
@@ -51,18 +139,25 @@ int32 BListView::IndexOf(const BListItem* item) const {
 }
 
 void BListView::MakeEmpty() {
-  items_.clear();
-  list_->clear();
+  ShowPending();
+  if (items_.empty()) return;
+  model_->Remove(0, CountItems() - 1, [this] {
+    items_.clear();
+    shown_ = staleRows_ = 0;
+  });
 }
 
 int32 BListView::CurrentSelection(int32 index) const {
-  int32 seen = 0;
-  for (int32 row = 0; row < CountItems(); ++row)
-    if (list_->item(row)->isSelected() && seen++ == index) return row;
-  return -1;
+  ShowPending();
+  QModelIndexList selected = list_->selectionModel()->selectedRows();
+  std::sort(selected.begin(), selected.end());
+  return index >= 0 && index < selected.size() ? IndexOfRow(selected[index].row()) : -1;
 }
 
-void BListView::Select(int32 index) { list_->setCurrentRow(index); }
+void BListView::Select(int32 index) {
+  ShowPending();
+  list_->setCurrentIndex(model_->index(index, 0));
+}
 
 status_t BListView::Invoke(int32 index) {
   if (invocation_ == nullptr) return B_BAD_VALUE;

@@ -1,14 +1,16 @@
-// A list of items shown as a QListWidget. The list holds its items by pointer and owns none:
-// whoever removes an item deletes it.
+// A list of items shown as a QListView over a model that reads the items themselves, so an
+// item costs the widget nothing until it is drawn. The list holds its items by pointer and
+// owns none: whoever removes an item deletes it.
 #pragma once
 
 #include <memory>
 #include <string>
-#include <vector>
+#include <deque>
 
 #include "View.h"
 
-class QListWidget;
+class QListView;
+class ListItemModel;
 
 class BListItem {
  public:
@@ -67,13 +69,27 @@ class BListView : public BView {
   BMessage* SelectionMessage() const { return selection_.get(); }
   status_t Invoke(int32 index);
 
-  QListWidget* List() const { return list_; }
+  // The widget, brought up to date with the items.
+  QListView* List() const;
+  // The item a row of the widget shows, or -1 for a row of an item removed meanwhile.
+  int32 IndexOfRow(int row) const;
 
  private:
+  friend class ListItemModel;
   void Send(const BMessage* message, int32 index);
+  // Items appended, and items removed from the front, reach the widget in one batch at the
+  // next turn of the event loop or when the widget is next used: a search adds tens of
+  // thousands of them, and the next one removes them one by one from the front.
+  void ShowPending() const;
+  void QueueShowing() const;
 
-  std::vector<BListItem*> items_;
+  // The model's rows are staleRows_ rows of removed items, then items_[0, shown_).
+  mutable size_t staleRows_ = 0;
+  mutable size_t shown_ = 0;
+  mutable bool flushQueued_ = false;
+  ListItemModel* model_;
+  std::deque<BListItem*> items_;
   std::unique_ptr<BMessage> invocation_;
   std::unique_ptr<BMessage> selection_;
-  QListWidget* list_;
+  QListView* list_;
 };

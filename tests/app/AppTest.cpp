@@ -18,7 +18,10 @@
 #include "platform/AppDefs.h"
 #include "platform/Entry.h"
 #include "platform/Message.h"
+#include "platform/Node.h"
+#include "platform/NodeInfo.h"
 #include "platform/Resources.h"
+#include "platform/Roster.h"
 
 extern char** environ;
 
@@ -239,6 +242,27 @@ TEST_F(AppTest, TheFileManagerEntryLaunchesWithTheFolderOrTheSelection) {
   EXPECT_EQ(refs_of(probe_message(out, &origin)), (std::vector<entry_ref>{aRef, bRef}));
   unsetenv("PROBE_OUT");
   dlclose(module);
+}
+
+TEST_F(AppTest, AFileThatPrefersThisApplicationOpensInANewInstance) {
+  register_probe(home.home() + "/.local/share");
+  std::string file = tree.file("saved search", "TWKM", "message/x-Tarnwickloft");
+  BNode node(file.c_str());
+  BNodeInfo info(&node);
+  ASSERT_EQ(info.SetPreferredApp("application/x-vnd.TaRnWiCkLoFt"), B_OK);
+  std::string out = tree.path("opened");
+  setenv("PROBE_OUT", out.c_str(), 1);
+  entry_ref ref;
+  BEntry(file.c_str()).GetRef(&ref);
+  ASSERT_EQ(be_roster->Launch(&ref), B_OK);
+  std::string origin;
+  BMessage got = probe_message(out, &origin);
+  unsetenv("PROBE_OUT");
+  EXPECT_EQ(got.what, B_REFS_RECEIVED);
+  EXPECT_EQ(refs_of(got), std::vector<entry_ref>{ref});
+  entry_ref missing(ref);
+  missing.set_name("not there");
+  EXPECT_EQ(be_roster->Launch(&missing), B_ENTRY_NOT_FOUND);
 }
 
 // The pid of the application started with this test's home, found by its environment.

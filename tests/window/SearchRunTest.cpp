@@ -1,5 +1,5 @@
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QPushButton>
 #include <QTest>
 #include <chrono>
@@ -55,8 +55,8 @@ class SearchRunTest : public ::testing::Test {
   BListView* matches() { return static_cast<BListView*>(window->FindView("LV_Matches")); }
   std::vector<std::string> labels() {
     std::vector<std::string> shown;
-    for (int row = 0; row < matches()->List()->count(); ++row)
-      shown.push_back(matches()->List()->item(row)->text().toStdString());
+    for (int row = 0; row < matches()->List()->model()->rowCount(); ++row)
+      shown.push_back(matches()->List()->model()->index(row, 0).data().toString().toStdString());
     std::sort(shown.begin(), shown.end());
     return shown;
   }
@@ -137,8 +137,8 @@ TEST_F(SearchRunTest, InvokingAMatchOpensItsOwnFile) {
 TEST_F(SearchRunTest, DoubleClickingAMatchOpensIt) {
   search(tree.root(), "a needle");
   ASSERT_EQ(matches()->CountItems(), 1);
-  QListWidget* list = matches()->List();
-  QPoint at = list->visualItemRect(list->item(0)).center();
+  QListView* list = matches()->List();
+  QPoint at = list->visualRect(list->model()->index(0, 0)).center();
   QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
   QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
   drain();
@@ -166,7 +166,7 @@ TEST_F(SearchRunTest, AMatchOfATypeNoApplicationHandlesBeeps) {
   window->markMime(BMimeType("text/x-nobody-opens-this"));
   search(tree.root(), "needle");
   for (int32 i = 0; i < matches()->CountItems(); ++i) {
-    if (matches()->List()->item(i)->text() != "odd.txt") continue;
+    if (matches()->List()->model()->index(i, 0).data().toString() != "odd.txt") continue;
     int32 beeps = beep_count();
     invoke(i);
     EXPECT_EQ(beep_count(), beeps + 1);

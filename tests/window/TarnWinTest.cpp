@@ -1,7 +1,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
-#include <QListWidget>
+#include <QListView>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QTest>
@@ -155,7 +155,7 @@ TEST_F(TarnWinTest, ShowPathsTogglesTheMarkAndLeavesTheLabels) {
   trigger("Show Paths");
   EXPECT_TRUE(window->showPathsItem->IsMarked());
   EXPECT_TRUE(action->isChecked());
-  EXPECT_EQ(matches()->List()->item(0)->text(), "report.txt");
+  EXPECT_EQ(matches()->List()->model()->index(0, 0).data().toString(), "report.txt");
   trigger("Show Paths");
   EXPECT_FALSE(window->showPathsItem->IsMarked());
   EXPECT_FALSE(action->isChecked());
@@ -195,8 +195,8 @@ TEST_F(TarnWinTest, DoubleClickingAMatchSendsItsIndex) {
   window->Show();
   matches()->AddItem(new BStringItem("first"));
   matches()->AddItem(new BStringItem("second"));
-  QListWidget* list = matches()->List();
-  QRect second = list->visualItemRect(list->item(1));
+  QListView* list = matches()->List();
+  QRect second = list->visualRect(list->model()->index(1, 0));
   QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, second.center());
   QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, second.center());
   drain();

@@ -1,5 +1,5 @@
 #include <QDropEvent>
-#include <QListWidget>
+#include <QListView>
 #include <thread>
 #include <QLineEdit>
 #include <QMimeData>

@@ -1,0 +1,91 @@
+// The time from pressing "Search" until the list is filled, next to the engine's own time on
+// the same folder, in one process:
+//   QT_QPA_PLATFORM=offscreen tarnwickloft-window-bench FOLDER TEXT [ROUNDS]
+// Only text/plain is selected, as in bench/run.sh.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/File.h"
+#include "platform/MimeType.h"
+#include "platform/Resources.h"
+#include "platform/interface/Application.h"
+#include "platform/interface/Controls.h"
+#include "platform/interface/ListView.h"
+#include "search/Search.h"
+#include "window/TarnWin.h"
+
+namespace {
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+double engine_seconds(const char* folder, const char* text, BList& types) {
+  QElapsedTimer timer;
+  timer.start();
+  BDirectory dir(folder);
+  BList strings, results;
+  std::string copy = text;
+  strings.AddItem(copy.data());
+  f_dirsearch_BMI(dir, types, results, strings);
+  for (int32 i = 0; i < results.CountItems(); ++i) delete static_cast<entry_ref*>(results.ItemAt(i));
+  return double(timer.nsecsElapsed()) / 1e9;
+}
+
+// From posting the Search button's message to the list drawn with its items.
+double window_seconds(TarnWin* window) {
+  QElapsedTimer timer;
+  timer.start();
+  window->PostMessage(four_cc("srcb"));
+  while (window->CountQueuedMessages() > 0 || window->IsDispatching()) QApplication::processEvents();
+  QApplication::processEvents();  // layout and paint of the filled list
+  return double(timer.nsecsElapsed()) / 1e9;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    fputs("usage: tarnwickloft-window-bench FOLDER TEXT [ROUNDS]\n", stderr);
+    return 2;
+  }
+  int rounds = argc > 3 ? atoi(argv[3]) : 5;
+  BApplication app("application/x-vnd.TaRnWiCkLoFt");
+  BFile self("/proc/self/exe", B_READ_ONLY);
+  BResources resources;
+  size_t size = 0;
+  const void* bytes = resources.SetTo(&self) == B_OK
+                          ? resources.FindResource(four_cc("ARCV"), "W_Tarnwickloft", &size)
+                          : nullptr;
+  BMessage archive;
+  if (bytes == nullptr || archive.Unflatten(static_cast<const char*>(bytes), ssize_t(size)) != B_OK) return 1;
+  auto* window = new TarnWin(&archive);
+  window->markMimes(false);
+  window->markMime(BMimeType("text/plain"));
+  static_cast<BTextControl*>(window->FindView("TC_SearchDir"))->SetText(argv[1]);
+  static_cast<BTextControl*>(window->FindView("TC_SearchFor"))->SetText(argv[2]);
+  window->Show();
+  QApplication::processEvents();
+  std::vector<double> engine, shown, ratios;
+  for (int round = 0; round < rounds; ++round) {
+    double e = engine_seconds(argv[1], argv[2], window->selectedTypes);
+    double w = window_seconds(window);
+    engine.push_back(e);
+    shown.push_back(w);
+    ratios.push_back(w / e);
+  }
+  int32 items = static_cast<BListView*>(window->FindView("LV_Matches"))->CountItems();
+  printf("%-22s %10s %10s\n", "", "median s", "items");
+  printf("%-22s %10.3f %10s\n", "engine (walk only)", median(engine), "");
+  printf("%-22s %10.3f %10d\n", "window (Search to list)", median(shown), items);
+  printf("window / engine: median %.2f (%.2f-%.2f)\n", median(ratios),
+         *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()));
+  window->Lock();
+  window->Quit();
+  return 0;
+}

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# The whole program as a user meets it: a real window on a virtual X display, a folder and a
+# text typed in, Enter pressed, a match double-clicked and opened by the desktop's default
+# application for its type.
+#   search_under_xvfb.sh APP [SCREENSHOT.png]
+set -euo pipefail
+app=$1
+shot=${2:-}
+work=$(mktemp -d)
+display=:$((90 + RANDOM % 100))
+cleanup() {
+  [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null || true
+  [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share
+mkdir -p "$XDG_DATA_HOME/applications" "$XDG_CONFIG_HOME"
+cat >"$work/recorder" <<'SCRIPT'
+#!/bin/sh
+for a in "$@"; do printf '%s\n' "$a"; done >> "$HOME/opened"
+SCRIPT
+chmod +x "$work/recorder"
+printf '[Desktop Entry]\nType=Application\nName=Recorder\nExec=%s %%f\nMimeType=text/plain;\n' \
+  "$work/recorder" >"$XDG_DATA_HOME/applications/recorder.desktop"
+printf '[Default Applications]\ntext/plain=recorder.desktop\n' >"$XDG_CONFIG_HOME/mimeapps.list"
+
+tree=$work/tree
+mkdir -p "$tree/sub"
+echo "the needle is here" >"$tree/sub/match.txt"
+echo "nothing to see" >"$tree/other.txt"
+echo "a needle in HTML" >"$tree/page.html"
+
+Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY=$display
+for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+
+QT_QPA_PLATFORM=xcb "$app" >"$work/out" 2>"$work/err" &
+app_pid=$!
+window=$(xdotool search --sync --onlyvisible --name '^Tarnwickloft$' | head -n 1)
+sleep 0.5
+
+# Window coordinates of the fields and the first row, from the archive's frames.
+type_into() {  # x y text
+  xdotool mousemove --window "$window" "$1" "$2" click 1
+  xdotool key --window "$window" ctrl+a BackSpace
+  xdotool type --window "$window" --delay 5 "$3"
+}
+type_into 150 54 "$tree"
+type_into 150 76 "NEEDLE"
+xdotool key --window "$window" Return
+sleep 1
+[ -n "$shot" ] && import -window "$window" "$shot" 2>/dev/null || true
+xdotool mousemove --window "$window" 40 150 click --repeat 2 --delay 80 1
+for _ in $(seq 50); do [ -s "$HOME/opened" ] && break; sleep 0.1; done
+
+kill -TERM "$app_pid"
+wait "$app_pid"
+app_pid=
+opened=$(cat "$HOME/opened" 2>/dev/null || true)
+if [ "$opened" != "$tree/page.html" ] && [ "$opened" != "$tree/sub/match.txt" ]; then
+  echo "FAIL: expected a match to be opened, got '$opened'"
+  cat "$work/err"
+  exit 1
+fi
+grep -q 'Pre aTwRehydrated->Show()' "$work/out" || { echo "FAIL: start-up lines missing"; exit 1; }
+echo "PASS: searched '$tree' for NEEDLE and opened $opened"

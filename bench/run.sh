@@ -18,7 +18,7 @@ if ! command -v rg >/dev/null; then
 fi
 
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWICKLOFT_TESTS=OFF >/dev/null
-ninja -C "$build" tarnwickloft-find bench-corpus >/dev/null
+ninja -C "$build" tarnwickloft-find bench-corpus tarnwickloft-window-bench >/dev/null
 find_cmd="$build/tools/tarnwickloft-find"
 
 for corpus in small large; do
@@ -85,4 +85,13 @@ for corpus in small large; do
     done
     unset times
   done
+done
+
+# The window: from pressing "Search" until the list is filled, next to the engine's own walk
+# in the same process, and to tarnwickloft-find on the same folder above.
+echo
+echo "window on the small corpus ($rounds rounds):"
+for needle in "${needles[@]}"; do
+  echo "needle '$needle':"
+  QT_QPA_PLATFORM=offscreen "$build/bench/tarnwickloft-window-bench" "$corpora/small" "$needle" "$rounds" 2>/dev/null
 done

@@ -112,6 +112,9 @@ TEST_F(AppTest, StartUpPrintsItsLinesInOrderRegistersAndQuitsWhenAsked) {
   std::string package = Registered("mime/packages/x-vnd.TaRnWiCkLoFt.xml");
   EXPECT_NE(package.find("type=\"message/x-Tarnwickloft\""), std::string::npos) << package;
   EXPECT_NE(package.find("value=\"TWKM\""), std::string::npos);
+  std::string script = home.home() + "/.local/share/nautilus/scripts/Search here with Tarnwickloft";
+  EXPECT_EQ(access(script.c_str(), X_OK), 0);
+  EXPECT_NE(read_file(script).find("tarnwickloft-filemanager' \"$PWD\" \"$@\""), std::string::npos);
 
   // A second start rewrites nothing.
   struct stat before, after;

@@ -8,7 +8,11 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include "TempTree.h"
 #include "WindowFixture.h"
+#include "platform/Entry.h"
+#include <QFileDialog>
+#include <QLineEdit>
 #include "platform/interface/FilePanel.h"
 #include "platform/interface/ListView.h"
 #include "platform/interface/Menu.h"
@@ -25,11 +29,13 @@ class RecordingWin : public TarnWin {
   ~RecordingWin() override { *destroyed_ = true; }
   void DispatchMessage(BMessage* message, BHandler* handler) override {
     dispatched.push_back(message->what);
+    messages.push_back(*message);
     TarnWin::DispatchMessage(message, handler);
     finished.push_back(message->what);
   }
   void MessageReceived(BMessage* message) override { passedOn.push_back(message->what); }
   std::vector<uint32> dispatched, finished, passedOn;
+  std::vector<BMessage> messages;
 
  private:
   bool* destroyed_;
@@ -147,6 +153,31 @@ TEST_F(TarnWinTest, OpenReusesOnePanelAndBringsItBack) {
   EXPECT_TRUE(panel->IsShowing());
   EXPECT_TRUE(window->passedOn.empty());
   panel->Hide();
+}
+
+TEST_F(TarnWinTest, TheOpenPanelTakesAFolderAsWellAsAFile) {
+  TempTree tree;
+  std::string folder = tree.folder("chosen folder");
+  std::string file = tree.file("chosen file.txt", "x");
+  trigger("Open...");
+  for (const std::string& chosen : {folder, file}) {
+    window->messages.clear();
+    // As a user would: type the entry's path into the panel's name field, and accept.
+    auto* name = window->openPanel->Dialog()->findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_NE(name, nullptr);
+    name->setText(QString::fromStdString(chosen));
+    QMetaObject::invokeMethod(window->openPanel->Dialog(), "accept", Qt::DirectConnection);
+    drain();
+    ASSERT_EQ(window->messages.size(), 1u) << chosen;
+    EXPECT_EQ(window->messages[0].what, B_REFS_RECEIVED);
+    entry_ref ref, expected;
+    ASSERT_EQ(window->messages[0].FindRef("refs", &ref), B_OK);
+    BEntry(chosen.c_str()).GetRef(&expected);
+    EXPECT_EQ(ref, expected) << chosen;
+    EXPECT_FALSE(window->openPanel->IsShowing());  // hidden when done
+    trigger("Open...");
+  }
+  window->openPanel->Hide();
 }
 
 TEST_F(TarnWinTest, ShowPathsTogglesTheMarkAndLeavesTheLabels) {

@@ -110,3 +110,12 @@ status_t BDirectory::GetEntry(BEntry* entry) const {
   if (entry == nullptr) return B_BAD_VALUE;
   return entry->SetTo(dir_->Path().c_str());
 }
+
+status_t BDirectory::GetNodeRef(node_ref* ref) const {
+  if (status_ != B_OK) return status_;
+  if (ref == nullptr) return B_BAD_VALUE;
+  ref->device = dir_->device();
+  ref->node = dir_->inode();
+  ref->path = dir_->Path();
+  return B_OK;
+}

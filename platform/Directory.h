@@ -36,6 +36,7 @@ class BDirectory {
   status_t CreateFile(const char* path, BFile* file, bool failIfExists = false);
   // The entry of this folder itself.
   status_t GetEntry(BEntry* entry) const;
+  status_t GetNodeRef(node_ref* ref) const;
 
   const std::shared_ptr<const DirHandle>& Handle() const { return dir_; }
 

@@ -34,6 +34,17 @@ struct entry_ref {
   std::string directory_path;
 };
 
+// A reference to a node, for watching it. Linux watches by path, so the ref keeps the path
+// it was made from too; the watch checks that the path still leads to this node.
+struct node_ref {
+  dev_t device = -1;
+  ino_t node = -1;
+  std::string path;
+  bool operator==(const node_ref& other) const {
+    return device == other.device && node == other.node;
+  }
+};
+
 class BEntry {
  public:
   BEntry();

@@ -73,8 +73,7 @@ status_t BRoster::Launch(const char* signature, const BMessage* message, team_id
   return spawn_launch(executable.c_str(), message, team);
 }
 
-// Starts the desktop's default application for the type with the one file.
-status_t launch_default_app(const char* type, const char* path) {
+status_t open_with_default_app(const char* type, const char* path) {
   GAppInfo* app = g_app_info_get_default_for_type(type, FALSE);
   if (app == nullptr) return B_ENTRY_NOT_FOUND;
   GFile* file = g_file_new_for_path(path);
@@ -104,7 +103,7 @@ status_t BRoster::Launch(const entry_ref* ref, const BMessage* initialMessage, t
   }
   if (info.GetType(type) != B_OK) return B_ENTRY_NOT_FOUND;
   if (team != nullptr) *team = -1;
-  return launch_default_app(type, path.Path());
+  return open_with_default_app(type, path.Path());
 }
 
 status_t spawn_launch(const char* executable, const BMessage* message, team_id* team) {

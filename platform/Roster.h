@@ -40,6 +40,9 @@ extern const BRoster* be_roster;
 // Starts a new instance of an executable that receives the message once its loop runs.
 status_t spawn_launch(const char* executable, const BMessage* message, team_id* team = nullptr);
 
+// Opens a file or folder with the desktop's default application for a MIME type.
+status_t open_with_default_app(const char* type, const char* path);
+
 // Reads the message a launch handed to this process, if any, and forgets the descriptor;
 // B_ENTRY_NOT_FOUND when the process was not started with one.
 status_t take_launch_message(BMessage* message);

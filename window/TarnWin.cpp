@@ -35,15 +35,15 @@ constexpr float kBarTop = 2, kBarBottom = 18, kBarRightInset = 12;
 std::span<const TarnWin::Command> TarnWin::CommandTable() {
   static const Command table[] = {
       {command::kOpenPanel, &TarnWin::ShowOpenPanel, false},
-      {command::kSave, nullptr, true},
-      {command::kSaveAs, nullptr, true},
+      {command::kSave, &TarnWin::SaveCommand, true},
+      {command::kSaveAs, &TarnWin::SaveAsCommand, true},
       {command::kDefaultApp, nullptr, true},
       {command::kShowPaths, &TarnWin::ShowPaths, true},
       {command::kAbout, &TarnWin::ShowAbout, true},
       {command::kAllTypes, &TarnWin::MarkAllTypes, true},
       {command::kNoTypes, &TarnWin::MarkNoTypes, true},
       {command::kTypeItem, &TarnWin::MimeSelected, true},
-      {command::kShowDirectory, nullptr, true},
+      {command::kShowDirectory, &TarnWin::ShowDirectoryCommand, true},
       {command::kSearch, &TarnWin::SearchButton, true},
       {command::kOpenFile, nullptr, true},
       {command::kFileChanged, nullptr, true},
@@ -53,8 +53,8 @@ std::span<const TarnWin::Command> TarnWin::CommandTable() {
       {command::kSearchForEdited, nullptr, false},
       {B_SIMPLE_DATA, nullptr, true},
       {B_REFS_RECEIVED, nullptr, true},
-      {B_SAVE_REQUESTED, nullptr, true},
-      {B_NODE_MONITOR, nullptr, true},
+      {B_SAVE_REQUESTED, &TarnWin::SaveRequested, true},
+      {B_NODE_MONITOR, &TarnWin::FolderChanged, true},
   };
   return table;
 }
@@ -74,6 +74,7 @@ TarnWin::TarnWin(BMessage* archive) : BWindow(archive), selectedTypes(20) {
     matches->SetSelectionMessage(new BMessage(command::kMatchSelected));
   }
   AddMenuBar();
+  LoadDefaultState();  // the result is not needed: without a saved search the window stays as built
   Unlock();
 }
 

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <span>
+#include <string>
 
 #include "platform/List.h"
 #include "platform/interface/Window.h"
 
 class BDirectory;
+class BEntry;
 class BFilePanel;
 class BMenu;
 class BMenuItem;
@@ -32,6 +34,19 @@ class TarnWin : public BWindow {
   void MimeSelected(BMessage* message);
   bool markMime(const BMimeType& type);
   void markMimes(bool mark);
+
+  // Saved searches: the record, the current saved search, Save and Save As, and the Restore
+  // menu that follows the saved-search folder.
+  void SaveState(BMessage* record);
+  bool RestoreState(BEntry* entry);
+  void SaveStateToFile(BPath* path);
+  bool SetDefaultState(BPath* path);
+  bool LoadDefaultState();
+  void Save();
+  void InitSaveAs();
+  void SaveRequested(BMessage* message);
+  void InitSavedSearchMenu();
+  void ShowSavedSearchDir();
 
   // One row of the command table. A row without a handler takes its code and does nothing,
   // so the code never reaches BWindow::DispatchMessage.
@@ -60,6 +75,12 @@ class TarnWin : public BWindow {
   void AddMenuBar();
   BMenu* MakeFileMenu();
   BMenu* MakeTypesMenu();
+  void SaveCommand(BMessage*) { Save(); }
+  void SaveAsCommand(BMessage*) { InitSaveAs(); }
+  void ShowDirectoryCommand(BMessage*) { ShowSavedSearchDir(); }
+  void FolderChanged(BMessage*) { InitSavedSearchMenu(); }
+  void SetFieldText(const char* view, const std::string& text);
+  std::string FieldText(const char* view) const;
   void MarkAllTypes(BMessage*) { markMimes(true); }
   void MarkNoTypes(BMessage*) { markMimes(false); }
 };

@@ -6,6 +6,9 @@
 #include <set>
 
 #include "platform/AppDefs.h"
+#include "platform/Entry.h"
+#include "platform/Path.h"
+#include "platform/Roster.h"
 
 namespace {
 
@@ -124,7 +127,31 @@ status_t BMessenger::SendMessage(uint32 what) const {
   return SendMessage(&message);
 }
 
+BMessenger::BMessenger(const char* signature, pid_t) : signature_(signature ? signature : "") {}
+
+namespace {
+
+constexpr const char* kFileManagerSignature = "application/x-vnd.Be-TRAK";
+
+status_t send_to_application(const std::string& signature, const BMessage* message) {
+  if (signature != kFileManagerSignature) return be_roster->Launch(signature.c_str(), message);
+  if (message->what != B_REFS_RECEIVED) return B_BAD_VALUE;
+  entry_ref ref;
+  status_t status = B_OK;
+  for (int32 i = 0; message->FindRef("refs", i, &ref) == B_OK; ++i) {
+    BPath path(&ref);
+    status_t opened = path.InitCheck() == B_OK ? open_with_default_app("inode/directory", path.Path())
+                                               : path.InitCheck();
+    if (opened != B_OK) status = opened;
+  }
+  return status;
+}
+
+}  // namespace
+
 status_t BMessenger::SendMessage(const BMessage* message) const {
+  if (message == nullptr) return B_BAD_VALUE;
+  if (!signature_.empty()) return send_to_application(signature_, message);
   if (looper_ == nullptr || !BLooper::IsAlive(looper_)) return B_BAD_VALUE;
   return looper_->PostMessage(message, handler_ == looper_ ? nullptr : handler_);
 }

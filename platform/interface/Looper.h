@@ -83,7 +83,12 @@ class BMessenger {
  public:
   BMessenger() = default;
   explicit BMessenger(const BHandler* handler, const BLooper* looper = nullptr);
-  bool IsValid() const { return looper_ != nullptr; }
+  // A messenger to an application by its signature. Linux has no messaging between desktop
+  // applications, so: the old desktop's file manager ("application/x-vnd.Be-TRAK") opens the
+  // folders of a B_REFS_RECEIVED message in the desktop's file manager; any other registered
+  // application is started anew with the message.
+  explicit BMessenger(const char* signature, pid_t team = -1);
+  bool IsValid() const { return looper_ != nullptr || !signature_.empty(); }
   status_t SendMessage(uint32 what) const;
   status_t SendMessage(const BMessage* message) const;
   BLooper* Target(BHandler** handler = nullptr) const;
@@ -91,4 +96,5 @@ class BMessenger {
  private:
   BHandler* handler_ = nullptr;
   BLooper* looper_ = nullptr;
+  std::string signature_;
 };

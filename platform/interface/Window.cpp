@@ -88,9 +88,19 @@ BRect BWindow::Frame() const {
   return BRect(float(at.x()), float(at.y()), float(at.x()) + width_, float(at.y()) + height_);
 }
 
-void BWindow::MoveTo(float x, float y) { widget_->move(int(std::lround(x)), int(std::lround(y))); }
+// Positions and sizes from outside (a saved search, say) may be damaged: values that are not
+// numbers are ignored, and the rest kept within what a screen can show.
+constexpr float kFarthest = 32000;
+
+void BWindow::MoveTo(float x, float y) {
+  if (!std::isfinite(x) || !std::isfinite(y)) return;
+  x = std::clamp(x, -kFarthest, kFarthest);
+  y = std::clamp(y, -kFarthest, kFarthest);
+  widget_->move(int(std::lround(x)), int(std::lround(y)));
+}
 
 void BWindow::ResizeTo(float width, float height) {
+  if (!std::isfinite(width) || !std::isfinite(height)) return;
   width = std::clamp(width, minWidth_, maxWidth_);
   height = std::clamp(height, minHeight_, maxHeight_);
   ContentResized(width, height);

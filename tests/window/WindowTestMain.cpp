@@ -1,6 +1,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <cstdlib>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include "TempTree.h"
@@ -15,7 +16,9 @@ TestApp* app = nullptr;
 
 TestApp* test_app() { return app; }
 
+// Each window a test builds starts without a saved search, unless the test writes one later.
 BMessage window_archive() {
+  unlink((std::string(getenv("XDG_CONFIG_HOME")) + "/Tarnwickloft Settings").c_str());
   BFile self("/proc/self/exe", B_READ_ONLY);
   BResources resources;
   EXPECT_EQ(resources.SetTo(&self), B_OK);

@@ -1,0 +1,326 @@
+#include <QFileDialog>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/xattr.h>
+#include <thread>
+
+#include "TempTree.h"
+#include "WindowFixture.h"
+#include "platform/AppDefs.h"
+#include "platform/Directory.h"
+#include "platform/Entry.h"
+#include "platform/File.h"
+#include "platform/MimeType.h"
+#include "platform/NodeInfo.h"
+#include "platform/Path.h"
+#include "platform/interface/Controls.h"
+#include "platform/interface/FilePanel.h"
+#include "platform/interface/Menu.h"
+#include "saved/SavedSearch.h"
+#include "window/TarnWin.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Counts the folder notices a window is given.
+class CountingWin : public TarnWin {
+ public:
+  using TarnWin::TarnWin;
+  void DispatchMessage(BMessage* message, BHandler* handler) override {
+    if (message->what == B_NODE_MONITOR) ++notices;
+    TarnWin::DispatchMessage(message, handler);
+  }
+  int notices = 0;
+};
+
+class SavedSearchTest : public ::testing::Test {
+ protected:
+  void SetUp() override { window = Build(); }
+  void TearDown() override {
+    for (TarnWin* w : windows) w->Quit();
+  }
+  CountingWin* Build() {
+    BMessage archive = window_archive();
+    unlink(settings_path().c_str());
+    return Rebuild(&archive);
+  }
+  // A window built as at the next start, with the settings file as it is.
+  CountingWin* Rebuild(BMessage* archive = nullptr) {
+    BMessage fresh;
+    if (archive == nullptr) {
+      std::string settings = read_file(settings_path());
+      fresh = window_archive();  // (removes the settings file; put it back)
+      if (!settings.empty()) std::ofstream(settings_path(), std::ios::binary) << settings;
+      archive = &fresh;
+    }
+    auto* made = new CountingWin(archive);
+    windows.push_back(made);
+    return made;
+  }
+  void set(TarnWin* w, const char* view, const char* text) {
+    static_cast<BTextControl*>(w->FindView(view))->SetText(text);
+  }
+  std::string get(TarnWin* w, const char* view) {
+    return static_cast<BTextControl*>(w->FindView(view))->Text();
+  }
+  std::vector<std::string> selected(TarnWin* w) {
+    std::vector<std::string> labels;
+    for (int32 i = 0; i < w->selectedTypes.CountItems(); ++i)
+      labels.push_back(static_cast<BMenuItem*>(w->selectedTypes.ItemAt(i))->Label());
+    return labels;
+  }
+  std::vector<std::string> restore_items(TarnWin* w) {
+    std::vector<std::string> items;
+    for (int32 i = 0; i < w->restoreMenu->CountItems(); ++i) {
+      BMenuItem* item = w->restoreMenu->ItemAt(i);
+      items.push_back(std::string(item->IsMarked() ? "*" : "") + item->Label());
+    }
+    return items;
+  }
+  void save(TarnWin* w, const std::string& path) {
+    BPath target(path.c_str());
+    w->SaveStateToFile(&target);
+  }
+  bool restore(TarnWin* w, const std::string& path) {
+    BEntry entry(path.c_str());
+    return w->RestoreState(&entry);
+  }
+  // Waits for the folder watch to report and the window to handle it.
+  void settle() {
+    for (int i = 0; i < 8; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      drain();
+    }
+  }
+
+  CountingWin* window;
+  std::vector<TarnWin*> windows;
+  TempTree tree;
+};
+
+TEST_F(SavedSearchTest, SavingAndRestoringGivesBackTheSetUp) {
+  window->markMimes(false);
+  window->markMime(BMimeType("text/x-csrc"));
+  window->markMime(BMimeType("text/plain"));
+  set(window, "TC_File", "/some/example.txt");
+  set(window, "TC_SearchDir", "/some/folder with space");
+  set(window, "TC_SearchFor", "find \"me\"");
+  window->ShowPaths(nullptr);
+  window->MoveTo(40, 50);
+  window->ResizeTo(400, 300);
+  std::string file = tree.path("my search");
+  save(window, file);
+  EXPECT_STREQ(window->Title(), "Tarnwickloft - my search");
+  EXPECT_EQ(read_file(settings_path()), file);  // the bare path, no line end
+  char type[B_MIME_TYPE_LENGTH] = {};
+  ASSERT_GT(getxattr(file.c_str(), "user.mime_type", type, sizeof type - 1), 0);
+  EXPECT_STREQ(type, "message/x-Tarnwickloft");
+
+  TarnWin* next = Rebuild();  // the next start restores it
+  EXPECT_EQ(selected(next), (std::vector<std::string>{"text/x-csrc", "text/plain"}));
+  EXPECT_TRUE(next->typesMenu->FindItem("text/plain")->IsMarked());
+  EXPECT_FALSE(next->typesMenu->FindItem("text/html")->IsMarked());
+  EXPECT_EQ(get(next, "TC_File"), "/some/example.txt");
+  EXPECT_EQ(get(next, "TC_SearchDir"), "/some/folder with space");
+  EXPECT_EQ(get(next, "TC_SearchFor"), "find \"me\"");
+  EXPECT_TRUE(next->showPathsItem->IsMarked());
+  EXPECT_EQ(next->Frame(), BRect(40, 50, 440, 350));
+  EXPECT_STREQ(next->Title(), "Tarnwickloft - my search");
+  EXPECT_EQ(restore_items(next), (std::vector<std::string>{"Show Directory", "", "*my search"}));
+}
+
+TEST_F(SavedSearchTest, TypesAreSavedAsSelectedNoneAtAllOrTwice) {
+  window->markMimes(false);
+  std::string none = tree.path("none");
+  save(window, none);
+  BMessage record;
+  ASSERT_EQ(read_saved_search(BEntry(none.c_str()), &record), B_OK);
+  EXPECT_FALSE(record.HasField("Types"));
+  EXPECT_EQ(record.what, four_cc("arch"));
+
+  BMessage twice(four_cc("arch"));
+  twice.AddString("Types", "text/plain");
+  twice.AddString("Types", "text/x-not-installed");
+  twice.AddString("Types", "TEXT/PLAIN");
+  std::string path = tree.path("twice");
+  ASSERT_EQ(write_saved_search(path.c_str(), twice), B_OK);
+  ASSERT_TRUE(restore(window, path));
+  EXPECT_EQ(selected(window), (std::vector<std::string>{"text/plain", "text/plain"}));
+  EXPECT_EQ(get(window, "TC_SearchDir"), "");  // missing fields take their defaults
+  EXPECT_FALSE(window->showPathsItem->IsMarked());
+  save(window, path);
+  ASSERT_EQ(read_saved_search(BEntry(path.c_str()), &record), B_OK);
+  type_code code;
+  int32 count;
+  record.GetInfo("Types", &code, &count);
+  EXPECT_EQ(count, 2);  // the type that is not installed is gone
+}
+
+TEST_F(SavedSearchTest, SavingOverALongerFileLeavesExactlyTheRecord) {
+  std::string path = tree.file("long", std::string(100000, 'x'), "text/plain");
+  save(window, path);
+  BMessage record(four_cc("arch"));
+  window->SaveState(&record);
+  std::string expected(size_t(record.FlattenedSize()), '\0');
+  record.Flatten(expected.data(), ssize_t(expected.size()));
+  EXPECT_EQ(read_file(path), expected);
+}
+
+TEST_F(SavedSearchTest, FilesThatAreNotRecordsRestoreNothingAndChangeNothing) {
+  std::string good = tree.path("good");
+  save(window, good);
+  std::string record = read_file(good);
+  set(window, "TC_SearchFor", "unchanged");
+  std::string title = window->Title();
+  for (const std::string& bad : {tree.file("text.txt", "just text"), tree.file("empty", ""),
+                                 tree.file("truncated", record.substr(0, record.size() / 2)),
+                                 tree.path("missing")}) {
+    EXPECT_FALSE(restore(window, bad)) << bad;
+    EXPECT_EQ(get(window, "TC_SearchFor"), "unchanged") << bad;
+    EXPECT_EQ(window->Title(), title) << bad;
+    EXPECT_EQ(read_file(settings_path()), good) << bad;
+  }
+}
+
+TEST_F(SavedSearchTest, ADamagedFrameStaysWithinTheLimits) {
+  BMessage record(four_cc("arch"));
+  record.AddRect("Frame", BRect(1e30f, -1e30f, NAN, 5));
+  std::string nan = tree.path("nan");
+  write_saved_search(nan.c_str(), record);
+  BRect before = window->Frame();
+  ASSERT_TRUE(restore(window, nan));
+  EXPECT_EQ(window->Frame().Width(), before.Width());
+  BMessage huge(four_cc("arch"));
+  huge.AddRect("Frame", BRect(10, 10, 1e9f, 1e9f));
+  std::string big = tree.path("huge");
+  write_saved_search(big.c_str(), huge);
+  ASSERT_TRUE(restore(window, big));
+  EXPECT_EQ(window->Bounds(), BRect(0, 0, 1000, 1000));
+}
+
+TEST_F(SavedSearchTest, TheSettingsFileRules) {
+  std::string file = tree.path("named");
+  save(window, file);
+  struct {
+    const char* what;
+    std::string settings;
+  } cases[] = {
+      {"a line end after the path", file + "\n"},
+      {"4096 bytes", file + std::string(4096 - file.size(), '/')},
+      {"empty", ""},
+  };
+  for (const auto& c : cases) {
+    std::ofstream(settings_path(), std::ios::binary | std::ios::trunc) << c.settings;
+    TarnWin* next = Rebuild();
+    EXPECT_STREQ(next->Title(), "Tarnwickloft") << c.what;
+    EXPECT_EQ(next->currentSearchPath, nullptr) << c.what;
+    EXPECT_EQ(read_file(settings_path()), c.settings) << c.what;  // left as it was
+  }
+  std::ofstream(settings_path(), std::ios::binary | std::ios::trunc) << file;
+  fs::remove(file);
+  TarnWin* next = Rebuild();
+  EXPECT_EQ(next->currentSearchPath, nullptr);
+  EXPECT_EQ(read_file(settings_path()), file);
+  EXPECT_EQ(next->restoreMenu->CountItems(), 0);
+}
+
+TEST_F(SavedSearchTest, AWriteThatFailsBeepsAndChangesNothing) {
+  std::string first = tree.path("first");
+  save(window, first);
+  int32 beeps = beep_count();
+  save(window, tree.path("no such folder/second"));
+  EXPECT_EQ(beep_count(), beeps + 1);
+  EXPECT_STREQ(window->Title(), "Tarnwickloft - first");
+  EXPECT_EQ(read_file(settings_path()), first);
+  EXPECT_STREQ(window->currentSearchPath->Path(), first.c_str());
+}
+
+TEST_F(SavedSearchTest, SaveWithoutACurrentSearchIsSaveAsWithOnePanel) {
+  window->Save();
+  ASSERT_NE(window->savePanel, nullptr);
+  BFilePanel* panel = window->savePanel;
+  EXPECT_TRUE(panel->IsShowing());
+  window->InitSaveAs();
+  EXPECT_EQ(window->savePanel, panel);
+  EXPECT_TRUE(panel->IsShowing());
+  panel->Hide();
+
+  // The panel answers: Save As into the folder of the current search.
+  std::string first = tree.path("first");
+  save(window, first);
+  BMessage answer(B_SAVE_REQUESTED);
+  entry_ref folder;
+  BEntry(tree.root().c_str()).GetRef(&folder);
+  answer.AddRef("directory", &folder);
+  answer.AddString("name", "second");
+  window->PostMessage(&answer);
+  drain();
+  EXPECT_STREQ(window->Title(), "Tarnwickloft - second");
+  EXPECT_EQ(read_file(settings_path()), tree.path("second"));
+  std::vector<std::string> items = restore_items(window);
+  std::sort(items.begin() + 2, items.end());
+  EXPECT_EQ(items, (std::vector<std::string>{"Show Directory", "", "*second", "first"}));
+
+  // Save in place rewrites the file and nothing else.
+  set(window, "TC_SearchFor", "changed");
+  std::ofstream(settings_path(), std::ios::trunc) << "untouched";
+  window->Save();
+  EXPECT_EQ(read_file(settings_path()), "untouched");
+  BMessage record;
+  read_saved_search(BEntry(tree.path("second").c_str()), &record);
+  EXPECT_EQ(read_record_fields(record).text, "changed");
+}
+
+TEST_F(SavedSearchTest, TheRestoreMenuFollowsTheFolder) {
+  std::string folder = tree.folder("searches");
+  std::string current = folder + "/current";
+  save(window, current);
+  tree.file("searches/notes.txt", "text");
+  tree.folder("searches/sub");
+  tree.file("searches/cased", "TWKM", "Message/X-Tarnwickloft");
+  std::string elsewhere = tree.path("elsewhere");
+  write_saved_search(elsewhere.c_str(), BMessage(four_cc("arch")));
+  tree.link("searches/link", elsewhere);
+  std::string outside = tree.path("outside");
+  write_saved_search(outside.c_str(), BMessage(four_cc("arch")));
+  fs::rename(outside, folder + "/moved in");
+  settle();
+  std::vector<std::string> items = restore_items(window);
+  std::sort(items.begin() + 2, items.end());
+  EXPECT_EQ(items, (std::vector<std::string>{"Show Directory", "", "*current", "elsewhere", "moved in"}));
+  items = restore_items(window);
+  window->InitSavedSearchMenu();
+  EXPECT_EQ(restore_items(window), items);  // nothing is listed twice
+
+  fs::remove(current);
+  settle();
+  items = restore_items(window);
+  std::sort(items.begin() + 2, items.end());
+  EXPECT_EQ(items, (std::vector<std::string>{"Show Directory", "", "elsewhere", "moved in"}));
+  EXPECT_NE(window->currentSearchPath, nullptr);  // the current saved search itself stays
+}
+
+TEST_F(SavedSearchTest, ABurstOfChangesComesAsAFewNotices) {
+  std::string folder = tree.folder("busy");
+  save(window, folder + "/search");
+  settle();
+  window->notices = 0;
+  for (int i = 0; i < 300; ++i) tree.file("busy/copied " + std::to_string(i), "x", "");
+  settle();
+  EXPECT_GE(window->notices, 1);
+  EXPECT_LE(window->notices, 5);
+}
+
+}  // namespace

@@ -1,0 +1,184 @@
+// The search window's saved searches: writing and reading the record, the current saved
+// search, Save and Save As, and the Restore menu.
+#include <cstring>
+
+#include "TarnWin.h"
+#include "ViewNames.h"
+#include "platform/AppDefs.h"
+#include "platform/Directory.h"
+#include "platform/File.h"
+#include "platform/MimeType.h"
+#include "platform/NodeInfo.h"
+#include "platform/Path.h"
+#include "platform/interface/Application.h"
+#include "platform/interface/Controls.h"
+#include "platform/interface/FilePanel.h"
+#include "platform/interface/Menu.h"
+#include "platform/interface/NodeMonitor.h"
+#include "saved/SavedSearch.h"
+
+namespace {
+
+constexpr uint32 kShowDirectory = four_cc("shdr");
+constexpr const char* kTitlePrefix = "Tarnwickloft - ";
+constexpr const char* kFileManagerSignature = "application/x-vnd.Be-TRAK";
+
+}  // namespace
+
+std::string TarnWin::FieldText(const char* view) const {
+  auto* field = dynamic_cast<BTextControl*>(FindView(view));
+  return field != nullptr ? field->Text() : "";
+}
+
+void TarnWin::SetFieldText(const char* view, const std::string& text) {
+  if (auto* field = dynamic_cast<BTextControl*>(FindView(view))) field->SetText(text.c_str());
+}
+
+void TarnWin::SaveState(BMessage* record) {
+  SearchState state;
+  for (int32 i = 0; i < selectedTypes.CountItems(); ++i)
+    state.types.push_back(static_cast<BMenuItem*>(selectedTypes.ItemAt(i))->Label());
+  state.file = FieldText(view_names::kFile);
+  state.folder = FieldText(view_names::kSearchDir);
+  state.text = FieldText(view_names::kSearchFor);
+  state.showPaths = showPathsItem != nullptr && showPathsItem->IsMarked();
+  state.hasFrame = true;
+  state.frame = Frame();
+  add_record_fields(state, record);
+}
+
+// A write that fails is reported with a beep and does not make the file current.
+void TarnWin::SaveStateToFile(BPath* path) {
+  BMessage record(kRecordCode);
+  SaveState(&record);
+  if (path->Path() == nullptr || write_saved_search(path->Path(), record) != B_OK) {
+    beep();
+    return;
+  }
+  SetDefaultState(path);
+}
+
+bool TarnWin::RestoreState(BEntry* entry) {
+  BMessage record;
+  if (entry == nullptr || read_saved_search(*entry, &record) != B_OK) return false;
+  BPath path(entry);
+  if (path.InitCheck() != B_OK) return false;
+  SetDefaultState(&path);
+  SearchState state = read_record_fields(record);
+  for (int32 i = 0; typesMenu != nullptr && i < typesMenu->CountItems(); ++i) {
+    BMenuItem* item = typesMenu->ItemAt(i);
+    if (strncmp(item->Label(), "text", 4) == 0) item->SetMarked(false);
+  }
+  selectedTypes.MakeEmpty();
+  for (const std::string& type : state.types) markMime(BMimeType(type.c_str()));
+  SetFieldText(view_names::kFile, state.file);
+  SetFieldText(view_names::kSearchDir, state.folder);
+  SetFieldText(view_names::kSearchFor, state.text);
+  if (showPathsItem != nullptr) showPathsItem->SetMarked(state.showPaths);
+  if (state.hasFrame) {
+    // The window keeps its size limits, and a damaged frame cannot move it off every screen.
+    MoveTo(state.frame.left, state.frame.top);
+    ResizeTo(state.frame.Width(), state.frame.Height());
+  }
+  return true;
+}
+
+bool TarnWin::SetDefaultState(BPath* path) {
+  if (path == currentSearchPath) return true;  // saving in place changes nothing here
+  delete currentSearchPath;
+  currentSearchPath = new BPath(*path);
+  // The result is not needed: without a settings file the next start restores nothing.
+  write_settings(path->Path() ? path->Path() : "");
+  SetTitle((std::string(kTitlePrefix) + (path->Leaf() ? path->Leaf() : "")).c_str());
+  node_ref node;
+  if (savedSearchDir != nullptr) {
+    if (savedSearchDir->GetNodeRef(&node) == B_OK) watch_node(&node, B_STOP_WATCHING, BMessenger(this));
+    delete savedSearchDir;
+    savedSearchDir = nullptr;
+  }
+  BPath parent;
+  if (path->GetParent(&parent) == B_OK) {
+    savedSearchDir = new BDirectory(parent.Path());
+    if (savedSearchDir->GetNodeRef(&node) == B_OK) watch_node(&node, B_WATCH_DIRECTORY, BMessenger(this));
+  }
+  InitSavedSearchMenu();
+  return true;
+}
+
+bool TarnWin::LoadDefaultState() {
+  std::string named;
+  if (read_settings(&named) != B_OK) return false;
+  BEntry entry(named.c_str(), false);
+  if (entry.InitCheck() != B_OK) return false;
+  return RestoreState(&entry);
+}
+
+void TarnWin::Save() {
+  if (currentSearchPath != nullptr)
+    SaveStateToFile(currentSearchPath);
+  else
+    InitSaveAs();
+}
+
+void TarnWin::InitSaveAs() {
+  if (savePanel != nullptr && !savePanel->Window()->IsHidden()) savePanel->Window()->Activate(true);
+  if (savePanel == nullptr) {
+    BMessenger self(this);
+    BMessage request(B_SAVE_REQUESTED);
+    BEntry folder;
+    entry_ref start;
+    bool hasStart = savedSearchDir != nullptr && savedSearchDir->GetEntry(&folder) == B_OK &&
+                    folder.GetRef(&start) == B_OK;
+    savePanel = new BFilePanel(B_SAVE_PANEL, &self, hasStart ? &start : nullptr, B_FILE_NODE, false,
+                               &request, nullptr, false, true);
+  }
+  if (savePanel->Window()->IsHidden()) savePanel->Window()->Show();
+}
+
+void TarnWin::SaveRequested(BMessage* message) {
+  entry_ref folderRef;
+  const char* name;
+  if (message->FindRef("directory", &folderRef) != B_OK || message->FindString("name", &name) != B_OK)
+    return;
+  BDirectory folder(&folderRef);
+  BFile file;
+  if (folder.CreateFile(name, &file, false) != B_OK) return;  // nothing is written, nothing said
+  BPath folderPath(&folderRef);
+  BPath path(folderPath.Path(), name);
+  SaveStateToFile(&path);
+}
+
+void TarnWin::InitSavedSearchMenu() {
+  if (savedSearchDir == nullptr || restoreMenu == nullptr) return;
+  while (restoreMenu->CountItems() > 0) delete restoreMenu->RemoveItem(int32(0));
+  restoreMenu->AddItem(new BMenuItem("Show Directory", new BMessage(kShowDirectory)));
+  restoreMenu->AddSeparatorItem();
+  savedSearchDir->Rewind();
+  BEntry entry;
+  while (savedSearchDir->GetNextEntry(&entry, true) == B_OK) {
+    BNode node(&entry);
+    BNodeInfo info(&node);
+    char type[B_MIME_TYPE_LENGTH];
+    entry_ref ref;
+    // Byte for byte: a type that differs in letter case is not a saved search here.
+    if (info.GetType(type) != B_OK || strcmp(type, kSavedSearchType) != 0) continue;
+    if (entry.GetRef(&ref) != B_OK) continue;
+    auto* message = new BMessage(B_REFS_RECEIVED);
+    message->AddRef("refs", &ref);
+    auto* item = new BMenuItem(ref.name, message);
+    if (currentSearchPath != nullptr && currentSearchPath->Leaf() != nullptr &&
+        strcmp(currentSearchPath->Leaf(), ref.name) == 0)
+      item->SetMarked(true);
+    restoreMenu->AddItem(item);
+  }
+}
+
+void TarnWin::ShowSavedSearchDir() {
+  BEntry folder;
+  entry_ref ref;
+  if (savedSearchDir == nullptr || savedSearchDir->GetEntry(&folder) != B_OK || folder.GetRef(&ref) != B_OK)
+    return;
+  BMessage message(B_REFS_RECEIVED);
+  message.AddRef("refs", &ref);
+  BMessenger(kFileManagerSignature).SendMessage(&message);  // whether one runs is not looked at
+}

@@ -8,6 +8,7 @@
 #include "platform/MenuItem.h"
 #include "platform/MimeType.h"
 #include "platform/NodeInfo.h"
+#include "saved/SavedSearch.h"
 #include "search/Search.h"
 
 namespace {
@@ -18,11 +19,14 @@ constexpr int kError = 2;
 
 const char kUsage[] =
     "Usage: tarnwickloft-find [--paths] [--type TYPE]... FOLDER TEXT\n"
+    "       tarnwickloft-find --saved-search FILE\n"
     "       tarnwickloft-find --type-of FILE...\n"
     "Lists the files under FOLDER whose contents contain TEXT, ignoring letter case, among\n"
     "the files of the given MIME types (without --type, every installed text type).\n"
     "  --paths        print absolute paths instead of file names\n"
     "  --type TYPE    search files of this MIME type; may be repeated\n"
+    "  --saved-search run the search a saved-search file describes: its folder, text and\n"
+    "                 types, with full paths when it has \"Show Paths\" set\n"
     "  --type-of      print the MIME type read for each FILE\n"
     "  --help         print this help\n"
     "Exit status: 0 when a file matched, 1 when none did, 2 on an error.\n";
@@ -30,16 +34,20 @@ const char kUsage[] =
 struct Options {
   bool paths = false;
   bool typeOf = false;
+  std::string savedSearch;
   std::vector<std::string> types;
   std::vector<const char*> operands;
+  std::vector<std::string> owned;  // operands read from a saved search
+  bool noTypesMeansNone = false;
 };
 
 // Parses the options; returns -1 to go on, or the exit status to end with.
 int parse_options(int argc, char** argv, Options* options, FILE* out, FILE* err) {
-  enum { kPaths = 1, kType, kTypeOf, kHelp };
+  enum { kPaths = 1, kType, kTypeOf, kSavedSearch, kHelp };
   static const option longOptions[] = {{"paths", no_argument, nullptr, kPaths},
                                        {"type", required_argument, nullptr, kType},
                                        {"type-of", no_argument, nullptr, kTypeOf},
+                                       {"saved-search", required_argument, nullptr, kSavedSearch},
                                        {"help", no_argument, nullptr, kHelp},
                                        {nullptr, 0, nullptr, 0}};
   optind = 0;  // getopt keeps state between calls; 0 also resets its internals
@@ -50,6 +58,7 @@ int parse_options(int argc, char** argv, Options* options, FILE* out, FILE* err)
       case kPaths: options->paths = true; break;
       case kType: options->types.emplace_back(optarg); break;
       case kTypeOf: options->typeOf = true; break;
+      case kSavedSearch: options->savedSearch = optarg; break;
       case kHelp: fputs(kUsage, out); return kMatched;
       default:
         fprintf(err, "tarnwickloft-find: unknown or incomplete option '%s'\n",
@@ -83,10 +92,11 @@ int print_types(const std::vector<const char*>& files, FILE* out, FILE* err) {
   return status;
 }
 
-std::vector<std::unique_ptr<BMenuItem>> make_type_items(const std::vector<std::string>& types) {
+std::vector<std::unique_ptr<BMenuItem>> make_type_items(const std::vector<std::string>& types,
+                                                         bool noTypesMeansNone) {
   std::vector<std::unique_ptr<BMenuItem>> items;
   for (const std::string& type : types) items.push_back(std::make_unique<BMenuItem>(type.c_str(), nullptr));
-  if (!types.empty()) return items;
+  if (!types.empty() || noTypesMeansNone) return items;
   BMessage installed;
   const char* type;
   if (BMimeType::GetInstalledTypes("text", &installed) == B_OK)
@@ -105,6 +115,27 @@ void print_match(const entry_ref& ref, bool paths, FILE* out) {
   fprintf(out, "%s\n", ref.name);
 }
 
+// Takes folder, text, types and "Show Paths" from a saved-search file.
+int load_saved_search(Options* options, FILE* err) {
+  BMessage record;
+  BEntry entry(options->savedSearch.c_str(), true);
+  if (!options->operands.empty() || !options->types.empty()) {
+    fputs("tarnwickloft-find: --saved-search takes no FOLDER, TEXT or --type\n", err);
+    return kError;
+  }
+  if (read_saved_search(entry, &record) != B_OK) {
+    fprintf(err, "tarnwickloft-find: '%s' is not a saved search\n", options->savedSearch.c_str());
+    return kError;
+  }
+  SearchState state = read_record_fields(record);
+  options->owned = {state.folder, state.text};
+  options->operands = {options->owned[0].c_str(), options->owned[1].c_str()};
+  options->types = state.types;
+  options->paths = state.showPaths;
+  options->noTypesMeansNone = true;  // a saved search with no type finds nothing, as in the window
+  return -1;
+}
+
 int search(const Options& options, FILE* out, FILE* err) {
   if (options.operands.size() != 2) {
     fputs("tarnwickloft-find: expected FOLDER and TEXT (see --help)\n", err);
@@ -118,7 +149,7 @@ int search(const Options& options, FILE* out, FILE* err) {
     return kError;
   }
   std::string text = options.operands[1];
-  auto items = make_type_items(options.types);
+  auto items = make_type_items(options.types, options.noTypesMeansNone);
   BList types;
   for (auto& item : items) types.AddItem(item.get());
   BList strings;
@@ -138,6 +169,9 @@ int search(const Options& options, FILE* out, FILE* err) {
 int run_find_command(int argc, char** argv, FILE* out, FILE* err) {
   Options options;
   if (int status = parse_options(argc, argv, &options, out, err); status >= 0) return status;
+  if (!options.savedSearch.empty()) {
+    if (int status = load_saved_search(&options, err); status >= 0) return status;
+  }
   int status = options.typeOf ? print_types(options.operands, out, err) : search(options, out, err);
   if (fflush(out) != 0) return kError;
   return status;

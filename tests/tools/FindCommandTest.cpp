@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "TempTree.h"
+#include "saved/SavedSearch.h"
 #include "tools/FindCommand.h"
 
 namespace {
@@ -99,6 +100,26 @@ TEST_F(FindCommandTest, TypeOfPrintsTheTypeReadForEachFile) {
   EXPECT_EQ(types.out, tree.path("one.txt") + ": text/plain\n" + tree.path("untyped.html") +
                            ": text/html\n" + tree.path("blob") + ": no type\n");
   EXPECT_EQ(find({"--type-of", tree.path("gone")}).status, 2);
+}
+
+TEST_F(FindCommandTest, RunsASavedSearch) {
+  BMessage record(four_cc("arch"));
+  record.AddString("Types", "text/plain");
+  record.AddString("TC_SearchDir", tree.root().c_str());
+  record.AddString("TC_SearchFor", "AGAIN");
+  record.AddBool("ShowPaths", true);
+  std::string saved = tree.path("saved");
+  ASSERT_EQ(write_saved_search(saved.c_str(), record), B_OK);
+  Outcome run = find({"--saved-search", saved});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, tree.path("sub/two.txt") + "\n");
+
+  BMessage noTypes(four_cc("arch"));
+  noTypes.AddString("TC_SearchDir", tree.root().c_str());
+  ASSERT_EQ(write_saved_search(saved.c_str(), noTypes), B_OK);
+  EXPECT_EQ(find({"--saved-search", saved}).status, 1);  // no type chosen: nothing matches
+  EXPECT_EQ(find({"--saved-search", tree.path("one.txt")}).status, 2);
+  EXPECT_EQ(find({"--saved-search", saved, tree.root(), "x"}).status, 2);
 }
 
 }  // namespace

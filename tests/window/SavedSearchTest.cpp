@@ -1,3 +1,4 @@
+#include <QAction>
 #include <QFileDialog>
 #include <chrono>
 #include <cmath>
@@ -310,6 +311,23 @@ TEST_F(SavedSearchTest, TheRestoreMenuFollowsTheFolder) {
   std::sort(items.begin() + 2, items.end());
   EXPECT_EQ(items, (std::vector<std::string>{"Show Directory", "", "elsewhere", "moved in"}));
   EXPECT_NE(window->currentSearchPath, nullptr);  // the current saved search itself stays
+}
+
+TEST_F(SavedSearchTest, ShowDirectoryOpensTheFolderInTheFileManager) {
+  unlink((test_home() + "/opened").c_str());
+  window->ShowSavedSearchDir();  // no saved search yet: nothing to show
+  std::string folder = tree.folder("shown");
+  save(window, folder + "/search");
+  BMenuItem* show = window->restoreMenu->FindItem("Show Directory");
+  ASSERT_NE(show, nullptr);
+  window->restoreMenu->ActionFor(show)->trigger();
+  drain();
+  std::string opened;
+  for (int i = 0; i < 100 && opened.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    opened = read_file(test_home() + "/opened");
+  }
+  EXPECT_EQ(opened, folder + "\n");
 }
 
 TEST_F(SavedSearchTest, ABurstOfChangesComesAsAFewNotices) {

@@ -42,7 +42,7 @@ void drain() {
 std::string test_home() { return getenv("HOME"); }
 
 // Every window test runs in a home of its own, where the desktop's default application for
-// text/plain is a recorder that writes the paths it is given to $HOME/opened.
+// text/plain and for folders is a recorder that writes the paths it is given to $HOME/opened.
 static void make_test_home(TempTree& home) {
   setenv("HOME", home.root().c_str(), 1);
   setenv("XDG_CONFIG_HOME", home.path(".config").c_str(), 1);
@@ -51,8 +51,9 @@ static void make_test_home(TempTree& home) {
   chmod(recorder.c_str(), 0755);
   home.file(".local/share/applications/recorder.desktop",
             "[Desktop Entry]\nType=Application\nName=Recorder\nExec=" + recorder +
-                " %f\nMimeType=text/plain;\n", "");
-  home.file(".config/mimeapps.list", "[Default Applications]\ntext/plain=recorder.desktop\n", "");
+                " %f\nMimeType=text/plain;inode/directory;\n", "");
+  home.file(".config/mimeapps.list",
+            "[Default Applications]\ntext/plain=recorder.desktop\ninode/directory=recorder.desktop\n", "");
 }
 
 int main(int argc, char** argv) {

@@ -38,7 +38,7 @@ status_t BNode::Open(const BEntry* entry, int flags, bool allowPathOnly) {
   const char* name = entry->name_.c_str();
   int fd;
   do {
-    fd = openat(dirFd, name, flags | O_CLOEXEC | O_NOCTTY);
+    fd = openat(dirFd, name, flags | O_CLOEXEC | O_NOCTTY, 0666);  // the umask applies
   } while (fd < 0 && errno == EINTR);
   if (fd < 0 && allowPathOnly && (errno == ELOOP || errno == EACCES)) {
     fd = openat(dirFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);

@@ -205,6 +205,13 @@ TEST(FileTest, OpenModesDecideWhatMayBeDone) {
   ASSERT_EQ(fresh.GetSize(&size), B_OK);
   EXPECT_EQ(size, 0);
   EXPECT_EQ(BFile(tree.path("missing").c_str(), B_READ_ONLY).InitCheck(), B_ENTRY_NOT_FOUND);
+
+  mode_t mask = umask(022);
+  BFile made(tree.path("made").c_str(), B_WRITE_ONLY | B_CREATE_FILE);
+  umask(mask);
+  struct stat st;
+  ASSERT_EQ(made.GetStat(&st), B_OK);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);  // created readable, as the umask allows
 }
 
 TEST(FindDirectoryTest, SettingsFollowXdgConfigHomeElseHome) {

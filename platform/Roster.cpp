@@ -14,6 +14,7 @@
 #include "AppDefs.h"
 #include "DesktopFiles.h"
 #include "Entry.h"
+#include "List.h"
 #include "Message.h"
 #include "Node.h"
 #include "NodeInfo.h"
@@ -104,6 +105,22 @@ status_t BRoster::Launch(const entry_ref* ref, const BMessage* initialMessage, t
   if (info.GetType(type) != B_OK) return B_ENTRY_NOT_FOUND;
   if (team != nullptr) *team = -1;
   return open_with_default_app(type, path.Path());
+}
+
+status_t BRoster::Launch(const char* mimeType, BList* messages, team_id* team) const {
+  if (mimeType == nullptr || messages == nullptr) return B_BAD_VALUE;
+  if (team != nullptr) *team = -1;
+  status_t status = B_OK;
+  for (int32 i = 0; i < messages->CountItems(); ++i) {
+    auto* message = static_cast<const BMessage*>(messages->ItemAt(i));
+    entry_ref ref;
+    for (int32 r = 0; message->FindRef("refs", r, &ref) == B_OK; ++r) {
+      BPath path(&ref);
+      status_t opened = path.InitCheck() == B_OK ? open_with_default_app(mimeType, path.Path()) : path.InitCheck();
+      if (opened != B_OK) status = opened;
+    }
+  }
+  return status;
 }
 
 status_t spawn_launch(const char* executable, const BMessage* message, team_id* team) {

@@ -8,6 +8,7 @@
 
 #include "SupportDefs.h"
 
+class BList;
 class BMessage;
 struct entry_ref;
 
@@ -31,6 +32,9 @@ class BRoster {
   // application handles the type, or the start fails.
   status_t Launch(const entry_ref* ref, const BMessage* initialMessage = nullptr,
                   team_id* team = nullptr) const;
+  // Opens the files in the "refs" of each message with the desktop's default application for
+  // the MIME type.
+  status_t Launch(const char* mimeType, BList* messages, team_id* team = nullptr) const;
   // The executable registered for a signature.
   status_t FindApp(const char* signature, std::string* executable) const;
 };

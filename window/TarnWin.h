@@ -35,6 +35,15 @@ class TarnWin : public BWindow {
   bool markMime(const BMimeType& type);
   void markMimes(bool mark);
 
+  // Entries from drops, the Open panel, the Restore menu and the application: a saved search
+  // is restored, a folder becomes the search folder, any other file the example file.
+  virtual void RefsReceived(BMessage* message);
+  // The example file of "File:": opened in the application for its type, and whether this
+  // application is its own preferred application.
+  void OpenFile(BMessage* message);
+  void SearchFileChanged(BMessage* message);
+  void TarnIsDefault(BMessage* message);
+
   // Saved searches: the record, the current saved search, Save and Save As, and the Restore
   // menu that follows the saved-search folder.
   void SaveState(BMessage* record);
@@ -70,6 +79,10 @@ class TarnWin : public BWindow {
  private:
   void ShowOpenPanel(BMessage* message);
   void EmptyMatches();
+  void TakeExampleFile(BEntry& entry, const char* type);
+  void TakeFolder(BEntry& entry);
+  void ForgetSavedSearch();
+  void RefsCommand(BMessage* message) { RefsReceived(message); }
   class BListView* Matches() const;
   void ShowAbout(BMessage* message);
   void AddMenuBar();

@@ -51,9 +51,10 @@ static void make_test_home(TempTree& home) {
   chmod(recorder.c_str(), 0755);
   home.file(".local/share/applications/recorder.desktop",
             "[Desktop Entry]\nType=Application\nName=Recorder\nExec=" + recorder +
-                " %f\nMimeType=text/plain;inode/directory;\n", "");
+                " %f\nMimeType=text/plain;text/html;inode/directory;\n", "");
   home.file(".config/mimeapps.list",
-            "[Default Applications]\ntext/plain=recorder.desktop\ninode/directory=recorder.desktop\n", "");
+            "[Default Applications]\ntext/plain=recorder.desktop\ntext/html=recorder.desktop\n"
+            "inode/directory=recorder.desktop\n", "");
 }
 
 int main(int argc, char** argv) {

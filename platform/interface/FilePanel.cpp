@@ -2,7 +2,10 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <functional>
 
 #include "platform/AppDefs.h"
@@ -47,6 +50,12 @@ BFilePanel::BFilePanel(file_panel_mode mode, BMessenger* target, const entry_ref
       hideWhenDone_(hideWhenDone) {
   SetMessage(message ? new BMessage(*message) : nullptr);
   dialog_->setOption(QFileDialog::DontUseNativeDialog);
+  // The name field's completion list is a window of its own, which Qt leaves on screen when
+  // the dialog closes while it shows.
+  QObject::connect(dialog_.get(), &QDialog::finished, dialog_.get(), [this] {
+    for (QLineEdit* edit : dialog_->findChildren<QLineEdit*>())
+      if (edit->completer() != nullptr) edit->completer()->popup()->hide();
+  });
   dialog_->setModal(modal);
   dialog_->setDirectory(QDir::homePath());
   if (directory != nullptr) SetPanelDirectory(directory);

@@ -41,7 +41,7 @@ for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; slee
 
 QT_QPA_PLATFORM=xcb "$app" >"$work/out" 2>"$work/err" &
 app_pid=$!
-window=$(xdotool search --sync --onlyvisible --name '^Tarnwickloft$' | head -n 1)
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tarnwickloft$' | head -n 1)
 sleep 0.5
 
 # Window coordinates of the fields and the first row, from the archive's frames.

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# A user's round trip on a virtual X display: choose a folder in the Open panel, search, save
+# the search with Save (which asks for a name), quit, start again and find the search back.
+#   save_and_restore_under_xvfb.sh APP [SCREENSHOT.png]
+set -euo pipefail
+app=$1
+shot=${2:-}
+work=$(mktemp -d)
+display=:$((200 + RANDOM % 100))
+cleanup() {
+  [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null || true
+  [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share
+mkdir -p "$XDG_CONFIG_HOME" "$work/searches" "$work/tree/deeper"
+echo "find the NEEDLE" >"$work/tree/deeper/notes.html"
+
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY=$display
+for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+xdo() { xdotool "$@" 2>/dev/null; }
+
+start() {
+  QT_QPA_PLATFORM=xcb "$app" >>"$work/out" 2>>"$work/err" &
+  app_pid=$!
+  window=$(timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1)
+  [ -n "$window" ] || { echo "FAIL: no window named '$1'"; exit 1; }
+  sleep 0.5
+}
+
+start Tarnwickloft
+# Without a window manager, keyboard focus is given to a window by hand.
+focus() {
+  local id
+  id=$(timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1)
+  xdo windowfocus "$id"
+  sleep 0.3
+}
+focus Tarnwickloft
+xdo key ctrl+o                       # the Open panel, its name field focused
+focus Open
+xdo type --delay 5 "$work/tree"
+xdo key Return                       # a folder: it becomes the search folder
+sleep 0.5
+xdo mousemove --window "$window" 150 76 click 1
+xdo type --delay 5 "needle"
+xdo key Return
+sleep 0.5
+focus Tarnwickloft
+xdo key ctrl+s                       # no current search yet: asks for a name
+focus "Save As"
+xdo type --delay 5 "$work/searches/my search"
+xdo key Return
+sleep 0.5
+kill -TERM "$app_pid"
+wait "$app_pid" || true
+
+start "Tarnwickloft - my search"     # the next start restores it
+[ -n "$shot" ] && import -window "$window" "$shot" 2>/dev/null || true
+kill -TERM "$app_pid"
+wait "$app_pid" || true
+app_pid=
+settings=$(cat "$XDG_CONFIG_HOME/Tarnwickloft Settings")
+[ "$settings" = "$work/searches/my search" ] || { echo "FAIL: settings name '$settings'"; exit 1; }
+echo "PASS: chose $work/tree in the Open panel, saved 'my search', restarted and got it back"

@@ -9,14 +9,13 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/File.h"
 #include "platform/MimeType.h"
-#include "platform/Resources.h"
 #include "platform/interface/Application.h"
 #include "platform/interface/Controls.h"
 #include "platform/interface/ListView.h"
 #include "search/Search.h"
 #include "window/TarnWin.h"
+#include "window/WindowArchive.h"
 
 namespace {
 
@@ -56,14 +55,8 @@ int main(int argc, char** argv) {
   }
   int rounds = argc > 3 ? atoi(argv[3]) : 5;
   BApplication app("application/x-vnd.TaRnWiCkLoFt");
-  BFile self("/proc/self/exe", B_READ_ONLY);
-  BResources resources;
-  size_t size = 0;
-  const void* bytes = resources.SetTo(&self) == B_OK
-                          ? resources.FindResource(four_cc("ARCV"), "W_Tarnwickloft", &size)
-                          : nullptr;
   BMessage archive;
-  if (bytes == nullptr || archive.Unflatten(static_cast<const char*>(bytes), ssize_t(size)) != B_OK) return 1;
+  if (own_window_archive(&archive) != B_OK) return 1;
   auto* window = new TarnWin(&archive);
   window->markMimes(false);
   window->markMime(BMimeType("text/plain"));

@@ -7,10 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/File.h"
-#include "platform/Resources.h"
 #include "platform/interface/Application.h"
 #include "window/TarnWin.h"
+#include "window/WindowArchive.h"
 
 int main(int argc, char** argv) {
   if (argc != 2 && argc != 4) {
@@ -18,14 +17,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   BApplication app("application/x-vnd.TaRnWiCkLoFt");
-  BFile self("/proc/self/exe", B_READ_ONLY);
-  BResources resources;
-  size_t size = 0;
-  const void* bytes = resources.SetTo(&self) == B_OK
-                          ? resources.FindResource(four_cc("ARCV"), "W_Tarnwickloft", &size)
-                          : nullptr;
   BMessage archive;
-  if (bytes == nullptr || archive.Unflatten(static_cast<const char*>(bytes), ssize_t(size)) != B_OK) {
+  if (own_window_archive(&archive) != B_OK) {
     fputs("tarnwickloft-window-shot: no window archive in this executable\n", stderr);
     return 1;
   }

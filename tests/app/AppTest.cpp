@@ -27,13 +27,6 @@ extern char** environ;
 
 namespace {
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // A process started with its standard output on a pipe.
 struct Child {
   pid_t pid = -1;

@@ -5,38 +5,21 @@
 set -euo pipefail
 app=$1
 shot=${2:-}
-work=$(mktemp -d)
-display=:$((200 + RANDOM % 100))
-cleanup() {
-  [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share
-mkdir -p "$XDG_CONFIG_HOME" "$work/searches" "$work/tree/deeper"
+source "$(dirname "$0")/xvfb.sh"
+mkdir -p "$work/searches" "$work/tree/deeper"
 echo "find the NEEDLE" >"$work/tree/deeper/notes.html"
-
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY=$display
-for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-xdo() { xdotool "$@" 2>/dev/null; }
 
 start() {
   QT_QPA_PLATFORM=xcb "$app" >>"$work/out" 2>>"$work/err" &
   app_pid=$!
-  window=$(timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1)
-  [ -n "$window" ] || { echo "FAIL: no window named '$1'"; exit 1; }
+  window=$(window_named "$1")
   sleep 0.5
 }
 
 start Tarnwickloft
 # Without a window manager, keyboard focus is given to a window by hand.
 focus() {
-  local id
-  id=$(timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1)
-  xdo windowfocus "$id"
+  xdo windowfocus "$(window_named "$1")"
   sleep 0.3
 }
 focus Tarnwickloft

@@ -6,17 +6,8 @@
 set -euo pipefail
 app=$1
 shot=${2:-}
-work=$(mktemp -d)
-display=:$((90 + RANDOM % 100))
-cleanup() {
-  [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/xvfb.sh"
 
-export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share
-mkdir -p "$XDG_DATA_HOME/applications" "$XDG_CONFIG_HOME"
 cat >"$work/recorder" <<'SCRIPT'
 #!/bin/sh
 for a in "$@"; do printf '%s\n' "$a"; done >> "$HOME/opened"
@@ -34,29 +25,24 @@ echo "a needle in HTML" >"$tree/page.html"
 echo "NEEDLE in a README" >"$tree/sub/README"
 printf 'hidden\0needle' >"$tree/binary.txt"  # after a NUL in its block: no match
 
-Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY=$display
-for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-
 QT_QPA_PLATFORM=xcb "$app" >"$work/out" 2>"$work/err" &
 app_pid=$!
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tarnwickloft$' | head -n 1)
+window=$(window_named Tarnwickloft)
 sleep 0.5
 
 # Window coordinates of the fields and the first row, from the archive's frames.
 type_into() {  # x y text
-  xdotool mousemove --window "$window" "$1" "$2" click 1
-  xdotool key ctrl+a BackSpace 2>/dev/null
-  xdotool type --delay 5 "$3" 2>/dev/null
+  xdo mousemove --window "$window" "$1" "$2" click 1
+  xdo key ctrl+a BackSpace
+  xdo type --delay 5 "$3"
 }
 type_into 150 54 "$tree"
-xdotool key ctrl+shift+a 2>/dev/null  # "All" in "MIMEs": every text type
+xdo key ctrl+shift+a  # "All" in "MIMEs": every text type
 type_into 150 76 "NEEDLE"
-xdotool key Return 2>/dev/null
+xdo key Return
 sleep 1
 [ -n "$shot" ] && import -window "$window" "$shot" 2>/dev/null || true
-xdotool mousemove --window "$window" 40 150 click --repeat 2 --delay 80 1
+xdo mousemove --window "$window" 40 150 click --repeat 2 --delay 80 1
 for _ in $(seq 50); do [ -s "$HOME/opened" ] && break; sleep 0.1; done
 
 kill -TERM "$app_pid"

@@ -28,6 +28,9 @@ class TempTree {
   std::string root_;
 };
 
+// The whole content of a file, or "" when it cannot be read.
+std::string read_file(const std::string& path);
+
 // Points HOME and the XDG folders at a fresh temporary folder for the life of the object.
 class TempHome {
  public:

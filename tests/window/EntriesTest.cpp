@@ -33,13 +33,6 @@ namespace {
 
 constexpr const char* kSignature = "application/x-vnd.TaRnWiCkLoFt";
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 class EntriesTest : public ::testing::Test {
  protected:
   void SetUp() override { window = Build(); }
@@ -75,12 +68,7 @@ class EntriesTest : public ::testing::Test {
     drain();
   }
   void drop(const std::vector<std::string>& paths) { drop(edit("TC_SearchFor"), paths); }
-  std::vector<std::string> selected() {
-    std::vector<std::string> labels;
-    for (int32 i = 0; i < window->selectedTypes.CountItems(); ++i)
-      labels.push_back(static_cast<BMenuItem*>(window->selectedTypes.ItemAt(i))->Label());
-    return labels;
-  }
+  std::vector<std::string> selected() { return selected_types(window); }
   void command(uint32 code) {
     window->PostMessage(code);
     drain();

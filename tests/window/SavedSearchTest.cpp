@@ -28,13 +28,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // Counts the folder notices a window is given.
 class CountingWin : public TarnWin {
  public:
@@ -76,12 +69,7 @@ class SavedSearchTest : public ::testing::Test {
   std::string get(TarnWin* w, const char* view) {
     return static_cast<BTextControl*>(w->FindView(view))->Text();
   }
-  std::vector<std::string> selected(TarnWin* w) {
-    std::vector<std::string> labels;
-    for (int32 i = 0; i < w->selectedTypes.CountItems(); ++i)
-      labels.push_back(static_cast<BMenuItem*>(w->selectedTypes.ItemAt(i))->Label());
-    return labels;
-  }
+  std::vector<std::string> selected(TarnWin* w) { return selected_types(w); }
   std::vector<std::string> restore_items(TarnWin* w) {
     std::vector<std::string> items;
     for (int32 i = 0; i < w->restoreMenu->CountItems(); ++i) {

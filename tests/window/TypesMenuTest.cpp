@@ -29,12 +29,7 @@ class TypesMenuTest : public ::testing::Test {
     menu->ActionFor(item)->trigger();
     drain();
   }
-  std::vector<std::string> selected() {
-    std::vector<std::string> labels;
-    for (int32 i = 0; i < window->selectedTypes.CountItems(); ++i)
-      labels.push_back(static_cast<BMenuItem*>(window->selectedTypes.ItemAt(i))->Label());
-    return labels;
-  }
+  std::vector<std::string> selected() { return selected_types(window); }
   std::vector<std::string> marked() {
     std::vector<std::string> labels;
     for (int32 i = 0; i < menu->CountItems(); ++i)

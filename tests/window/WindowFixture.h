@@ -27,5 +27,9 @@ BMessage window_archive();
 // The temporary home the tests run in; the recorder of opened files writes to "opened" there.
 std::string test_home();
 
+class TarnWin;
+// The labels of the window's selected type list, in list order.
+std::vector<std::string> selected_types(const TarnWin* window);
+
 // Runs the event loop until every posted message has been dispatched.
 void drain();

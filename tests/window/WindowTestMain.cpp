@@ -7,8 +7,9 @@
 #include "TempTree.h"
 #include "WindowFixture.h"
 #include <sys/stat.h>
-#include "platform/File.h"
-#include "platform/Resources.h"
+#include "platform/MenuItem.h"
+#include "window/TarnWin.h"
+#include "window/WindowArchive.h"
 
 namespace {
 TestApp* app = nullptr;
@@ -19,16 +20,8 @@ TestApp* test_app() { return app; }
 // Each window a test builds starts without a saved search, unless the test writes one later.
 BMessage window_archive() {
   unlink((std::string(getenv("XDG_CONFIG_HOME")) + "/Tarnwickloft Settings").c_str());
-  BFile self("/proc/self/exe", B_READ_ONLY);
-  BResources resources;
-  EXPECT_EQ(resources.SetTo(&self), B_OK);
-  size_t size = 0;
-  const void* bytes = resources.FindResource(four_cc("ARCV"), "W_Tarnwickloft", &size);
   BMessage archive;
-  EXPECT_NE(bytes, nullptr);
-  if (bytes != nullptr) {
-    EXPECT_EQ(archive.Unflatten(static_cast<const char*>(bytes), ssize_t(size)), B_OK);
-  }
+  EXPECT_EQ(own_window_archive(&archive), B_OK);
   return archive;
 }
 
@@ -65,4 +58,11 @@ int main(int argc, char** argv) {
   TestApp application;
   app = &application;
   return RUN_ALL_TESTS();
+}
+
+std::vector<std::string> selected_types(const TarnWin* window) {
+  std::vector<std::string> labels;
+  for (int32 i = 0; i < window->selectedTypes.CountItems(); ++i)
+    labels.push_back(static_cast<BMenuItem*>(window->selectedTypes.ItemAt(i))->Label());
+  return labels;
 }

@@ -1,9 +1,7 @@
 #include "AppFileInfo.h"
 
 #include <cstring>
-#include <fstream>
 #include <spawn.h>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -74,13 +72,10 @@ void run_tool(std::initializer_list<std::string> argv) {
 
 // Writes a file in a folder it makes when missing; true when the content changed.
 bool update_file(const std::string& path, const std::string& content, status_t* status) {
-  std::ifstream existing(path, std::ios::binary);
-  std::stringstream old;
-  old << existing.rdbuf();
-  if (existing.is_open() && old.str() == content) return false;
+  bool changed = false;
   *status = create_folders(folder_of(path), 0755);
-  if (*status == B_OK) *status = write_if_changed(path, content);
-  return *status == B_OK;
+  if (*status == B_OK) *status = write_if_changed(path, content, &changed);
+  return changed;
 }
 
 }  // namespace

@@ -22,7 +22,8 @@ std::string desktop_file_name(const char* signature) {
   return name + ".desktop";
 }
 
-status_t write_if_changed(const std::string& path, const std::string& content) {
+status_t write_if_changed(const std::string& path, const std::string& content, bool* changed) {
+  if (changed != nullptr) *changed = false;
   std::ifstream in(path, std::ios::binary);
   if (in) {
     std::stringstream old;
@@ -43,5 +44,6 @@ status_t write_if_changed(const std::string& path, const std::string& content) {
     unlink(temporary.c_str());
     return status;
   }
+  if (changed != nullptr) *changed = true;
   return B_OK;
 }

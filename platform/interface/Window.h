@@ -27,7 +27,8 @@ class BWindow : public BLooper {
   // Bounds are (0, 0, width, height); like frames they include their right and bottom edges,
   // so a window of width 273 is 274 pixels wide.
   BRect Bounds() const { return BRect(0, 0, width_, height_); }
-  // The content area in screen coordinates.
+  // Where the window stands on screen (where a window manager frames it, the top left of that
+  // frame, the same point MoveTo takes), with the size of its content area.
   BRect Frame() const;
   void MoveTo(float x, float y);
   void ResizeTo(float width, float height);

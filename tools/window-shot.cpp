@@ -5,7 +5,8 @@
 #include <QPixmap>
 #include <QWidget>
 #include <cstdio>
-#include <cstdlib>
+#include <charconv>
+#include <cstring>
 
 #include "platform/interface/Application.h"
 #include "window/TarnWin.h"
@@ -23,7 +24,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   auto* window = new TarnWin(&archive);
-  if (argc == 4) window->ResizeTo(float(atof(argv[2])), float(atof(argv[3])));
+  float width = 0, height = 0;
+  // from_chars reads numbers the same in every locale, which QApplication has set by now.
+  if (argc == 4 && std::from_chars(argv[2], argv[2] + strlen(argv[2]), width).ec == std::errc() &&
+      std::from_chars(argv[3], argv[3] + strlen(argv[3]), height).ec == std::errc())
+    window->ResizeTo(width, height);
   window->Show();
   for (int i = 0; i < 20; ++i) QApplication::processEvents();
   bool saved = window->Widget()->grab().save(argv[1]);

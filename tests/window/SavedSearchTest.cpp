@@ -301,6 +301,22 @@ TEST_F(SavedSearchTest, TheRestoreMenuFollowsTheFolder) {
   EXPECT_NE(window->currentSearchPath, nullptr);  // the current saved search itself stays
 }
 
+TEST_F(SavedSearchTest, ChoosingARestoreItemRestoresItAndMarksIt) {
+  set(window, "TC_SearchFor", "first text");
+  save(window, tree.path("first"));
+  set(window, "TC_SearchFor", "second text");
+  save(window, tree.path("second"));
+  BMenuItem* first = window->restoreMenu->FindItem("first");
+  ASSERT_NE(first, nullptr);
+  window->restoreMenu->ActionFor(first)->trigger();
+  drain();
+  EXPECT_STREQ(window->Title(), "Tarnwickloft - first");
+  EXPECT_EQ(get(window, "TC_SearchFor"), "first text");
+  EXPECT_TRUE(window->restoreMenu->FindItem("first")->IsMarked());
+  EXPECT_FALSE(window->restoreMenu->FindItem("second")->IsMarked());
+  EXPECT_EQ(read_file(settings_path()), tree.path("first"));
+}
+
 TEST_F(SavedSearchTest, ShowDirectoryOpensTheFolderInTheFileManager) {
   unlink((test_home() + "/opened").c_str());
   window->ShowSavedSearchDir();  // no saved search yet: nothing to show

@@ -3,11 +3,11 @@
 #pragma once
 
 #include "platform/interface/Application.h"
+#include "window/Commands.h"
 
 class BFile;
 class TarnWin;
 
-constexpr const char* kTarnSignature = "application/x-vnd.TaRnWiCkLoFt";
 
 class TarnApp : public BApplication {
  public:

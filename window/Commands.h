@@ -1,7 +1,11 @@
-// The codes of the commands the search window takes.
+// The codes of the commands the search window takes, and the program's own names.
 #pragma once
 
 #include "platform/AppDefs.h"
+
+constexpr const char* kTarnSignature = "application/x-vnd.TaRnWiCkLoFt";
+constexpr const char* kTitle = "Tarnwickloft";
+constexpr const char* kTitlePrefix = "Tarnwickloft - ";
 
 namespace command {
 

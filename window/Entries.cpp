@@ -3,6 +3,7 @@
 #include <cstring>
 #include <sys/stat.h>
 
+#include "Commands.h"
 #include "TarnWin.h"
 #include "ViewNames.h"
 #include "platform/AppDefs.h"
@@ -17,15 +18,11 @@
 
 namespace {
 
-constexpr const char* kSignature = "application/x-vnd.TaRnWiCkLoFt";
-constexpr const char* kTitle = "Tarnwickloft";
-constexpr const char* kTitlePrefix = "Tarnwickloft - ";
-
 // Whether the file's own preferred application is this one, byte for byte.
 bool prefers_this_app(BNode& node) {
   char signature[B_MIME_TYPE_LENGTH + 1] = {};
   BNodeInfo info(&node);
-  return info.GetPreferredApp(signature) == B_OK && strcmp(signature, kSignature) == 0;
+  return info.GetPreferredApp(signature) == B_OK && strcmp(signature, kTarnSignature) == 0;
 }
 
 }  // namespace
@@ -135,7 +132,7 @@ void TarnWin::TarnIsDefault(BMessage*) {
   }
   BNodeInfo info(&file);
   bool marked = defaultAppItem->IsMarked();
-  if (info.SetPreferredApp(marked ? nullptr : kSignature, B_OPEN) != B_OK) {
+  if (info.SetPreferredApp(marked ? nullptr : kTarnSignature, B_OPEN) != B_OK) {
     beep();
     return;
   }

@@ -2,6 +2,7 @@
 // search, Save and Save As, and the Restore menu.
 #include <cstring>
 
+#include "Commands.h"
 #include "TarnWin.h"
 #include "ViewNames.h"
 #include "platform/AppDefs.h"
@@ -19,8 +20,6 @@
 
 namespace {
 
-constexpr uint32 kShowDirectory = four_cc("shdr");
-constexpr const char* kTitlePrefix = "Tarnwickloft - ";
 constexpr const char* kFileManagerSignature = "application/x-vnd.Be-TRAK";
 
 }  // namespace
@@ -151,7 +150,7 @@ void TarnWin::SaveRequested(BMessage* message) {
 void TarnWin::InitSavedSearchMenu() {
   if (savedSearchDir == nullptr || restoreMenu == nullptr) return;
   while (restoreMenu->CountItems() > 0) delete restoreMenu->RemoveItem(int32(0));
-  restoreMenu->AddItem(new BMenuItem("Show Directory", new BMessage(kShowDirectory)));
+  restoreMenu->AddItem(new BMenuItem("Show Directory", new BMessage(command::kShowDirectory)));
   restoreMenu->AddSeparatorItem();
   savedSearchDir->Rewind();
   BEntry entry;

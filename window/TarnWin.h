@@ -11,6 +11,7 @@
 class BDirectory;
 class BEntry;
 class BFilePanel;
+class BListView;
 class BMenu;
 class BMenuItem;
 class BMimeType;
@@ -83,7 +84,7 @@ class TarnWin : public BWindow {
   void TakeFolder(BEntry& entry);
   void ForgetSavedSearch();
   void RefsCommand(BMessage* message) { RefsReceived(message); }
-  class BListView* Matches() const;
+  BListView* Matches() const;
   void ShowAbout(BMessage* message);
   void AddMenuBar();
   BMenu* MakeFileMenu();

@@ -13,9 +13,12 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 corpora=${BENCH_DIR:-/tmp/tarnwickloft-bench}
 build="$top/build-bench"
 
-if ! command -v rg >/dev/null; then
-  ${SUDO:-$( [ "$(id -u)" = 0 ] || echo sudo )} apt-get install -y ripgrep >/dev/null
-fi
+for tool in rg bc; do
+  if ! command -v "$tool" >/dev/null; then
+    package=$([ "$tool" = rg ] && echo ripgrep || echo "$tool")
+    $([ "$(id -u)" = 0 ] || echo sudo) apt-get install -y "$package" >/dev/null
+  fi
+done
 
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWICKLOFT_TESTS=OFF >/dev/null
 ninja -C "$build" tarnwickloft-find bench-corpus tarnwickloft-window-bench >/dev/null

@@ -8,8 +8,19 @@
 #include "platform/File.h"
 #include "platform/Resources.h"
 
+namespace {
+
+// The file each input is written to, removed when the fuzzer exits.
+struct InputFile {
+  std::string path = "/tmp/tarnwickloft-resource-fuzz-" + std::to_string(getpid());
+  ~InputFile() { unlink(path.c_str()); }
+};
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = "/tmp/tarnwickloft-resource-fuzz-" + std::to_string(getpid());
+  static const InputFile input;
+  const std::string& path = input.path;
   FILE* out = fopen(path.c_str(), "wb");
   if (out == nullptr) return 0;
   fwrite(data, 1, size, out);

@@ -15,6 +15,7 @@
 #include "platform/interface/FilePanel.h"
 #include "platform/interface/ListView.h"
 #include "platform/interface/Menu.h"
+#include "platform/interface/NodeMonitor.h"
 #include "search/Search.h"
 
 namespace {
@@ -172,7 +173,18 @@ void TarnWin::markMimes(bool mark) {
   if (!mark) selectedTypes.MakeEmpty();
 }
 
-TarnWin::~TarnWin() { EmptyMatches(); }
+// Besides the result items, the window deletes what it made on the heap: the panels, the
+// saved-search folder (dropping its watch) and the current path.
+TarnWin::~TarnWin() {
+  EmptyMatches();
+  delete openPanel;
+  delete savePanel;
+  node_ref node;
+  if (savedSearchDir != nullptr && savedSearchDir->GetNodeRef(&node) == B_OK)
+    watch_node(&node, B_STOP_WATCHING, BMessenger(this));
+  delete savedSearchDir;
+  delete currentSearchPath;
+}
 
 BListView* TarnWin::Matches() const {
   return dynamic_cast<BListView*>(FindView(view_names::kMatches));

@@ -173,6 +173,15 @@ size_t fixed_size(type_code type) {
   }
 }
 
+// Raw bytes may stand for a value of a fixed-size type when they have its size; messages and
+// refs go through AddMessage and AddRef, which check their form.
+bool is_raw_value(type_code type, const void* data, ssize_t numBytes) {
+  if (numBytes < 0 || (data == nullptr && numBytes > 0)) return false;
+  if (type == B_MESSAGE_TYPE || type == B_REF_TYPE) return false;
+  size_t fixed = fixed_size(type);
+  return fixed == 0 || size_t(numBytes) == fixed;
+}
+
 }  // namespace
 
 BMessage::BMessage() = default;
@@ -281,10 +290,7 @@ status_t BMessage::AddMessage(const char* name, const BMessage* message) {
 
 status_t BMessage::AddData(const char* name, type_code type, const void* data,
                            ssize_t numBytes) {
-  if (numBytes < 0 || (data == nullptr && numBytes > 0)) return B_BAD_VALUE;
-  size_t fixed = fixed_size(type);
-  if (type == B_MESSAGE_TYPE || type == B_REF_TYPE || (fixed && size_t(numBytes) != fixed))
-    return B_BAD_VALUE;
+  if (!is_raw_value(type, data, numBytes)) return B_BAD_VALUE;
   return AddValue(name, type, std::string(static_cast<const char*>(data), size_t(numBytes)));
 }
 
@@ -532,10 +538,7 @@ status_t BMessage::ReplaceData(const char* name, type_code type, const void* dat
 
 status_t BMessage::ReplaceData(const char* name, type_code type, int32 index, const void* data,
                                ssize_t numBytes) {
-  if (numBytes < 0 || (data == nullptr && numBytes > 0)) return B_BAD_VALUE;
-  size_t fixed = fixed_size(type);
-  if (type == B_MESSAGE_TYPE || type == B_REF_TYPE || (fixed && size_t(numBytes) != fixed))
-    return B_BAD_VALUE;
+  if (!is_raw_value(type, data, numBytes)) return B_BAD_VALUE;
   return ReplaceValue(name, type, index,
                       std::string(static_cast<const char*>(data), size_t(numBytes)));
 }

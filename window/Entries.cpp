@@ -46,20 +46,19 @@ void TarnWin::RefsReceived(BMessage* message) {
       if (file.InitCheck() == B_OK) RestoreState(&entry);
       return;
     }
-    TakeExampleFile(entry, type);
+    TakeExampleFile(entry, node, type);
   } else if (S_ISDIR(st.st_mode)) {
     TakeFolder(entry);
   }
 }
 
-void TarnWin::TakeExampleFile(BEntry& entry, const char* type) {
+void TarnWin::TakeExampleFile(BEntry& entry, BNode& node, const char* type) {
   BPath path;
   if (entry.GetPath(&path) != B_OK) return;
   SetFieldText(view_names::kFile, path.Path());
   SetTitle((std::string(kTitlePrefix) + path.Leaf()).c_str());
   markMimes(false);
   markMime(BMimeType(type));  // a type without an item leaves none selected
-  BNode node(&entry);
   if (defaultAppItem != nullptr) defaultAppItem->SetMarked(prefers_this_app(node));
   if (FindView(view_names::kSearchDir) != nullptr) {
     BPath parent;

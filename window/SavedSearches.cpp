@@ -18,12 +18,6 @@
 #include "platform/interface/NodeMonitor.h"
 #include "saved/SavedSearch.h"
 
-namespace {
-
-constexpr const char* kFileManagerSignature = "application/x-vnd.Be-TRAK";
-
-}  // namespace
-
 std::string TarnWin::FieldText(const char* view) const {
   auto* field = dynamic_cast<BTextControl*>(FindView(view));
   return field != nullptr ? field->Text() : "";

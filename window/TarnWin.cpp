@@ -197,14 +197,12 @@ void TarnWin::EmptyMatches() {
 }
 
 void TarnWin::SearchButton(BMessage*) {
-  auto* folderField = dynamic_cast<BTextControl*>(FindView(view_names::kSearchDir));
-  BDirectory folder(folderField != nullptr ? folderField->Text() : "");
+  BDirectory folder(FieldText(view_names::kSearchDir).c_str());
   if (folder.InitCheck() != B_OK) {
     beep();  // the matches of the last search stay on show
     return;
   }
-  auto* textField = dynamic_cast<BTextControl*>(FindView(view_names::kSearchFor));
-  std::string text = textField != nullptr ? textField->Text() : "";
+  std::string text = FieldText(view_names::kSearchFor);
   EmptyMatches();
   BList strings, results;
   strings.AddItem(text.data());

@@ -15,6 +15,7 @@ class BListView;
 class BMenu;
 class BMenuItem;
 class BMimeType;
+class BNode;
 class BPath;
 
 class TarnWin : public BWindow {
@@ -80,7 +81,7 @@ class TarnWin : public BWindow {
  private:
   void ShowOpenPanel(BMessage* message);
   void EmptyMatches();
-  void TakeExampleFile(BEntry& entry, const char* type);
+  void TakeExampleFile(BEntry& entry, BNode& node, const char* type);
   void TakeFolder(BEntry& entry);
   void ForgetSavedSearch();
   void RefsCommand(BMessage* message) { RefsReceived(message); }

@@ -6,8 +6,7 @@
 #include <set>
 
 #include "platform/AppDefs.h"
-#include "platform/Entry.h"
-#include "platform/Path.h"
+#include "platform/List.h"
 #include "platform/Roster.h"
 
 namespace {
@@ -131,20 +130,12 @@ BMessenger::BMessenger(const char* signature, pid_t) : signature_(signature ? si
 
 namespace {
 
-constexpr const char* kFileManagerSignature = "application/x-vnd.Be-TRAK";
-
 status_t send_to_application(const std::string& signature, const BMessage* message) {
   if (signature != kFileManagerSignature) return be_roster->Launch(signature.c_str(), message);
   if (message->what != B_REFS_RECEIVED) return B_BAD_VALUE;
-  entry_ref ref;
-  status_t status = B_OK;
-  for (int32 i = 0; message->FindRef("refs", i, &ref) == B_OK; ++i) {
-    BPath path(&ref);
-    status_t opened = path.InitCheck() == B_OK ? open_with_default_app("inode/directory", path.Path())
-                                               : path.InitCheck();
-    if (opened != B_OK) status = opened;
-  }
-  return status;
+  BList messages;
+  messages.AddItem(const_cast<BMessage*>(message));
+  return be_roster->Launch("inode/directory", &messages);
 }
 
 }  // namespace

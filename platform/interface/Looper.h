@@ -77,6 +77,9 @@ class BLooper : public BHandler {
   QObject* pump_;             // lives on the GUI thread; queued dispatches go through it
 };
 
+// The old desktop's file manager, which opens the folders it is sent.
+constexpr const char* kFileManagerSignature = "application/x-vnd.Be-TRAK";
+
 // Delivers messages to a looper (and one of its handlers); sending to a looper that has quit
 // fails with B_BAD_VALUE.
 class BMessenger {
@@ -84,7 +87,7 @@ class BMessenger {
   BMessenger() = default;
   explicit BMessenger(const BHandler* handler, const BLooper* looper = nullptr);
   // A messenger to an application by its signature. Linux has no messaging between desktop
-  // applications, so: the old desktop's file manager ("application/x-vnd.Be-TRAK") opens the
+  // applications, so: the old desktop's file manager (kFileManagerSignature) opens the
   // folders of a B_REFS_RECEIVED message in the desktop's file manager; any other registered
   // application is started anew with the message.
   explicit BMessenger(const char* signature, pid_t team = -1);

@@ -33,18 +33,11 @@ namespace {
 
 constexpr const char* kSignature = "application/x-vnd.TaRnWiCkLoFt";
 
-class EntriesTest : public ::testing::Test {
+class EntriesTest : public WindowsTest {
  protected:
-  void SetUp() override { window = Build(); }
-  void TearDown() override {
-    for (TarnWin* w : windows) w->Quit();
-  }
-  TarnWin* Build() {
-    BMessage archive = window_archive();
-    auto* made = new TarnWin(&archive);
-    windows.push_back(made);
-    made->Show();
-    return made;
+  void SetUp() override {
+    window = Build<TarnWin>();
+    window->Show();
   }
   QLineEdit* edit(const char* control) {
     return static_cast<BTextControl*>(window->FindView(control))->TextView()->LineEdit();
@@ -79,7 +72,6 @@ class EntriesTest : public ::testing::Test {
   }
 
   TarnWin* window;
-  std::vector<TarnWin*> windows;
   TempTree tree;
 };
 
@@ -161,11 +153,7 @@ TEST_F(EntriesTest, AfterADropSaveAsksForANameAndTheNextStartStillRestores) {
   EXPECT_TRUE(window->savePanel->IsShowing());
   window->savePanel->Hide();
   EXPECT_EQ(read_file(settings_path()), saved);
-  std::string settings = read_file(settings_path());
-  BMessage archive = window_archive();  // as at the next start, with the settings file
-  std::ofstream(settings_path(), std::ios::binary) << settings;
-  auto* next = new TarnWin(&archive);
-  windows.push_back(next);
+  TarnWin* next = Build<TarnWin>();  // as at the next start
   EXPECT_STREQ(next->Title(), "Tarnwickloft - last search");
 }
 

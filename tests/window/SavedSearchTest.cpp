@@ -39,30 +39,11 @@ class CountingWin : public TarnWin {
   int notices = 0;
 };
 
-class SavedSearchTest : public ::testing::Test {
+class SavedSearchTest : public WindowsTest {
  protected:
-  void SetUp() override { window = Build(); }
-  void TearDown() override {
-    for (TarnWin* w : windows) w->Quit();
-  }
-  CountingWin* Build() {
-    BMessage archive = window_archive();
-    unlink(settings_path().c_str());
-    return Rebuild(&archive);
-  }
+  void SetUp() override { window = Build<CountingWin>(); }
   // A window built as at the next start, with the settings file as it is.
-  CountingWin* Rebuild(BMessage* archive = nullptr) {
-    BMessage fresh;
-    if (archive == nullptr) {
-      std::string settings = read_file(settings_path());
-      fresh = window_archive();  // (removes the settings file; put it back)
-      if (!settings.empty()) std::ofstream(settings_path(), std::ios::binary) << settings;
-      archive = &fresh;
-    }
-    auto* made = new CountingWin(archive);
-    windows.push_back(made);
-    return made;
-  }
+  TarnWin* Rebuild() { return Build<TarnWin>(); }
   void set(TarnWin* w, const char* view, const char* text) {
     static_cast<BTextControl*>(w->FindView(view))->SetText(text);
   }
@@ -95,7 +76,6 @@ class SavedSearchTest : public ::testing::Test {
   }
 
   CountingWin* window;
-  std::vector<TarnWin*> windows;
   TempTree tree;
 };
 
@@ -145,7 +125,9 @@ TEST_F(SavedSearchTest, TypesAreSavedAsSelectedNoneAtAllOrTwice) {
   twice.AddString("Types", "TEXT/PLAIN");
   std::string path = tree.path("twice");
   ASSERT_EQ(write_saved_search(path.c_str(), twice), B_OK);
+  BRect frame = window->Frame();
   ASSERT_TRUE(restore(window, path));
+  EXPECT_EQ(window->Frame(), frame);  // a record without "Frame" leaves the window where it is
   EXPECT_EQ(selected(window), (std::vector<std::string>{"text/plain", "text/plain"}));
   EXPECT_EQ(get(window, "TC_SearchDir"), "");  // missing fields take their defaults
   EXPECT_FALSE(window->showPathsItem->IsMarked());
@@ -314,6 +296,12 @@ TEST_F(SavedSearchTest, ChoosingARestoreItemRestoresItAndMarksIt) {
   EXPECT_EQ(get(window, "TC_SearchFor"), "first text");
   EXPECT_TRUE(window->restoreMenu->FindItem("first")->IsMarked());
   EXPECT_FALSE(window->restoreMenu->FindItem("second")->IsMarked());
+  EXPECT_EQ(read_file(settings_path()), tree.path("first"));
+
+  // Choosing the current one again runs every step: the settings file is written anew.
+  std::ofstream(settings_path(), std::ios::trunc) << "stale";
+  window->restoreMenu->ActionFor(window->restoreMenu->FindItem("first"))->trigger();
+  drain();
   EXPECT_EQ(read_file(settings_path()), tree.path("first"));
 }
 

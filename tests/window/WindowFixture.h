@@ -2,6 +2,7 @@
 // resources, and a way to let posted messages be dispatched.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,25 @@ TestApp* test_app();
 
 // The window archive "W_Tarnwickloft" read from this executable's resources.
 BMessage window_archive();
+
+// Windows a test builds, each as at a start of the program (restoring what the settings file
+// names; every test starts without one), and quit when the test ends.
+class WindowsTest : public ::testing::Test {
+ protected:
+  template <typename Window>
+  Window* Build() {
+    BMessage archive = window_archive();
+    auto* window = new Window(&archive);
+    windows_.push_back(window);
+    return window;
+  }
+  void TearDown() override {
+    for (BLooper* window : windows_) window->Quit();
+  }
+
+ private:
+  std::vector<BLooper*> windows_;
+};
 
 // The temporary home the tests run in; the recorder of opened files writes to "opened" there.
 std::string test_home();

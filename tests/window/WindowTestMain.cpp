@@ -17,9 +17,7 @@ TestApp* app = nullptr;
 
 TestApp* test_app() { return app; }
 
-// Each window a test builds starts without a saved search, unless the test writes one later.
 BMessage window_archive() {
-  unlink((std::string(getenv("XDG_CONFIG_HOME")) + "/Tarnwickloft Settings").c_str());
   BMessage archive;
   EXPECT_EQ(own_window_archive(&archive), B_OK);
   return archive;
@@ -50,11 +48,19 @@ static void make_test_home(TempTree& home) {
             "inode/directory=recorder.desktop\n", "");
 }
 
+// Every test starts without a settings file, so its first window restores no saved search.
+class ForgetSettings : public ::testing::EmptyTestEventListener {
+  void OnTestStart(const ::testing::TestInfo&) override {
+    unlink((std::string(getenv("XDG_CONFIG_HOME")) + "/Tarnwickloft Settings").c_str());
+  }
+};
+
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   TempTree home;
   make_test_home(home);
   testing::InitGoogleTest(&argc, argv);
+  testing::UnitTest::GetInstance()->listeners().Append(new ForgetSettings);
   TestApp application;
   app = &application;
   return RUN_ALL_TESTS();

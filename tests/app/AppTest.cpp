@@ -47,8 +47,9 @@ struct Child {
     }
     return true;
   }
+  // Reads the output to its end and waits for the child to exit.
   int Wait() {
-    ReadUntil("\x01never", 20);  // to the end of the output
+    ReadUntil(std::string(1, '\0'), 20);  // the output never holds a NUL: read until it closes
     int status = -1;
     waitpid(pid, &status, 0);
     close(out);

@@ -6,7 +6,7 @@
 #include <csignal>
 #include <fcntl.h>
 
-#include "DropFilter.h"
+#include "WindowEventFilter.h"
 #include "platform/AppDefs.h"
 #include "platform/DirHandle.h"
 #include "platform/Roster.h"
@@ -57,9 +57,9 @@ int32 beep_count() { return beeps.load(); }
 BApplication::BApplication(const char* signature)
     : BLooper(signature), signature_(signature ? signature : "") {
   if (QApplication::instance() == nullptr) ownApp_ = std::make_unique<QApplication>(appArgc, appArgv);
-  dropFilter_ = new DropFilter(qApp);
-  qApp->installEventFilter(dropFilter_);
-  watch_quit_signals(dropFilter_);
+  eventFilter_ = new WindowEventFilter(qApp);
+  qApp->installEventFilter(eventFilter_);
+  watch_quit_signals(eventFilter_);
   be_app = this;
   BMessage launched;
   if (take_launch_message(&launched) == B_OK) PostMessage(&launched);
@@ -78,7 +78,7 @@ status_t BApplication::GetAppInfo(app_info* info) const {
 
 BApplication::~BApplication() {
   if (be_app == this) be_app = nullptr;
-  delete dropFilter_;
+  delete eventFilter_;
 }
 
 void BApplication::Run() {

@@ -42,7 +42,7 @@ class BApplication : public BLooper {
  private:
   std::string signature_;
   std::unique_ptr<QApplication> ownApp_;
-  QObject* dropFilter_;
+  QObject* eventFilter_;
   bool quit_ = false;
 };
 

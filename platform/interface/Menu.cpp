@@ -105,19 +105,22 @@ void BMenu::ItemChanged(BMenuItem* item) {
   if (QAction* action = ActionFor(item)) Show(item, action);
 }
 
-// Every item can show a mark; the mark shown is always the item's own, whatever Qt would
-// toggle on a click.
+// Only a marked item shows a mark, as on the old system: an unmarked one is a plain item, not
+// an empty checkbox. The mark shown is always the item's own, whatever Qt would toggle.
 void BMenu::Show(BMenuItem* item, QAction* action) {
   if (item->IsSeparator()) return;
   action->setText(QString::fromUtf8(item->Label()));
-  action->setCheckable(true);
+  action->setCheckable(item->IsMarked());
   action->setChecked(item->IsMarked());
   action->setEnabled(item->IsEnabled());
   action->setShortcut(shortcut_for(item));
 }
 
 void BMenu::Invoke(BMenuItem* item) {
-  if (QAction* action = ActionFor(item)) action->setChecked(item->IsMarked());
+  if (QAction* action = ActionFor(item)) {
+    action->setCheckable(item->IsMarked());
+    action->setChecked(item->IsMarked());
+  }
   BWindow* window = Window();
   if (item->Message() == nullptr || window == nullptr) return;
   BMessage copy(*item->Message());

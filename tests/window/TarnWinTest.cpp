@@ -14,6 +14,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include "platform/interface/FilePanel.h"
+#include "platform/interface/Controls.h"
 #include "platform/interface/ListView.h"
 #include "platform/interface/Menu.h"
 #include "window/Commands.h"
@@ -30,12 +31,14 @@ class RecordingWin : public TarnWin {
   void DispatchMessage(BMessage* message, BHandler* handler) override {
     dispatched.push_back(message->what);
     messages.push_back(*message);
+    if (swallow) return;  // recorded only, for tests of what reaches the window
     TarnWin::DispatchMessage(message, handler);
     finished.push_back(message->what);
   }
   void MessageReceived(BMessage* message) override { passedOn.push_back(message->what); }
   std::vector<uint32> dispatched, finished, passedOn;
   std::vector<BMessage> messages;
+  bool swallow = false;
 
  private:
   bool* destroyed_;
@@ -259,6 +262,65 @@ TEST_F(TarnWinTest, MessagesWaitWhileTheAboutAlertIsUp) {
   EXPECT_EQ(duringAlert, std::vector<uint32>{four_cc("abot")});
   EXPECT_TRUE(text.startsWith("Tarnwickloft")) << text.toStdString();
   EXPECT_EQ(window->finished, (std::vector<uint32>{four_cc("abot"), four_cc("srsl")}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(TarnWinTest, EveryMenuShortcutWorksWhereverTheFocusIs) {
+  window->swallow = true;
+  window->Show();
+  window->Activate(true);
+  QApplication::setActiveWindow(window->Widget());
+  struct Shortcut {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    uint32 code;
+  };
+  const Shortcut shortcuts[] = {
+      {Qt::Key_O, Qt::ControlModifier, command::kOpenPanel},
+      {Qt::Key_S, Qt::ControlModifier, command::kSave},
+      {Qt::Key_A, Qt::ControlModifier, command::kSaveAs},
+      {Qt::Key_D, Qt::ControlModifier, command::kDefaultApp},
+      {Qt::Key_P, Qt::ControlModifier, command::kShowPaths},
+      {Qt::Key_W, Qt::ControlModifier, B_QUIT_REQUESTED},
+      {Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier, command::kAllTypes},
+      {Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier, command::kNoTypes},
+  };
+  std::vector<std::pair<std::string, QWidget*>> targets;
+  for (const char* field : {"TC_File", "TC_SearchDir", "TC_SearchFor"})
+    targets.emplace_back(field, static_cast<BTextControl*>(window->FindView(field))->TextView()->LineEdit());
+  targets.emplace_back("LV_Matches", matches()->List());
+  for (auto& [name, target] : targets) {
+    target->setFocus();
+    for (const Shortcut& shortcut : shortcuts) {
+      window->dispatched.clear();
+      QTest::keyClick(target, shortcut.key, shortcut.modifiers);
+      drain();
+      EXPECT_EQ(window->dispatched, std::vector<uint32>{shortcut.code})
+          << name << ": " << QKeySequence(shortcut.key | shortcut.modifiers).toString().toStdString();
+    }
+  }
+  // Keys that are not menu shortcuts still reach the field.
+  auto* edit = static_cast<BTextControl*>(window->FindView("TC_SearchFor"))->TextView()->LineEdit();
+  edit->setFocus();
+  edit->setText("abc");
+  QTest::keyClick(edit, Qt::Key_Left, Qt::ControlModifier);
+  EXPECT_EQ(edit->cursorPosition(), 0);
+}
+
+TEST_F(TarnWinTest, OnlyMarkedItemsShowAMark) {
+  for (int32 i = 0; i < fileMenu()->CountItems(); ++i) {
+    BMenuItem* item = fileMenu()->ItemAt(i);
+    if (item->IsSeparator()) continue;
+    EXPECT_FALSE(fileMenu()->ActionFor(item)->isCheckable()) << item->Label();
+  }
+  trigger("Show Paths");
+  EXPECT_TRUE(fileMenu()->ActionFor(window->showPathsItem)->isCheckable());
+  EXPECT_TRUE(fileMenu()->ActionFor(window->showPathsItem)->isChecked());
+  trigger("Show Paths");
+  EXPECT_FALSE(fileMenu()->ActionFor(window->showPathsItem)->isCheckable());
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
-#include "DropFilter.h"
+#include "WindowEventFilter.h"
 
+#include <QAction>
 #include <QDropEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QUrl>
 #include <QWidget>
@@ -26,10 +30,32 @@ BMessage message_for(const QMimeData* data) {
   return other;
 }
 
+// True when the key is the shortcut of an enabled item of a menu in the widget's window's
+// menu bar. (The menus are windows of their own, not children of the window.)
+bool is_window_shortcut(QWidget* widget, QKeyEvent* key) {
+  QKeySequence pressed(key->keyCombination());
+  for (QMenuBar* bar : widget->window()->findChildren<QMenuBar*>())
+    for (QAction* menu : bar->actions())
+      if (menu->menu() != nullptr)
+        for (QAction* action : menu->menu()->actions())
+          if (action->isEnabled() && action->shortcut() == pressed) return true;
+  return false;
+}
+
 }  // namespace
 
-bool DropFilter::eventFilter(QObject* watched, QEvent* event) {
+bool WindowEventFilter::eventFilter(QObject* watched, QEvent* event) {
   QEvent::Type type = event->type();
+  if (type == QEvent::ShortcutOverride) {
+    // Kept from the widget and left unaccepted, the override lets the shortcut run instead
+    // of the widget's own use of the key.
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget == nullptr || BWindow::ForWidget(widget->window()) == nullptr ||
+        !is_window_shortcut(widget, static_cast<QKeyEvent*>(event)))
+      return false;
+    event->ignore();
+    return true;
+  }
   if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) return false;
   auto* widget = qobject_cast<QWidget*>(watched);
   BWindow* window = widget ? BWindow::ForWidget(widget->window()) : nullptr;

@@ -132,8 +132,9 @@ std::string encode_ref(const entry_ref& ref) {
   size_t nameLength = ref.name ? strlen(ref.name) : 0;
   put_u32(&out, uint32_t(nameLength));
   out.append(ref.name ? ref.name : "", nameLength);
-  put_u32(&out, uint32_t(ref.directory_path.size()));
-  out += ref.directory_path;
+  std::string folder = ref.directory_path();
+  put_u32(&out, uint32_t(folder.size()));
+  out += folder;
   return out;
 }
 
@@ -152,7 +153,7 @@ bool decode_ref(const std::string& bytes, entry_ref* ref) {
   if (ref != nullptr) {
     ref->device = dev_t(get_le(device, 8));
     ref->directory = ino_t(get_le(directory, 8));
-    ref->directory_path.assign(path, pathLength);
+    ref->set_directory_path(std::string(path, pathLength));
     if (ref->set_name(leaf.c_str()) != B_OK) return false;
   }
   return true;
@@ -196,9 +197,13 @@ BMessage::~BMessage() = default;
 
 const BMessage::Field* BMessage::FindField(const char* name) const {
   if (name == nullptr) return nullptr;
-  for (const Field& field : fields_)
-    if (field.name == name) return &field;
-  return nullptr;
+  auto found = index_.find(name);
+  return found == index_.end() ? nullptr : &fields_[found->second];
+}
+
+void BMessage::AppendField(Field field) {
+  index_.emplace(field.name, fields_.size());
+  fields_.push_back(std::move(field));
 }
 
 BMessage::Field* BMessage::FindField(const char* name) {
@@ -213,7 +218,7 @@ status_t BMessage::AddValue(const char* name, type_code type, std::string bytes)
     field->values.push_back(std::move(bytes));
     return B_OK;
   }
-  fields_.push_back(Field{name, type, {std::move(bytes)}});
+  AppendField(Field{name, type, {std::move(bytes)}});
   return B_OK;
 }
 
@@ -575,17 +580,17 @@ int32 BMessage::CountNames(type_code type) const {
 }
 
 status_t BMessage::RemoveName(const char* name) {
-  for (auto it = fields_.begin(); it != fields_.end(); ++it) {
-    if (it->name == (name ? name : "")) {
-      fields_.erase(it);
-      return B_OK;
-    }
-  }
-  return B_NAME_NOT_FOUND;
+  auto found = index_.find(name ? name : "");
+  if (found == index_.end()) return B_NAME_NOT_FOUND;
+  fields_.erase(fields_.begin() + ptrdiff_t(found->second));
+  index_.clear();
+  for (size_t i = 0; i < fields_.size(); ++i) index_.emplace(fields_[i].name, i);
+  return B_OK;
 }
 
 status_t BMessage::MakeEmpty() {
   fields_.clear();
+  index_.clear();
   return B_OK;
 }
 
@@ -696,7 +701,7 @@ status_t BMessage::UnflattenFrom(const char* buffer, size_t size, int depth, siz
       }
       field.values.push_back(std::move(bytes));
     }
-    fields_.push_back(std::move(field));
+    AppendField(std::move(field));
   }
   if (in.remaining() != 0) return B_BAD_DATA;
   *used = total;

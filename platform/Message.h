@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Rect.h"
@@ -140,5 +141,9 @@ class BMessage {
   void FlattenInto(std::string* out) const;
   status_t UnflattenFrom(const char* buffer, size_t size, int depth, size_t* used);
 
-  std::vector<Field> fields_;
+  void AppendField(Field field);
+
+  std::vector<Field> fields_;  // in the order they were added, which Flatten keeps
+  // Field positions by name, so that reading a message with many fields stays linear.
+  std::unordered_map<std::string, size_t> index_;
 };

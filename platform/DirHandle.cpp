@@ -8,6 +8,19 @@
 #include <unistd.h>
 #include <vector>
 
+PathLink::~PathLink() {
+  // Each link that only this chain holds is taken over and dropped here, without recursion.
+  std::shared_ptr<const PathLink> next = std::move(const_cast<PathLink*>(this)->parent);
+  while (next != nullptr && next.use_count() == 1) {
+    std::shared_ptr<const PathLink> after = std::move(const_cast<PathLink*>(next.get())->parent);
+    next = std::move(after);
+  }
+}
+
+std::shared_ptr<const PathLink> PathLink::Root(std::string path) {
+  return std::make_shared<PathLink>(nullptr, std::move(path));
+}
+
 std::string PathLink::Path() const {
   std::vector<const PathLink*> chain;
   for (const PathLink* link = this; link != nullptr; link = link->parent.get()) chain.push_back(link);
@@ -65,13 +78,13 @@ std::shared_ptr<const DirHandle> DirHandle::Open(const char* path, bool forListi
     *status = status_from_errno();
     return nullptr;
   }
-  auto root = std::make_shared<PathLink>();
-  *status = path_of_fd(fd, &root->name);
+  std::string resolved;
+  *status = path_of_fd(fd, &resolved);
   if (*status != B_OK) {
     close(fd);
     return nullptr;
   }
-  return Adopt(fd, std::move(root), status);
+  return Adopt(fd, PathLink::Root(std::move(resolved)), status);
 }
 
 std::shared_ptr<const DirHandle> DirHandle::OpenAt(const std::shared_ptr<const DirHandle>& parent,
@@ -82,15 +95,25 @@ std::shared_ptr<const DirHandle> DirHandle::OpenAt(const std::shared_ptr<const D
     *status = status_from_errno();
     return nullptr;
   }
-  auto link = std::make_shared<PathLink>();
-  if (is_plain_name(name)) {
-    link->parent = parent->where();
-    link->name = name;
-  } else if ((*status = path_of_fd(fd, &link->name)) != B_OK) {
+  if (is_plain_name(name)) return Adopt(fd, std::make_shared<PathLink>(parent->where(), name), status);
+  std::string resolved;
+  if ((*status = path_of_fd(fd, &resolved)) != B_OK) {
     close(fd);
     return nullptr;
   }
-  return Adopt(fd, std::move(link), status);
+  return Adopt(fd, PathLink::Root(std::move(resolved)), status);
+}
+
+std::shared_ptr<const DirHandle> DirHandle::Reopen(const std::shared_ptr<const DirHandle>& from,
+                                                   const char* name,
+                                                   std::shared_ptr<const PathLink> where,
+                                                   status_t* status) {
+  int fd = openat(from->fd(), name, dir_open_flags(true) | O_NOFOLLOW);
+  if (fd < 0) {
+    *status = status_from_errno();
+    return nullptr;
+  }
+  return Adopt(fd, std::move(where), status);
 }
 
 DirHandle::~DirHandle() { close(fd_); }

@@ -6,15 +6,9 @@
 #include <string>
 #include <sys/types.h>
 
+#include "PathLink.h"
 #include "SupportDefs.h"
 
-// Where a folder lies, as a chain of names up to a folder whose absolute path is known.
-// Deep walks share the chain, so a path costs memory only when it is asked for.
-struct PathLink {
-  std::shared_ptr<const PathLink> parent;  // null for a root
-  std::string name;                        // the leaf name, or the absolute path of a root
-  std::string Path() const;
-};
 
 class DirHandle {
  public:
@@ -24,6 +18,12 @@ class DirHandle {
   // Opens the folder `name` inside `parent`, never following a link in its place.
   static std::shared_ptr<const DirHandle> OpenAt(const std::shared_ptr<const DirHandle>& parent,
                                                  const char* name, bool forListing,
+                                                 status_t* status);
+  // Opens `name` inside `from` for listing and gives it a known place, for a folder reopened
+  // by a relative name such as "..".
+  static std::shared_ptr<const DirHandle> Reopen(const std::shared_ptr<const DirHandle>& from,
+                                                 const char* name,
+                                                 std::shared_ptr<const PathLink> where,
                                                  status_t* status);
   ~DirHandle();
   DirHandle(const DirHandle&) = delete;

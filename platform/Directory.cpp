@@ -22,6 +22,9 @@ void BDirectory::Unset() {
   dir_.reset();
   buffer_.reset();
   filled_ = offset_ = 0;
+  position_ = 0;
+  suspended_ = false;
+  suspendedWhere_.reset();
   status_ = B_NO_INIT;
 }
 
@@ -66,7 +69,7 @@ status_t BDirectory::FillBuffer() {
 }
 
 status_t BDirectory::GetNextEntry(BEntry* entry, bool traverse) {
-  if (status_ != B_OK) return status_;
+  if (status_t ready = Ready(); ready != B_OK) return ready;
   if (entry == nullptr) return B_BAD_VALUE;
   for (;;) {
     if (offset_ >= filled_) {
@@ -74,6 +77,7 @@ status_t BDirectory::GetNextEntry(BEntry* entry, bool traverse) {
     }
     auto* record = reinterpret_cast<const dirent64*>(buffer_.get() + offset_);
     offset_ += record->d_reclen;
+    position_ = record->d_off;
     const char* name = record->d_name;
     if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
     if (!traverse) {
@@ -85,37 +89,65 @@ status_t BDirectory::GetNextEntry(BEntry* entry, bool traverse) {
 }
 
 status_t BDirectory::Rewind() {
-  if (status_ != B_OK) return status_;
+  if (status_t ready = Ready(); ready != B_OK) return ready;
   if (lseek(dir_->fd(), 0, SEEK_SET) < 0) return status_from_errno();
   filled_ = offset_ = 0;
+  position_ = 0;
   return B_OK;
 }
 
 status_t BDirectory::GetStatFor(const char* path, struct stat* st) const {
-  if (status_ != B_OK) return status_;
+  if (status_t ready = Ready(); ready != B_OK) return ready;
   if (path == nullptr || st == nullptr) return B_BAD_VALUE;
   if (fstatat(dir_->fd(), path, st, AT_SYMLINK_NOFOLLOW) != 0) return status_from_errno();
   return B_OK;
 }
 
 status_t BDirectory::CreateFile(const char* path, BFile* file, bool failIfExists) {
-  if (status_ != B_OK) return status_;
+  if (status_t ready = Ready(); ready != B_OK) return ready;
   if (file == nullptr) return B_BAD_VALUE;
   uint32 mode = B_READ_WRITE | B_CREATE_FILE | (failIfExists ? B_FAIL_IF_EXISTS : B_ERASE_FILE);
   return file->SetTo(this, path, mode);
 }
 
 status_t BDirectory::GetEntry(BEntry* entry) const {
-  if (status_ != B_OK) return status_;
+  if (status_t ready = Ready(); ready != B_OK) return ready;
   if (entry == nullptr) return B_BAD_VALUE;
   return entry->SetTo(dir_->Path().c_str());
 }
 
 status_t BDirectory::GetNodeRef(node_ref* ref) const {
-  if (status_ != B_OK) return status_;
+  if (status_t ready = Ready(); ready != B_OK) return ready;
   if (ref == nullptr) return B_BAD_VALUE;
   ref->device = dir_->device();
   ref->node = dir_->inode();
   ref->path = dir_->Path();
+  return B_OK;
+}
+
+status_t BDirectory::Suspend() {
+  if (status_ != B_OK || suspended_) return status_;
+  suspendedDevice_ = dir_->device();
+  suspendedInode_ = dir_->inode();
+  suspendedWhere_ = dir_->where();
+  dir_.reset();
+  buffer_.reset();
+  filled_ = offset_ = 0;
+  suspended_ = true;
+  return B_OK;
+}
+
+status_t BDirectory::ResumeFromChild(const BDirectory& child) {
+  if (!suspended_) return status_;
+  if (child.InitCheck() != B_OK || child.IsSuspended()) return B_BAD_VALUE;
+  status_t status;
+  auto dir = DirHandle::Reopen(child.dir_, "..", suspendedWhere_, &status);
+  if (dir == nullptr) return status;
+  // The tree may have changed since: only the very folder that was left goes on.
+  if (dir->device() != suspendedDevice_ || dir->inode() != suspendedInode_) return B_ENTRY_NOT_FOUND;
+  if (lseek(dir->fd(), position_, SEEK_SET) < 0) return status_from_errno();
+  dir_ = std::move(dir);
+  suspended_ = false;
+  suspendedWhere_.reset();
   return B_OK;
 }

@@ -38,11 +38,20 @@ class BDirectory {
   status_t GetEntry(BEntry* entry) const;
   status_t GetNodeRef(node_ref* ref) const;
 
+  // A deep walk cannot hold every folder of its path open. Suspend closes the folder's
+  // descriptor and drops its buffer, keeping where the listing stands; ResumeFromChild reopens
+  // it as ".." of an open sub-folder, checks it is the same folder, and goes on from there.
+  status_t Suspend();
+  bool IsSuspended() const { return suspended_; }
+  status_t ResumeFromChild(const BDirectory& child);
+
   const std::shared_ptr<const DirHandle>& Handle() const { return dir_; }
 
  private:
   status_t Adopt(std::shared_ptr<const DirHandle> dir, status_t status);
   status_t FillBuffer();
+  // B_OK when the folder is open, B_NO_INIT while it is suspended.
+  status_t Ready() const { return suspended_ ? B_NO_INIT : status_; }
 
   // Entries are read with getdents64 into a small buffer: a deep walk holds one folder open
   // per level, so the buffer is kept small rather than the C library's 32 KiB.
@@ -51,5 +60,10 @@ class BDirectory {
   std::unique_ptr<char[]> buffer_;
   size_t filled_ = 0;
   size_t offset_ = 0;
+  off_t position_ = 0;  // the listing position after the last entry handed out
+  bool suspended_ = false;
+  dev_t suspendedDevice_ = 0;
+  ino_t suspendedInode_ = 0;
+  std::shared_ptr<const PathLink> suspendedWhere_;
   status_t status_ = B_NO_INIT;
 };

@@ -20,13 +20,13 @@ entry_ref::entry_ref(dev_t dev, ino_t dir, const char* leaf)
 
 entry_ref::entry_ref(const entry_ref& other)
     : device(other.device), directory(other.directory), name(nullptr),
-      directory_path(other.directory_path) {
+      directory_link(other.directory_link) {
   set_name(other.name);
 }
 
 entry_ref::entry_ref(entry_ref&& other) noexcept
     : device(other.device), directory(other.directory), name(other.name),
-      directory_path(std::move(other.directory_path)) {
+      directory_link(std::move(other.directory_link)) {
   other.name = nullptr;
 }
 
@@ -34,7 +34,7 @@ entry_ref& entry_ref::operator=(const entry_ref& other) {
   if (this != &other) {
     device = other.device;
     directory = other.directory;
-    directory_path = other.directory_path;
+    directory_link = other.directory_link;
     set_name(other.name);
   }
   return *this;
@@ -46,7 +46,7 @@ entry_ref& entry_ref::operator=(entry_ref&& other) noexcept {
     device = other.device;
     directory = other.directory;
     name = other.name;
-    directory_path = std::move(other.directory_path);
+    directory_link = std::move(other.directory_link);
     other.name = nullptr;
   }
   return *this;
@@ -60,6 +60,14 @@ status_t entry_ref::set_name(const char* leaf) {
   free(name);
   name = copy;
   return B_OK;
+}
+
+std::string entry_ref::directory_path() const {
+  return directory_link != nullptr ? directory_link->Path() : std::string();
+}
+
+void entry_ref::set_directory_path(std::string path) {
+  directory_link = path.empty() ? nullptr : PathLink::Root(std::move(path));
 }
 
 bool entry_ref::operator==(const entry_ref& other) const {
@@ -122,10 +130,10 @@ status_t BEntry::SetTo(const char* path, bool traverse) {
 
 status_t BEntry::SetTo(const entry_ref* ref, bool traverse) {
   Unset();
-  if (ref == nullptr || ref->name == nullptr || ref->directory_path.empty())
+  if (ref == nullptr || ref->name == nullptr || ref->directory_link == nullptr)
     return status_ = B_BAD_VALUE;
   status_t status;
-  auto dir = DirHandle::Open(ref->directory_path.c_str(), false, &status);
+  auto dir = DirHandle::Open(ref->directory_path().c_str(), false, &status);
   if (dir == nullptr) return status_ = status;
   // The kept path must still lead to the folder the ref was made in.
   if (dir->device() != ref->device || dir->inode() != ref->directory)
@@ -218,7 +226,7 @@ status_t BEntry::GetRef(entry_ref* ref) const {
   if (ref == nullptr) return B_BAD_VALUE;
   ref->device = dir_->device();
   ref->directory = dir_->inode();
-  ref->directory_path = dir_->Path();
+  ref->directory_link = dir_->where();
   return ref->set_name(name_.c_str());
 }
 

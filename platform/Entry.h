@@ -5,6 +5,7 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "PathLink.h"
 #include "SupportDefs.h"
 
 class BDirectory;
@@ -14,6 +15,8 @@ class DirHandle;
 // A reference to an entry: its device, the inode of its folder and its leaf name.
 // Linux cannot open a folder by inode, so a ref also keeps the folder's path as it was when the
 // ref was made; whoever resolves the ref checks that the path still names the same folder.
+// Refs made in one folder share that path (and folders their ancestors'), so the refs of a
+// deep walk cost memory per match, not per match times depth.
 // Two refs to the same entry compare equal whatever paths they keep.
 struct entry_ref {
   entry_ref();
@@ -25,13 +28,16 @@ struct entry_ref {
   ~entry_ref();
 
   status_t set_name(const char* name);
+  // The absolute path of the entry's folder, as it was when the ref was made; "" when unknown.
+  std::string directory_path() const;
+  void set_directory_path(std::string path);
   bool operator==(const entry_ref& other) const;
   bool operator!=(const entry_ref& other) const { return !(*this == other); }
 
   dev_t device;
   ino_t directory;
   char* name;  // owned copy of the leaf name, or null
-  std::string directory_path;
+  std::shared_ptr<const PathLink> directory_link;
 };
 
 // A reference to a node, for watching it. Linux watches by path, so the ref keeps the path

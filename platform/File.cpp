@@ -20,7 +20,7 @@ int open_flags(uint32 mode) {
   if (mode & B_FAIL_IF_EXISTS) flags |= O_EXCL;
   if (mode & B_ERASE_FILE) flags |= O_TRUNC;
   if (mode & B_OPEN_AT_END) flags |= O_APPEND;
-  return flags | O_NOFOLLOW;
+  return flags;
 }
 
 }  // namespace
@@ -40,6 +40,18 @@ BFile::BFile(const BDirectory* dir, const char* path, uint32 openMode) {
 status_t BFile::SetTo(const BEntry* entry, uint32 openMode) {
   mode_ = openMode;
   return Open(entry, open_flags(openMode), false);
+}
+
+status_t BFile::SetToRegular(const BEntry* entry) {
+  mode_ = B_READ_ONLY;
+  if (Open(entry, O_RDONLY | O_NONBLOCK | O_NOFOLLOW, false) != B_OK) return InitCheck();
+  // What was listed as a regular file may have been swapped for a device or a pipe since.
+  struct stat st;
+  if (GetStat(&st) != B_OK || !S_ISREG(st.st_mode)) {
+    Unset();
+    return B_BAD_TYPE;
+  }
+  return B_OK;
 }
 
 status_t BFile::SetTo(const entry_ref* ref, uint32 openMode) {

@@ -23,11 +23,16 @@ class BFile : public BNode {
   BFile(const char* path, uint32 openMode);
   BFile(const BDirectory* dir, const char* path, uint32 openMode);
 
-  // An entry that is a symbolic link is not followed; a path is.
+  // An entry or path that is a symbolic link opens the file it points to, as on the old
+  // system; only SetToRegular keeps to the entry itself.
   status_t SetTo(const BEntry* entry, uint32 openMode);
   status_t SetTo(const entry_ref* ref, uint32 openMode);
   status_t SetTo(const char* path, uint32 openMode);
   status_t SetTo(const BDirectory* dir, const char* path, uint32 openMode);
+  // Opens the entry itself read-only, never a link's target, and only when what is opened is
+  // a regular file (checked on the open descriptor, so a file swapped for a device between
+  // a listing and the open is refused with B_BAD_TYPE). This is how the walk reads files.
+  status_t SetToRegular(const BEntry* entry);
 
   bool IsReadable() const;
   bool IsWritable() const;

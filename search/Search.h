@@ -31,7 +31,13 @@ bool f_match(const char* string, const char* prefix);
 // entry_ref (the caller frees it) to results for every regular file whose type is in types
 // (a BList of BMenuItem*, labels compared ignoring case) and whose content contains one of the
 // strings. Returns the number of refs appended by this call and its sub-folders.
+// The walk keeps only a few folders of its path open and holds no recursion, so any depth is
+// walked within the descriptor limit.
 int32 f_dirsearch_BMI(BDirectory& dir, BList& types, BList& results, BList& strings);
+// The same; incomplete is set to B_OK, or to the reason part of the tree could not be walked
+// (descriptors ran out, or a folder changed under the walk so that it could not go back up).
+int32 f_dirsearch_BMI(BDirectory& dir, BList& types, BList& results, BList& strings,
+                      status_t* incomplete);
 
 // True when the label of an item of types equals type, ignoring case. The items before the
 // matching one move, in their order, to the end of the list, so the type just found comes

@@ -109,8 +109,9 @@ std::vector<std::unique_ptr<BMenuItem>> make_type_items(const std::vector<std::s
 // again, so printing costs no system call.
 void print_match(const entry_ref& ref, bool paths, FILE* out) {
   if (paths) {
-    fputs(ref.directory_path.c_str(), out);
-    if (ref.directory_path != "/") fputc('/', out);
+    std::string folder = ref.directory_path();
+    fputs(folder.c_str(), out);
+    if (folder != "/") fputc('/', out);
   }
   fprintf(out, "%s\n", ref.name);
 }
@@ -155,11 +156,17 @@ int search(const Options& options, FILE* out, FILE* err) {
   BList strings;
   strings.AddItem(text.data());
   BList results;
-  int32 count = f_dirsearch_BMI(dir, types, results, strings);
+  status_t incomplete;
+  int32 count = f_dirsearch_BMI(dir, types, results, strings, &incomplete);
   for (int32 i = 0; i < results.CountItems(); ++i) {
     auto* ref = static_cast<entry_ref*>(results.ItemAt(i));
     print_match(*ref, options.paths, out);
     delete ref;
+  }
+  if (incomplete != B_OK) {
+    fprintf(err, "tarnwickloft-find: part of '%s' could not be searched: %s\n", folder,
+            status_text(incomplete));
+    return kError;
   }
   return count > 0 ? kMatched : kNoMatch;
 }

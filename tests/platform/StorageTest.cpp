@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "TempTree.h"
@@ -225,6 +227,43 @@ TEST(FindDirectoryTest, SettingsFollowXdgConfigHomeElseHome) {
   ASSERT_EQ(find_directory(B_USER_SETTINGS_DIRECTORY, &path, true), B_OK);
   EXPECT_EQ(path, (home.home() + "/.config").c_str());
   EXPECT_TRUE(BEntry(path.Path()).Exists());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FileTest, AnEntryThatIsALinkOpensItsTarget) {
+  TempTree tree;
+  tree.file("target.txt", "through the link");
+  std::string link = tree.link("link", "target.txt");
+  BEntry entry(link.c_str());
+  BFile file(&entry, B_READ_ONLY);
+  ASSERT_EQ(file.InitCheck(), B_OK);
+  char text[32] = {};
+  EXPECT_EQ(file.Read(text, sizeof text - 1), 16);
+  EXPECT_STREQ(text, "through the link");
+  EXPECT_NE(BFile(&entry, B_READ_ONLY).InitCheck(), B_LINK_LIMIT);
+}
+
+// What the walk reads: the entry itself, never a link's target, and only a regular file.
+TEST(FileTest, SetToRegularRefusesLinksAndWhatIsNotARegularFile) {
+  TempTree tree;
+  std::string plain = tree.file("plain", "x");
+  tree.link("link", "plain");
+  ASSERT_EQ(mkfifo(tree.path("pipe").c_str(), 0600), 0);
+  BFile file;
+  BEntry entry(plain.c_str());
+  EXPECT_EQ(file.SetToRegular(&entry), B_OK);
+  entry.SetTo(tree.path("link").c_str());
+  EXPECT_NE(file.SetToRegular(&entry), B_OK);
+  entry.SetTo(tree.path("pipe").c_str());
+  EXPECT_EQ(file.SetToRegular(&entry), B_BAD_TYPE);
+  EXPECT_EQ(file.InitCheck(), B_NO_INIT);
+  if (mknod(tree.path("zero").c_str(), S_IFCHR | 0600, makedev(1, 5)) == 0) {  // root only
+    entry.SetTo(tree.path("zero").c_str());
+    EXPECT_EQ(file.SetToRegular(&entry), B_BAD_TYPE);
+  }
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <dirent.h>
+#include <malloc.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -226,31 +228,68 @@ int open_descriptors() {
   return count;
 }
 
-TEST(WalkTest, ATreeDeeperThanTheDescriptorLimitIsWalkedAsFarAsItCanBe) {
+TEST(WalkTest, ATreeDeeperThanTheDescriptorLimitIsWalkedToTheBottom) {
   TempTree tree;
   make_deep_tree(tree.root(), 300);
+  tree.file("after", "deep");  // listed after the deep chain or before it: found either way
   rlimit saved;
   getrlimit(RLIMIT_NOFILE, &saved);
   int before = open_descriptors();
   rlimit low = saved;
-  low.rlim_cur = rlim_t(before + 100);
+  low.rlim_cur = rlim_t(before + 12);
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
   TypeList types({"text/plain"});
-  WalkResult result = walk(tree.root(), types.list, "deep");
+  BDirectory dir(tree.root().c_str());
+  BList results, strings;
+  std::string text = "deep";
+  strings.AddItem(text.data());
+  status_t incomplete = B_ERROR;
+  int32 count = f_dirsearch_BMI(dir, types.list, results, strings, &incomplete);
   setrlimit(RLIMIT_NOFILE, &saved);
-  EXPECT_GT(result.count, 3);
-  EXPECT_LT(result.count, 30);  // it could not reach the bottom
+  EXPECT_EQ(count, 31);
+  EXPECT_EQ(incomplete, B_OK);
+  std::string deepest = tree.root();
+  for (int level = 0; level < 300; ++level) deepest += "/d";
+  std::vector<std::string> folders;
+  for (int32 i = 0; i < results.CountItems(); ++i) {
+    auto* ref = static_cast<entry_ref*>(results.ItemAt(i));
+    folders.push_back(ref->directory_path());
+    delete ref;
+  }
+  EXPECT_NE(std::find(folders.begin(), folders.end(), deepest), folders.end());
+  dir.Unset();
   EXPECT_EQ(open_descriptors(), before);
 }
 
-TEST(WalkTest, ATreeDeeperThanTheStackIsWalkedWithoutOverflowing) {
+TEST(WalkTest, WhenNoDescriptorIsLeftTheWalkSaysSo) {
   TempTree tree;
-  make_deep_tree(tree.root(), 3000);
+  make_deep_tree(tree.root(), 20);
+  rlimit saved;
+  getrlimit(RLIMIT_NOFILE, &saved);
+  BDirectory dir(tree.root().c_str());
+  std::vector<int> fillers;
+  rlimit none = saved;
+  none.rlim_cur = rlim_t(fill_descriptor_gaps(&fillers));  // not one more can be opened
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  TypeList types({"text/plain"});
+  BList results, strings;
+  std::string text = "deep";
+  strings.AddItem(text.data());
+  status_t incomplete = B_OK;
+  f_dirsearch_BMI(dir, types.list, results, strings, &incomplete);
+  setrlimit(RLIMIT_NOFILE, &saved);
+  for (int fd : fillers) close(fd);
+  EXPECT_EQ(incomplete, B_NO_MORE_FDS);
+}
+
+TEST(WalkTest, ATreeDeeperThanTheStackIsWalkedToTheBottom) {
+  TempTree tree;
+  make_deep_tree(tree.root(), 12000);
   struct Job {
     std::string root;
     int32 count = -1;
   } job{tree.root()};
-  // A thread with a small stack that a 3000-level recursion would overflow.
+  // A thread with a small stack that a recursion this deep would overflow.
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setstacksize(&attr, 1 << 20);
@@ -269,8 +308,39 @@ TEST(WalkTest, ATreeDeeperThanTheStackIsWalkedWithoutOverflowing) {
   ASSERT_EQ(pthread_create(&thread, &attr, run, &job), 0);
   pthread_join(thread, nullptr);
   pthread_attr_destroy(&attr);
-  EXPECT_GT(job.count, 0);
-  EXPECT_LT(job.count, 300);
+  EXPECT_EQ(job.count, 1200);
+}
+
+// Each match keeps its folder's path shared with the other refs of that folder and its
+// ancestors', so a deep tree of long names costs memory per match, not per match times depth.
+TEST(WalkTest, TheRefsOfADeepTreeShareTheirFoldersPaths) {
+  TempTree tree;
+  std::string name(250, 'n');
+  int fd = open(tree.root().c_str(), O_RDONLY | O_DIRECTORY);
+  for (int level = 0; level < 2000; ++level) {
+    ASSERT_EQ(mkdirat(fd, name.c_str(), 0700), 0);
+    int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+    close(fd);
+    fd = next;
+    int file = openat(fd, "f", O_WRONLY | O_CREAT, 0600);
+    ASSERT_EQ(write(file, "deep", 4), 4);
+    ASSERT_EQ(fsetxattr(file, "user.mime_type", "text/plain", 10, 0), 0);
+    close(file);
+  }
+  close(fd);
+  TypeList types({"text/plain"});
+  BDirectory dir(tree.root().c_str());
+  BList results, strings;
+  std::string text = "deep";
+  strings.AddItem(text.data());
+  size_t before = mallinfo2().uordblks;
+  ASSERT_EQ(f_dirsearch_BMI(dir, types.list, results, strings), 2000);
+  size_t used = mallinfo2().uordblks - before;
+  // Copied paths would take about 2000 * 2000 * 251 / 2 bytes, half a gigabyte.
+  EXPECT_LT(used, size_t(16) << 20);
+  auto* deepest = static_cast<entry_ref*>(results.LastItem());
+  EXPECT_EQ(deepest->directory_path().size(), tree.root().size() + 2000 * 251);
+  for (int32 i = 0; i < results.CountItems(); ++i) delete static_cast<entry_ref*>(results.ItemAt(i));
 }
 
 TEST(WalkTest, UnreadableFoldersAndFilesArePassedOver) {

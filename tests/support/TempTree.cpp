@@ -1,11 +1,14 @@
 #include "TempTree.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -74,10 +77,11 @@ std::string read_file(const std::string& path) {
   return text.str();
 }
 
-static const char* const kHomeVariables[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME"};
+static const char* const kHomeVariables[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME",
+                                             "XDG_DATA_DIRS"};
 
 TempHome::TempHome() {
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 4; ++i) {
     const char* value = getenv(kHomeVariables[i]);
     had_[i] = value != nullptr;
     saved_[i] = value ? value : "";
@@ -85,13 +89,45 @@ TempHome::TempHome() {
   setenv("HOME", tree_.root().c_str(), 1);
   setenv("XDG_CONFIG_HOME", tree_.path(".config").c_str(), 1);
   setenv("XDG_DATA_HOME", tree_.path(".local/share").c_str(), 1);
+  set_system_data_folder(tree_);
+}
+
+void set_system_data_folder(const TempTree& home) {
+  setenv("XDG_DATA_DIRS", (home.path("system") + ":/usr/local/share:/usr/share").c_str(), 1);
+}
+
+void add_recorder(const TempTree& home, const std::string& name, const std::string& mimeTypes) {
+  std::string script = home.file("system/" + name,
+                                 "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> \"$HOME/opened\"\n", "");
+  chmod(script.c_str(), 0755);
+  home.file("system/applications/" + name + ".desktop",
+            "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + script +
+                " %F\nMimeType=" + mimeTypes + "\n", "");
+  // GIO finds an application for a type through the folder's cache, which a package's
+  // installation writes.
+  std::string update = "update-desktop-database -q '" + home.path("system/applications") + "'";
+  EXPECT_EQ(system(update.c_str()), 0);
 }
 
 TempHome::~TempHome() {
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 4; ++i) {
     if (had_[i])
       setenv(kHomeVariables[i], saved_[i].c_str(), 1);
     else
       unsetenv(kHomeVariables[i]);
+  }
+}
+
+int fill_descriptor_gaps(std::vector<int>* fillers) {
+  int highest = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd"))
+    highest = std::max(highest, std::stoi(entry.path().filename().string()));
+  for (;;) {
+    int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || fd > highest) {
+      if (fd >= 0) close(fd);
+      return fd;
+    }
+    fillers->push_back(fd);
   }
 }

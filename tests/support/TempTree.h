@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class TempTree {
  public:
@@ -31,15 +32,30 @@ class TempTree {
 // The whole content of a file, or "" when it cannot be read.
 std::string read_file(const std::string& path);
 
-// Points HOME and the XDG folders at a fresh temporary folder for the life of the object.
+// Points HOME and the XDG folders at a fresh temporary folder for the life of the object,
+// with XDG_DATA_DIRS starting at its "system" folder.
 class TempHome {
  public:
   TempHome();
   ~TempHome();
   const std::string& home() const { return tree_.root(); }
+  const TempTree& tree() const { return tree_; }
 
  private:
   TempTree tree_;
-  std::string saved_[3];
-  bool had_[3];
+  std::string saved_[4];
+  bool had_[4];
 };
+
+// Points XDG_DATA_DIRS at home's "system" folder before the system's own, as a folder where
+// installed applications live.
+void set_system_data_folder(const TempTree& home);
+// Installs an application there, with a desktop entry only (no mimeapps.list names it), that
+// handles the given types ("text/plain;inode/directory;") by appending the paths it is given
+// to $HOME/opened.
+void add_recorder(const TempTree& home, const std::string& name, const std::string& mimeTypes);
+
+// Opens /dev/null into every free descriptor number below the highest one in use and returns
+// the lowest number then free, N: a descriptor limit of N + n leaves exactly n to open.
+// The caller closes the fillers.
+int fill_descriptor_gaps(std::vector<int>* fillers);

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <sys/resource.h>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -120,6 +121,36 @@ TEST_F(FindCommandTest, RunsASavedSearch) {
   EXPECT_EQ(find({"--saved-search", saved}).status, 1);  // no type chosen: nothing matches
   EXPECT_EQ(find({"--saved-search", tree.path("one.txt")}).status, 2);
   EXPECT_EQ(find({"--saved-search", saved, tree.root(), "x"}).status, 2);
+}
+
+}  // namespace
+
+namespace {
+
+// A chain of 100 folders with the only match at the bottom, searched with a lower limit on
+// open descriptors than a desktop session's: found; with no descriptor to spare, an error.
+TEST(FindCommandLimitsTest, DepthIsNotBoundedByTheDescriptorLimit) {
+  TempTree tree;
+  std::string relative;
+  for (int level = 0; level < 100; ++level) relative += "level/";
+  tree.file(relative + "bottom.txt", "the needle");
+  rlimit saved;
+  getrlimit(RLIMIT_NOFILE, &saved);
+  rlimit low = saved;
+  low.rlim_cur = 64;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  Outcome found = find({"--type", "text/plain", tree.root(), "needle"});
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+  std::vector<int> fillers;
+  low.rlim_cur = rlim_t(fill_descriptor_gaps(&fillers) + 3);  // the output files and the top folder
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  Outcome starved = find({"--type", "text/plain", tree.root(), "needle"});
+  setrlimit(RLIMIT_NOFILE, &saved);
+  for (int fd : fillers) close(fd);
+  EXPECT_EQ(found.status, 0);
+  EXPECT_EQ(found.out, "bottom.txt\n");
+  EXPECT_EQ(starved.status, 2);
+  EXPECT_NE(starved.err.find("could not be searched"), std::string::npos) << starved.err;
 }
 
 }  // namespace

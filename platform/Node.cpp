@@ -1,5 +1,6 @@
 #include "Node.h"
 
+#include <cstring>
 #include <fcntl.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -93,4 +94,34 @@ status_t BNode::RemoveAttr(const char* attr) {
   if (status_ != B_OK) return status_;
   int result = pathOnly_ ? removexattr(AttrPath().c_str(), attr) : fremovexattr(fd_, attr);
   return result < 0 ? attr_status() : B_OK;
+}
+
+status_t BNode::CopyUserAttrsTo(BNode* other, const char* skip) const {
+  if (status_ != B_OK) return status_;
+  if (other == nullptr || other->InitCheck() != B_OK) return B_BAD_VALUE;
+  std::string names(1024, '\0');
+  ssize_t length;
+  while ((length = pathOnly_ ? listxattr(AttrPath().c_str(), names.data(), names.size())
+                             : flistxattr(fd_, names.data(), names.size())) < 0 &&
+         errno == ERANGE)
+    names.resize(names.size() * 2);
+  if (length < 0) return errno == ENOTSUP ? B_OK : status_from_errno();
+  std::string value;
+  for (size_t at = 0; at < size_t(length); at += strlen(names.c_str() + at) + 1) {
+    const char* name = names.c_str() + at;
+    if (strncmp(name, "user.", 5) != 0 || (skip != nullptr && strcmp(name, skip) == 0)) continue;
+    ssize_t size = ReadAttr(name, nullptr, 0);
+    if (size < 0) return status_t(size);
+    value.resize(size_t(size));
+    size = ReadAttr(name, value.data(), value.size());
+    if (size < 0) return status_t(size);
+    if (status_t status = other->WriteAttr(name, value.data(), size_t(size)); status != B_OK) return status;
+  }
+  return B_OK;
+}
+
+status_t BNode::SetPermissions(mode_t permissions) {
+  if (status_ != B_OK) return status_;
+  int result = pathOnly_ ? chmod(AttrPath().c_str(), permissions & 07777) : fchmod(fd_, permissions & 07777);
+  return result == 0 ? B_OK : status_from_errno();
 }

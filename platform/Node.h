@@ -35,6 +35,10 @@ class BNode {
   ssize_t ReadAttr(const char* attr, void* buffer, size_t size) const;
   status_t WriteAttr(const char* attr, const void* buffer, size_t size);
   status_t RemoveAttr(const char* attr);
+  // Copies every "user." attribute of this node onto another, except those named in skip.
+  status_t CopyUserAttrsTo(BNode* other, const char* skip = nullptr) const;
+  // Sets the permission bits (07777) of the node.
+  status_t SetPermissions(mode_t permissions);
 
   // The leaf name the node was opened by, used to guess its type.
   const char* Name() const { return name_.c_str(); }

@@ -1,6 +1,8 @@
 #include "SavedSearch.h"
 
+#include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/DesktopFiles.h"
@@ -43,15 +45,52 @@ SearchState read_record_fields(const BMessage& message) {
   return state;
 }
 
+namespace {
+
+// Where a saved search at path really lives: a link is followed, so that saving through it
+// replaces the file it points to and leaves the link in place.
+std::string write_target(const char* path) {
+  BEntry entry(path, true);
+  BPath resolved;
+  if (entry.InitCheck() == B_OK && entry.GetPath(&resolved) == B_OK) return resolved.Path();
+  return path;
+}
+
+// Gives the new file what the old one had beside its content: permissions and user attributes
+// (a preferred application, a comment). The type is set anew.
+status_t carry_over(const std::string& oldPath, BNode* fresh) {
+  BNode old;
+  BEntry entry(oldPath.c_str());
+  struct stat st;
+  if (entry.GetStat(&st) != B_OK || !S_ISREG(st.st_mode) || old.SetTo(&entry) != B_OK) return B_OK;
+  if (status_t status = fresh->SetPermissions(st.st_mode); status != B_OK) return status;
+  return old.CopyUserAttrsTo(fresh, kTypeAttr);
+}
+
+}  // namespace
+
+// The record goes to a new file in the same folder, which replaces the old one by a rename
+// only once it is whole, synced and typed: a save that fails midway (disk full, a quota, an
+// I/O error) leaves the old saved search as it was.
 status_t write_saved_search(const char* path, const BMessage& record) {
-  BFile file(path, B_WRITE_ONLY | B_CREATE_FILE | B_ERASE_FILE);
+  if (path == nullptr || *path == '\0') return B_BAD_VALUE;
+  std::string target = write_target(path);
+  // A short hidden name in the same folder, whatever the length of the file's own name.
+  std::string temporary = target.substr(0, target.rfind('/') + 1) + ".tarnwickloft-saving-" +
+                          std::to_string(getpid());
+  BFile file(temporary.c_str(), B_WRITE_ONLY | B_CREATE_FILE | B_ERASE_FILE);
   if (file.InitCheck() != B_OK) return file.InitCheck();
   std::string bytes(size_t(record.FlattenedSize()), '\0');
   record.Flatten(bytes.data(), ssize_t(bytes.size()));
   ssize_t written = file.Write(bytes.data(), bytes.size());
-  if (written != ssize_t(bytes.size())) return written < 0 ? status_t(written) : B_FILE_ERROR;
-  BNodeInfo info(&file);
-  return info.SetType(kSavedSearchType);
+  status_t status = written == ssize_t(bytes.size()) ? B_OK : written < 0 ? status_t(written) : B_FILE_ERROR;
+  if (status == B_OK && fsync(file.Descriptor()) != 0) status = status_from_errno();
+  if (status == B_OK) status = carry_over(target, &file);
+  if (status == B_OK) status = BNodeInfo(&file).SetType(kSavedSearchType);
+  file.Unset();
+  if (status == B_OK && rename(temporary.c_str(), target.c_str()) != 0) status = status_from_errno();
+  if (status != B_OK) unlink(temporary.c_str());
+  return status;
 }
 
 status_t read_saved_search(const BEntry& entry, BMessage* record) {
@@ -69,6 +108,8 @@ std::string settings_path() {
 status_t write_settings(const std::string& savedSearchPath) {
   std::string path = settings_path();
   if (path.empty()) return B_ENTRY_NOT_FOUND;
+  // A new account may have no settings folder yet; it is made private, as the desktop would.
+  if (status_t status = create_folders(path.substr(0, path.rfind('/')), 0700); status != B_OK) return status;
   std::string temporary = path + ".new-" + std::to_string(getpid());
   BFile file(temporary.c_str(), B_WRITE_ONLY | B_CREATE_FILE | B_ERASE_FILE);
   if (file.InitCheck() != B_OK) return file.InitCheck();

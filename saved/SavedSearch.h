@@ -28,9 +28,11 @@ void add_record_fields(const SearchState& state, BMessage* message);
 // Reads a record; a missing field, or one of another type, takes its default.
 SearchState read_record_fields(const BMessage& message);
 
-// Writes exactly the flattened record, in one Write, into a file created or emptied at
-// path, then types it as a saved search. Fails when the file does not open, the record is not
-// written whole, or the type cannot be set.
+// Writes exactly the flattened record, in one Write, into a new file beside path, types it as
+// a saved search and renames it over path (or over the file a link at path points to),
+// keeping the old file's permissions and user attributes. Fails, leaving whatever was at path
+// untouched, when the file does not open, the record is not written whole, or the type
+// cannot be set.
 status_t write_saved_search(const char* path, const BMessage& record);
 // Reads the record of a saved-search file; fails for a file that holds no flattened message.
 status_t read_saved_search(const BEntry& entry, BMessage* record);

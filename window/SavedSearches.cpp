@@ -135,7 +135,9 @@ void TarnWin::SaveRequested(BMessage* message) {
     return;
   BDirectory folder(&folderRef);
   BFile file;
-  if (folder.CreateFile(name, &file, false) != B_OK) return;  // nothing is written, nothing said
+  // An existing file is not emptied here: the save replaces it only once the record is whole.
+  status_t created = folder.CreateFile(name, &file, true);
+  if (created != B_OK && created != B_FILE_EXISTS) return;  // nothing is written, nothing said
   BPath folderPath(&folderRef);
   BPath path(folderPath.Path(), name);
   SaveStateToFile(&path);
@@ -147,12 +149,15 @@ void TarnWin::InitSavedSearchMenu() {
   restoreMenu->AddItem(new BMenuItem("Show Directory", new BMessage(command::kShowDirectory)));
   restoreMenu->AddSeparatorItem();
   savedSearchDir->Rewind();
-  BEntry entry;
-  while (savedSearchDir->GetNextEntry(&entry, true) == B_OK) {
+  BEntry listed;
+  while (savedSearchDir->GetNextEntry(&listed, false) == B_OK) {
+    // A link is listed as what it points to; a broken or looping link is passed over.
+    entry_ref listedRef, ref;
+    if (listed.GetRef(&listedRef) != B_OK) continue;
+    BEntry entry(&listedRef, true);
     BNode node(&entry);
     BNodeInfo info(&node);
     char type[B_MIME_TYPE_LENGTH];
-    entry_ref ref;
     // Byte for byte: a type that differs in letter case is not a saved search here.
     if (info.GetType(type) != B_OK || strcmp(type, kSavedSearchType) != 0) continue;
     if (entry.GetRef(&ref) != B_OK) continue;

@@ -6,6 +6,9 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <thread>
 
@@ -331,6 +334,114 @@ TEST_F(SavedSearchTest, ABurstOfChangesComesAsAFewNotices) {
   settle();
   EXPECT_GE(window->notices, 1);
   EXPECT_LE(window->notices, 5);
+}
+
+}  // namespace
+
+namespace {
+
+// A link to a saved search, dropped or named by the settings file, restores the search it
+// points to; saving through the link replaces that file and leaves the link.
+TEST_F(SavedSearchTest, ALinkToASavedSearchRestoresItsTarget) {
+  set(window, "TC_SearchFor", "through a link");
+  std::string target = tree.path("real search");
+  save(window, target);
+  std::string link = tree.link("linked search", "real search");
+  TarnWin* other = Rebuild();
+  BMessage drop(B_SIMPLE_DATA);
+  entry_ref ref;
+  ASSERT_EQ(BEntry(link.c_str()).GetRef(&ref), B_OK);
+  drop.AddRef("refs", &ref);
+  other->PostMessage(&drop);
+  drain();
+  EXPECT_EQ(get(other, "TC_SearchFor"), "through a link");
+
+  set(other, "TC_SearchFor", "saved through the link");
+  save(other, link);
+  EXPECT_TRUE(fs::is_symlink(link));
+  BMessage record;
+  ASSERT_EQ(read_saved_search(BEntry(target.c_str()), &record), B_OK);
+  EXPECT_EQ(read_record_fields(record).text, "saved through the link");
+
+  std::ofstream(settings_path(), std::ios::trunc) << link;
+  EXPECT_EQ(get(Rebuild(), "TC_SearchFor"), "saved through the link");
+}
+
+TEST_F(SavedSearchTest, BrokenLinksInTheFolderAreLeftOutAndTheRestListed) {
+  std::string folder = tree.folder("many");
+  std::vector<std::string> expected = {"Show Directory", ""};
+  for (int i = 0; i < 12; ++i) {
+    std::string name = "search " + std::to_string(i);
+    if (i == 4) {
+      tree.link("many/into nowhere", "../missing folder/x");
+      tree.link("many/itself", "itself");
+    }
+    save(window, folder + "/" + name);
+    expected.push_back((i == 11 ? "*" : "") + name);
+  }
+  window->InitSavedSearchMenu();
+  std::vector<std::string> items = restore_items(window);
+  std::sort(items.begin() + 2, items.end(), [](const std::string& a, const std::string& b) {
+    return a.substr(a[0] == '*') < b.substr(b[0] == '*');
+  });
+  std::sort(expected.begin() + 2, expected.end(), [](const std::string& a, const std::string& b) {
+    return a.substr(a[0] == '*') < b.substr(b[0] == '*');
+  });
+  EXPECT_EQ(items, expected);
+}
+
+// Runs a save under a file size limit smaller than the record.
+void save_under_size_limit(TarnWin* window, const std::string& path, rlim_t limit) {
+  rlimit saved;
+  getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit low = saved;
+  low.rlim_cur = limit;
+  sighandler_t handler = signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &low);
+  BPath target(path.c_str());
+  window->SaveStateToFile(&target);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, handler);
+}
+
+TEST_F(SavedSearchTest, ASaveThatFailsMidwayLeavesTheOldSavedSearchWhole) {
+  set(window, "TC_SearchFor", "the old text");
+  std::string path = tree.path("kept");
+  save(window, path);
+  std::string before = read_file(path);
+  set(window, "TC_SearchFor", std::string(64 * 1024, 'x').c_str());
+  int32 beeps = beep_count();
+  save_under_size_limit(window, path, 4096);
+  EXPECT_EQ(beep_count(), beeps + 1);
+  EXPECT_EQ(read_file(path), before);
+  char type[B_MIME_TYPE_LENGTH] = {};
+  getxattr(path.c_str(), "user.mime_type", type, sizeof type - 1);
+  EXPECT_STREQ(type, "message/x-Tarnwickloft");
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(tree.root())) names.push_back(entry.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{"kept"});  // no temporary file is left behind
+  EXPECT_EQ(read_file(settings_path()), path);
+  TarnWin* next = Rebuild();
+  EXPECT_EQ(get(next, "TC_SearchFor"), "the old text");
+}
+
+TEST_F(SavedSearchTest, SavingAgainKeepsTheFilesPermissionsAndAttributes) {
+  std::string path = tree.path("shared");
+  save(window, path);
+  chmod(path.c_str(), 0640);
+  ASSERT_EQ(setxattr(path.c_str(), "user.xdg.comment", "for the team", 12, 0), 0);
+  set(window, "TC_SearchFor", "second save");
+  save(window, path);
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  char comment[32] = {};
+  EXPECT_EQ(getxattr(path.c_str(), "user.xdg.comment", comment, sizeof comment), 12);
+  EXPECT_STREQ(comment, "for the team");
+  BMessage record;
+  ASSERT_EQ(read_saved_search(BEntry(path.c_str()), &record), B_OK);
+  EXPECT_EQ(read_record_fields(record).text, "second save");
+  EXPECT_EQ(st.st_size, record.FlattenedSize());
 }
 
 }  // namespace

@@ -52,6 +52,22 @@ std::string exec_argument(const std::string& arg) {
   return escaped;
 }
 
+// A value of a desktop-entry string key: the backslash is the one character to escape once
+// control characters are ruled out.
+std::string entry_string(const std::string& value) {
+  std::string escaped;
+  for (char c : value) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return escaped;
+}
+
+// A path with control characters (a newline above all) cannot be written into a desktop
+// entry or a script line safely, so such an executable is not registered.
+bool is_writable_path(const std::string& path) {
+  for (unsigned char c : path)
+    if (c < 0x20 || c == 0x7f) return false;
+  return !path.empty();
+}
+
 std::string shell_quote(const std::string& arg) {
   std::string quoted = "'";
   for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -134,36 +150,49 @@ std::vector<std::string> BAppFileInfo::DesktopTypes() const {
   return types;
 }
 
+bool BAppFileInfo::IsOwnType(const std::string& type) const {
+  size_t slash = type.find('/');
+  std::string own = "/x-" + display_name(executable_);
+  return slash != std::string::npos && ascii::casecmp(type.c_str() + slash, own.c_str()) == 0;
+}
+
+// Only the application's own document types go on the MimeType line. Under the freedesktop
+// rules a user's entry outranks the system's wherever no default is set, so listing text types
+// or folders there would make this program the default editor and file manager; it is offered
+// for those through the file-manager scripts instead. The full supported list is recorded in
+// X-Tarnwickloft-SupportedTypes, which no desktop reads for defaults.
 std::string BAppFileInfo::DesktopEntry() const {
   std::string name = display_name(executable_);
   std::string helper = folder_of(executable_) + "/" + kOpenHelper;
   std::string exec = is_executable(helper)
                          ? exec_argument(helper) + " " + exec_argument(executable_) + " %F"
                          : exec_argument(executable_);
-  std::string mimeTypes;
-  for (const std::string& type : DesktopTypes()) mimeTypes += type + ";";
+  std::string mimeTypes, supported;
+  for (const std::string& type : DesktopTypes()) {
+    supported += type + ";";
+    if (IsOwnType(type)) mimeTypes += type + ";";
+  }
   return "[Desktop Entry]\n"
          "Type=Application\n"
          "Name=" + name + "\n"
          "Comment=" + name + " (" + signature_ + ")\n"
-         "TryExec=" + executable_ + "\n"
+         "TryExec=" + entry_string(executable_) + "\n"
          "Exec=" + exec + "\n"
          "MimeType=" + mimeTypes + "\n"
          "Terminal=false\n"
          "Categories=Utility;\n"
          "X-Tarnwickloft-Signature=" + signature_ + "\n"
-         "X-Tarnwickloft-Launch=" + (flags_ == B_MULTIPLE_LAUNCH ? "multiple" : "single") + "\n";
+         "X-Tarnwickloft-Launch=" + (flags_ == B_MULTIPLE_LAUNCH ? "multiple" : "single") + "\n"
+         "X-Tarnwickloft-SupportedTypes=" + supported + "\n";
 }
 
 // The application's own types, "<super>/x-<name>", recognised by the flattened message
 // header that their files begin with.
 std::string BAppFileInfo::MimePackage() const {
   std::string name = display_name(executable_);
-  std::string own = "/x-" + name;
   std::string types;
   for (const std::string& type : types_) {
-    size_t slash = type.find('/');
-    if (slash == std::string::npos || ascii::casecmp(type.c_str() + slash, own.c_str()) != 0) continue;
+    if (!IsOwnType(type)) continue;
     types += "  <mime-type type=\"" + type + "\">\n"
              "    <comment>" + name + " document</comment>\n"
              "    <magic priority=\"60\"><match type=\"string\" offset=\"0\" value=\"TWKM\"/></magic>\n"
@@ -179,7 +208,7 @@ void BAppFileInfo::WriteFileManagerScripts(const std::string& dataFolder) const 
   std::string host = folder_of(executable_) + "/" + kFileManagerHost;
   if (!is_executable(host)) return;
   std::string script = "#!/bin/sh\n"
-                       "# Written by the registration of " + executable_ + ".\n"
+                       "# Written by " + display_name(executable_) + "'s registration.\n"
                        "exec " + shell_quote(host) + " \"$PWD\" \"$@\"\n";
   std::string action = kFileManagerAction + display_name(executable_);
   BPath config;
@@ -197,6 +226,7 @@ void BAppFileInfo::WriteFileManagerScripts(const std::string& dataFolder) const 
 // supported types are known too, so that registering in steps rewrites no file at each start.
 status_t BAppFileInfo::Register() {
   if (signature_.empty()) return B_OK;
+  if (!is_writable_path(executable_)) return B_BAD_VALUE;
   std::string data = user_data_folder();
   if (data.empty()) return B_ENTRY_NOT_FOUND;
   std::string entryPath = DesktopEntryPath(signature_.c_str());

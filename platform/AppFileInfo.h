@@ -3,13 +3,15 @@
 // executable for writing, so they go where the freedesktop conventions look:
 //  - a desktop entry, $XDG_DATA_HOME/applications/<signature leaf>.desktop, whose Exec line
 //    hands the files the desktop opens to the launch protocol (they arrive as
-//    B_REFS_RECEIVED) and whose MimeType line lists the supported types;
+//    B_REFS_RECEIVED) and whose MimeType line lists the application's own document types
+//    only, so that it never becomes the default opener of text files or folders;
 //  - a shared-mime-info package, $XDG_DATA_HOME/mime/packages/<signature leaf>.xml, that
 //    defines the supported types the database does not know, recognised by the flattened
 //    message header, so a file that lost its type attribute is still known by its content;
 //  - scripts for the file managers that run user scripts with the selection (Nautilus, Nemo,
 //    Caja), when the file-manager host is installed beside the executable.
 // A file is rewritten only when its content changes; the database tools run when present.
+// An executable whose path holds control characters is not registered at all.
 #pragma once
 
 #include <string>
@@ -48,6 +50,8 @@ class BAppFileInfo {
   std::string DesktopEntry() const;
   std::string MimePackage() const;
   std::vector<std::string> DesktopTypes() const;
+  // A type of the application's own documents, "<super>/x-<Name>".
+  bool IsOwnType(const std::string& type) const;
   void WriteFileManagerScripts(const std::string& dataFolder) const;
 
   status_t status_;

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 
 #include "AppDefs.h"
@@ -29,6 +30,20 @@ constexpr size_t kMaxLaunchMessage = 16 << 20;
 
 const BRoster theRoster;
 
+// Undoes the escapes of a desktop-entry string value (\\s \\n \\t \\r \\\\).
+std::string unescape_entry_string(const std::string& value) {
+  std::string plain;
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '\\' || i + 1 == value.size()) {
+      plain += value[i];
+      continue;
+    }
+    char next = value[++i];
+    plain += next == 's' ? ' ' : next == 'n' ? '\n' : next == 't' ? '\t' : next == 'r' ? '\r' : next;
+  }
+  return plain;
+}
+
 // The TryExec line of the desktop entry registered for the signature.
 status_t registered_executable(const char* signature, std::string* executable) {
   std::string folder = user_data_folder();
@@ -38,7 +53,7 @@ status_t registered_executable(const char* signature, std::string* executable) {
   bool matches = false;
   while (std::getline(entry, line)) {
     if (line == wanted) matches = true;
-    if (line.rfind("TryExec=", 0) == 0) tryExec = line.substr(8);
+    if (line.rfind("TryExec=", 0) == 0) tryExec = unescape_entry_string(line.substr(8));
   }
   if (!matches || tryExec.empty() || access(tryExec.c_str(), X_OK) != 0) return B_ENTRY_NOT_FOUND;
   *executable = tryExec;
@@ -74,8 +89,36 @@ status_t BRoster::Launch(const char* signature, const BMessage* message, team_id
   return spawn_launch(executable.c_str(), message, team);
 }
 
-status_t open_with_default_app(const char* type, const char* path) {
+namespace {
+
+// True for a desktop entry of this program, whatever its id: a registration carries its
+// signature in a key of its own.
+bool is_this_program(GAppInfo* app) {
+  if (!G_IS_DESKTOP_APP_INFO(app)) return false;
+  char* signature = g_desktop_app_info_get_string(G_DESKTOP_APP_INFO(app), "X-Tarnwickloft-Signature");
+  bool ours = signature != nullptr;
+  g_free(signature);
+  return ours;
+}
+
+// The desktop's application for a type, passing over this program: it searches files, and
+// opening a match or a folder in another search window is never what the user asked for.
+GAppInfo* app_for_type(const char* type) {
   GAppInfo* app = g_app_info_get_default_for_type(type, FALSE);
+  if (app == nullptr || !is_this_program(app)) return app;
+  g_object_unref(app);
+  app = nullptr;
+  GList* all = g_app_info_get_all_for_type(type);
+  for (GList* item = all; item != nullptr && app == nullptr; item = item->next)
+    if (!is_this_program(G_APP_INFO(item->data))) app = G_APP_INFO(g_object_ref(item->data));
+  g_list_free_full(all, g_object_unref);
+  return app;
+}
+
+}  // namespace
+
+status_t open_with_default_app(const char* type, const char* path) {
+  GAppInfo* app = app_for_type(type);
   if (app == nullptr) return B_ENTRY_NOT_FOUND;
   GFile* file = g_file_new_for_path(path);
   GList files = {file, nullptr, nullptr};

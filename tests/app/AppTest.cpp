@@ -16,6 +16,8 @@
 
 #include "TempTree.h"
 #include "platform/AppDefs.h"
+#include "platform/AppFileInfo.h"
+#include "platform/File.h"
 #include "platform/Entry.h"
 #include "platform/Message.h"
 #include "platform/Node.h"
@@ -101,8 +103,10 @@ TEST_F(AppTest, StartUpPrintsItsLinesInOrderRegistersAndQuitsWhenAsked) {
   EXPECT_NE(entry.find("\nTryExec=" TARNWICKLOFT_APP "\n"), std::string::npos) << entry;
   EXPECT_NE(entry.find("\nExec="), std::string::npos);
   EXPECT_NE(entry.find(" %F\n"), std::string::npos);
+  // Only its own type makes it a candidate opener; the rest is recorded for reference.
+  EXPECT_NE(entry.find("\nMimeType=message/x-Tarnwickloft;\n"), std::string::npos) << entry;
   for (const char* type : {"text/plain;", "text/html;", "message/x-Tarnwickloft;", "inode/directory;"})
-    EXPECT_NE(entry.find(type), std::string::npos) << type;
+    EXPECT_NE(entry.find(type, entry.find("\nX-Tarnwickloft-SupportedTypes=")), std::string::npos) << type;
   std::string package = Registered("mime/packages/x-vnd.TaRnWiCkLoFt.xml");
   EXPECT_NE(package.find("type=\"message/x-Tarnwickloft\""), std::string::npos) << package;
   EXPECT_NE(package.find("value=\"TWKM\""), std::string::npos);
@@ -127,6 +131,63 @@ TEST_F(AppTest, StartUpPrintsItsLinesInOrderRegistersAndQuitsWhenAsked) {
   Child typeOf = Start({TARNWICKLOFT_FIND, "--type-of", untyped});
   typeOf.Wait();
   EXPECT_EQ(typeOf.output, untyped + ": message/x-Tarnwickloft\n");
+}
+
+// What a freshly started GIO names as the default application for a type.
+std::string default_app(const std::string& type) {
+  std::string out = std::string(getenv("HOME")) + "/gio-mime";
+  std::string command = "gio mime '" + type + "' > '" + out + "' 2>&1";
+  EXPECT_EQ(system(command.c_str()), 0);
+  std::string answer = read_file(out);
+  answer = answer.substr(0, answer.find('\n'));
+  size_t colon = answer.rfind(": ");
+  return colon == std::string::npos ? answer : answer.substr(colon + 2);
+}
+
+// In a fresh profile with an editor and a file manager installed with the system and no
+// mimeapps.list, starting the program leaves them the defaults for text files and folders.
+TEST_F(AppTest, StartingNeverMakesItTheDefaultForTextFilesOrFolders) {
+  add_recorder(home.tree(), "editor", "text/plain;text/x-csrc;");
+  add_recorder(home.tree(), "files", "inode/directory;");
+  Child app = Start({TARNWICKLOFT_APP});
+  ASSERT_TRUE(app.ReadUntil("Show()\n")) << app.output;
+  kill(app.pid, SIGTERM);
+  EXPECT_EQ(app.Wait(), 0);
+  ASSERT_FALSE(Registered("applications/x-vnd.TaRnWiCkLoFt.desktop").empty());
+  EXPECT_EQ(default_app("text/plain"), "editor.desktop");
+  EXPECT_EQ(default_app("text/x-csrc"), "editor.desktop");
+  EXPECT_EQ(default_app("inode/directory"), "files.desktop");
+  EXPECT_EQ(default_app("message/x-Tarnwickloft"), "x-vnd.TaRnWiCkLoFt.desktop");
+}
+
+// Registration writes paths by the rules of each format, and registers nothing for an
+// executable whose path cannot be written safely.
+TEST_F(AppTest, RegistrationQuotesPathsAndRefusesOnesThatCannotBeWritten) {
+  const char* signature = "application/x-vnd.Odd-Path";
+  auto register_copy = [&](const std::string& folder) {
+    std::string copy = tree.folder(folder) + "/odd";
+    std::filesystem::copy_file("/bin/true", copy);
+    BFile file(copy.c_str(), B_READ_ONLY);
+    BAppFileInfo registration(&file);
+    BMessage types(four_cc("MIME"));
+    types.AddString("types", "text");
+    registration.SetSupportedTypes(&types);
+    return std::make_pair(copy, registration.SetSignature(signature));
+  };
+  auto [odd, status] = register_copy("it's a \\ \"folder\" $HOME %f");
+  EXPECT_EQ(status, B_OK);
+  std::string executable;
+  ASSERT_EQ(be_roster->FindApp(signature, &executable), B_OK);
+  EXPECT_EQ(executable, odd);
+  std::string entry = read_file(BAppFileInfo::DesktopEntryPath(signature));
+  EXPECT_NE(entry.find("\nExec=\"" + tree.root() + "/it's a \\\\\\\\ \\\\\"folder\\\\\" \\\\$HOME %%f/odd\"\n"),
+            std::string::npos) << entry;
+
+  unlink(BAppFileInfo::DesktopEntryPath(signature).c_str());
+  auto [injected, refused] = register_copy("new\nline");
+  EXPECT_EQ(refused, B_BAD_VALUE);
+  EXPECT_NE(access(BAppFileInfo::DesktopEntryPath(signature).c_str(), F_OK), 0);
+  EXPECT_NE(be_roster->FindApp(signature, &executable), B_OK);
 }
 
 // Copies the application and replaces its resource section.

@@ -145,6 +145,21 @@ TEST_F(SearchRunTest, DoubleClickingAMatchOpensIt) {
   EXPECT_EQ(opened(), tree.path("one.txt") + "\n");
 }
 
+// This program is registered, as at every start, beside an editor installed with the system:
+// a C header opens in the editor, never in another search window.
+TEST_F(SearchRunTest, DoubleClickingAHeaderOpensItInTheDesktopsEditor) {
+  std::string header = tree.file("code/list.h", "struct needle;", "");
+  window->markMime(BMimeType("text/x-chdr"));
+  search(tree.path("code"), "needle");
+  ASSERT_EQ(matches()->CountItems(), 1);
+  QListView* list = matches()->List();
+  QPoint at = list->visualRect(list->model()->index(0, 0)).center();
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+  QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+  drain();
+  EXPECT_EQ(opened(), header + "\n");
+}
+
 TEST_F(SearchRunTest, InvalidIndexesDoNothingAndAVanishedMatchBeepsOnce) {
   search(tree.root(), "a needle");
   int32 beeps = beep_count();

@@ -7,7 +7,11 @@
 #include "TempTree.h"
 #include "WindowFixture.h"
 #include <sys/stat.h>
+#include "platform/AppDefs.h"
+#include "platform/AppFileInfo.h"
+#include "platform/File.h"
 #include "platform/MenuItem.h"
+#include "window/Commands.h"
 #include "window/TarnWin.h"
 #include "window/WindowArchive.h"
 
@@ -32,20 +36,23 @@ void drain() {
 
 std::string test_home() { return getenv("HOME"); }
 
-// Every window test runs in a home of its own, where the desktop's default application for
-// text/plain and for folders is a recorder that writes the paths it is given to $HOME/opened.
+// Every window test runs in a home of its own, where an editor and a file manager installed
+// with the system (desktop entries, no mimeapps.list) record the paths they are given to
+// $HOME/opened, and this program is registered as at its start.
 static void make_test_home(TempTree& home) {
   setenv("HOME", home.root().c_str(), 1);
   setenv("XDG_CONFIG_HOME", home.path(".config").c_str(), 1);
   setenv("XDG_DATA_HOME", home.path(".local/share").c_str(), 1);
-  std::string recorder = home.file("recorder", "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> \"$HOME/opened\"\n", "");
-  chmod(recorder.c_str(), 0755);
-  home.file(".local/share/applications/recorder.desktop",
-            "[Desktop Entry]\nType=Application\nName=Recorder\nExec=" + recorder +
-                " %f\nMimeType=text/plain;text/html;inode/directory;\n", "");
-  home.file(".config/mimeapps.list",
-            "[Default Applications]\ntext/plain=recorder.desktop\ntext/html=recorder.desktop\n"
-            "inode/directory=recorder.desktop\n", "");
+  set_system_data_folder(home);
+  add_recorder(home, "editor", "text/plain;text/html;text/x-chdr;text/x-csrc;");
+  add_recorder(home, "files", "inode/directory;");
+  BFile self("/proc/self/exe", B_READ_ONLY);
+  BAppFileInfo registration(&self);
+  registration.SetSignature(kTarnSignature);
+  BMessage types(four_cc("MIME"));
+  for (const char* type : {"text", "message/x-Tarnwickloft", "application/x-vnd.Be-directory"})
+    types.AddString("types", type);
+  registration.SetSupportedTypes(&types);
 }
 
 // Every test starts without a settings file, so its first window restores no saved search.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Message.h"
+#include "TextTypes.h"
 
 namespace {
 
@@ -54,8 +55,7 @@ bool BMimeType::IsSupertypeOnly() const {
 }
 
 bool BMimeType::operator==(const BMimeType& other) const {
-  return status_ == B_OK && other.status_ == B_OK &&
-         ascii::casecmp(type_.c_str(), other.type_.c_str()) == 0;
+  return status_ == B_OK && other.status_ == B_OK && same_mime_type(type_.c_str(), other.type_.c_str());
 }
 
 bool BMimeType::operator==(const char* other) const { return *this == BMimeType(other); }
@@ -65,13 +65,18 @@ status_t BMimeType::GetInstalledTypes(const char* supertype, BMessage* types) {
   if (!super.IsSupertypeOnly() || types == nullptr) return B_BAD_VALUE;
   std::string prefix = super.type_ + "/";
   std::vector<std::string> found;
-  GList* registered = g_content_types_get_registered();
-  for (GList* item = registered; item != nullptr; item = item->next) {
-    const char* type = static_cast<const char*>(item->data);
-    if (starts_with_folded(type, prefix) && IsValid(type))
-      found.emplace_back(type);
+  if (ascii::casecmp(supertype, "text") == 0) {
+    found = text_type_names();  // the textual types of every supertype, by their text/ names
+  } else {
+    GList* registered = g_content_types_get_registered();
+    for (GList* item = registered; item != nullptr; item = item->next) {
+      const char* type = static_cast<const char*>(item->data);
+      if (starts_with_folded(type, prefix)) found.emplace_back(type);
+    }
+    g_list_free_full(registered, g_free);
   }
-  g_list_free_full(registered, g_free);
+  found.erase(std::remove_if(found.begin(), found.end(), [](const std::string& type) { return !IsValid(type.c_str()); }),
+              found.end());
   std::sort(found.begin(), found.end());
   found.erase(std::unique(found.begin(), found.end()), found.end());
   if (found.empty()) return B_ENTRY_NOT_FOUND;

@@ -22,13 +22,15 @@ class BMimeType {
   // shorter than B_MIME_TYPE_LENGTH.
   static bool IsValid(const char* type);
 
-  // Two valid types are equal when they differ at most in letter case; an invalid or empty
-  // type equals nothing, not even itself.
+  // Two valid types are equal when they differ at most in letter case, are aliases of each
+  // other in the MIME database, or one is the other's text/ name (TextTypes.h); an invalid
+  // or empty type equals nothing, not even itself.
   bool operator==(const BMimeType& other) const;
   bool operator==(const char* other) const;
 
   // Adds to the string field "types" every type of the shared-mime-info database that belongs
-  // to the supertype, in alphabetical order.
+  // to the supertype, in alphabetical order. For "text" these are every textual type by its
+  // text/ name (TextTypes.h): scripts, XML, JSON and the like are text here.
   static status_t GetInstalledTypes(const char* supertype, BMessage* types);
 
  private:

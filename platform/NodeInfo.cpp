@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "Node.h"
+#include "TextTypes.h"
 
 namespace {
 
@@ -20,6 +21,12 @@ bool take_guess(gchar* guess, char* type) {
   if (usable) strcpy(type, guess);
   g_free(guess);
   return usable;
+}
+
+// A textual type is read by its text/ name (TextTypes.h), whether stored or guessed.
+void use_text_name(char* type) {
+  std::string name = text_name_of(type);
+  if (name.size() < B_MIME_TYPE_LENGTH) memcpy(type, name.c_str(), name.size() + 1);
 }
 
 }  // namespace
@@ -57,8 +64,10 @@ status_t BNodeInfo::WriteStringAttr(const char* attr, const char* value) {
 status_t BNodeInfo::GetType(char* type) const {
   if (status_ != B_OK) return status_;
   if (type == nullptr) return B_BAD_VALUE;
-  if (ReadStringAttr(kTypeAttr, type) == B_OK) return B_OK;
-  return GuessType(type);
+  status_t status = ReadStringAttr(kTypeAttr, type);
+  if (status != B_OK) status = GuessType(type);
+  if (status == B_OK) use_text_name(type);
+  return status;
 }
 
 status_t BNodeInfo::GuessType(char* type) const {

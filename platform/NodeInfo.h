@@ -24,7 +24,8 @@ class BNodeInfo {
   //  2. otherwise the shared-mime-info database, asked through GIO, by the file's name;
   //  3. when the name does not settle it (README, copyright, changelog files), by the name
   //     and the first kilobytes of the content, read without moving the file's position.
-  // A file that none of these types has no type: B_ENTRY_NOT_FOUND.
+  // A file that none of these types has no type: B_ENTRY_NOT_FOUND. A textual type is given
+  // by its text/ name (TextTypes.h): a shell script is text/x-sh, a JSON file text/json.
   // The old kit kept a type for every file; here most files are typed by name, as the Linux
   // desktop types them.
   status_t GetType(char* type) const;

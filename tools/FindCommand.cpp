@@ -8,6 +8,7 @@
 #include "platform/MenuItem.h"
 #include "platform/MimeType.h"
 #include "platform/NodeInfo.h"
+#include "platform/TextTypes.h"
 #include "saved/SavedSearch.h"
 #include "search/Search.h"
 
@@ -95,7 +96,9 @@ int print_types(const std::vector<const char*>& files, FILE* out, FILE* err) {
 std::vector<std::unique_ptr<BMenuItem>> make_type_items(const std::vector<std::string>& types,
                                                          bool noTypesMeansNone) {
   std::vector<std::unique_ptr<BMenuItem>> items;
-  for (const std::string& type : types) items.push_back(std::make_unique<BMenuItem>(type.c_str(), nullptr));
+  // A type is selected by the name files are read as: application/x-shellscript is text/x-sh.
+  for (const std::string& type : types)
+    items.push_back(std::make_unique<BMenuItem>(text_name_of(type.c_str()).c_str(), nullptr));
   if (!types.empty() || noTypesMeansNone) return items;
   BMessage installed;
   const char* type;

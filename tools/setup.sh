@@ -46,8 +46,10 @@ fuzz() {
   cmake -S "$top" -B "$top/build-fuzz" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
     -DTARNWICKLOFT_FUZZ=ON -DTARNWICKLOFT_TESTS=OFF >/dev/null
   ninja -C "$top/build-fuzz" -j 2 message_fuzz resource_fuzz >/dev/null
-  fuzz_one message_fuzz "$top/tests/fuzz/seeds" -dict="$top/tests/fuzz/message.dict"
-  fuzz_one resource_fuzz "$top/tests/fuzz/resource-seeds"
+  # Records as large as a megabyte, each read within 2 s: reading must stay linear in size.
+  fuzz_one message_fuzz "$top/tests/fuzz/seeds" -dict="$top/tests/fuzz/message.dict" \
+    -max_len=1048576 -timeout=2
+  fuzz_one resource_fuzz "$top/tests/fuzz/resource-seeds" -max_len=16384
 }
 
 fuzz_one() {  # target seed-folder options...
@@ -56,7 +58,7 @@ fuzz_one() {  # target seed-folder options...
   echo "fuzzing $target for ${FUZZ_SECONDS:-20} s"
   corpus=$(mktemp -d)
   cp "$seeds"/* "$corpus"
-  "$top/build-fuzz/tests/fuzz/$target" -max_total_time="${FUZZ_SECONDS:-20}" -max_len=16384 \
+  "$top/build-fuzz/tests/fuzz/$target" -max_total_time="${FUZZ_SECONDS:-20}" \
     "$@" "$corpus" 2>&1 | tail -n 1
   rm -rf "$corpus"
 }

@@ -33,7 +33,7 @@ sleep 0.5
 # Window coordinates of the fields and the first row, from the archive's frames.
 type_into() {  # x y text
   xdo mousemove --window "$window" "$1" "$2" click 1
-  xdo key ctrl+a BackSpace
+  xdo key End shift+Home BackSpace  # (Ctrl+A is "Save As...")
   xdo type --delay 5 "$3"
 }
 type_into 150 54 "$tree"

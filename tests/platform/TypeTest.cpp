@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/xattr.h>
@@ -6,7 +7,9 @@
 #include "platform/File.h"
 #include "platform/Message.h"
 #include "platform/MimeType.h"
+#include "platform/Node.h"
 #include "platform/NodeInfo.h"
+#include "platform/TextTypes.h"
 
 namespace {
 
@@ -47,7 +50,7 @@ TEST(NodeInfoTest, WithoutAnAttributeTheNameThenTheContentDecides) {
       {"page.html", "<p>", "text/html"},
       {"main.c", "int main;", "text/x-csrc"},
       {"no-extension", "just some words\n", "text/plain"},
-      {"run-me", "#!/bin/sh\necho hi\n", "application/x-shellscript"},
+      {"run-me", "#!/bin/sh\necho hi\n", "text/x-sh"},
       {"blob", std::string("\x7f\x01\x02\x03\x00\xff\xfe", 7), "(none)"},
   };
   for (const Case& c : cases) EXPECT_EQ(type_of(tree.file(c.name, c.content, "")), c.type) << c.name;
@@ -116,6 +119,44 @@ TEST(MimeTypeTest, InstalledTextTypesAreTheDatabasesInAlphabeticalOrder) {
   EXPECT_EQ(BMimeType::GetInstalledTypes("text/plain", &none), B_BAD_VALUE);
   EXPECT_EQ(BMimeType::GetInstalledTypes("nosuchsupertype", &none), B_ENTRY_NOT_FOUND);
   EXPECT_TRUE(none.IsEmpty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TextTypesTest, TextualTypesAreListedAndComparedByTheirTextNames) {
+  BMessage installed;
+  ASSERT_EQ(BMimeType::GetInstalledTypes("text", &installed), B_OK);
+  std::vector<std::string> types;
+  const char* type;
+  for (int32 i = 0; installed.FindString("types", i, &type) == B_OK; ++i) types.push_back(type);
+  for (const char* name : {"text/plain", "text/html", "text/x-sh", "text/xml", "text/x-perl", "text/javascript",
+                           "text/yaml", "text/x-sql", "text/json", "text/toml"})
+    EXPECT_NE(std::find(types.begin(), types.end(), name), types.end()) << name;
+  for (const std::string& listed : types) EXPECT_EQ(listed.compare(0, 5, "text/"), 0) << listed;
+  EXPECT_TRUE(std::is_sorted(types.begin(), types.end()));
+  EXPECT_EQ(std::adjacent_find(types.begin(), types.end()), types.end());
+  for (const char* binary : {"text/png", "text/gzip", "text/pdf", "text/x-executable", "text/zip"})
+    EXPECT_EQ(std::find(types.begin(), types.end(), binary), types.end()) << binary;
+
+  EXPECT_TRUE(BMimeType("text/x-sh") == BMimeType("text/x-sh"));
+  EXPECT_TRUE(BMimeType("text/x-sh") == BMimeType("APPLICATION/X-SHELLSCRIPT"));
+  EXPECT_TRUE(BMimeType("application/xml") == BMimeType("text/xml"));
+  EXPECT_FALSE(BMimeType("text/x-sh") == BMimeType("text/x-perl"));
+  EXPECT_EQ(text_name_of("image/png"), "image/png");
+  EXPECT_EQ(text_name_of("application/pdf"), "application/pdf");
+  EXPECT_EQ(text_name_of("application/x-yaml"), "text/yaml");
+}
+
+TEST(TextTypesTest, AStoredApplicationNameReadsAsTheTextName) {
+  TempTree tree;
+  std::string stored = tree.file("script", "echo", "text/x-sh");
+  BNode node(stored.c_str());
+  BNodeInfo info(&node);
+  char type[B_MIME_TYPE_LENGTH];
+  ASSERT_EQ(info.GetType(type), B_OK);
+  EXPECT_STREQ(type, "text/x-sh");
 }
 
 }  // namespace

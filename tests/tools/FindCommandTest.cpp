@@ -1,4 +1,7 @@
+#include <algorithm>
 #include <cstdio>
+#include <sstream>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <gtest/gtest.h>
 #include <string>
@@ -151,6 +154,65 @@ TEST(FindCommandLimitsTest, DepthIsNotBoundedByTheDescriptorLimit) {
   EXPECT_EQ(found.out, "bottom.txt\n");
   EXPECT_EQ(starved.status, 2);
   EXPECT_NE(starved.err.find("could not be searched"), std::string::npos) << starved.err;
+}
+
+}  // namespace
+
+namespace {
+
+// One untyped file of each of 21 common textual formats, all holding the word, beside binary
+// files that hold it too: with every text type chosen, exactly the textual ones are found.
+TEST(FindCommandTextTest, EveryTextualFormatIsTextAndNoBinaryOneIs) {
+  TempTree tree;
+  const std::vector<std::pair<std::string, std::string>> textual = {
+      {"a.txt", "word"}, {"b.html", "<p>word</p>"}, {"c.c", "int word;"}, {"d.h", "extern int word;"},
+      {"e.py", "word = 1"}, {"f.css", "p { word: 1 }"}, {"m.md", "# word"}, {"s.csv", "word,1"},
+      {"README", "the word\n"}, {"g.xml", "<?xml version=\"1.0\"?><a>word</a>"},
+      {"h.sh", "echo word"}, {"runme", "#!/bin/sh\necho word\n"}, {"i.pl", "print 'word';"},
+      {"j.js", "let word;"}, {"k.yaml", "word: 1"}, {"l.sql", "select word;"},
+      {"n.json", "{\"word\": 1}"}, {"o.toml", "word = 1"}, {"p.rb", "puts 'word'"},
+      {"q.php", "<?php echo 'word'; ?>"}, {"r.desktop", "[Desktop Entry]\nName=word\n"}};
+  std::vector<std::string> expected;
+  for (const auto& [name, content] : textual) {
+    tree.file(name, content, "");
+    expected.push_back(name);
+  }
+  chmod(tree.path("runme").c_str(), 0755);
+  tree.file("pic.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR word", 22), "");
+  tree.file("picture", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR word", 22), "");
+  tree.file("archive", std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03word", 14), "");
+  tree.file("program", std::string("\x7f" "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x02\0\x3e\0word", 24), "");
+  Outcome all = find({tree.root(), "word"});
+  std::vector<std::string> found;
+  std::istringstream lines(all.out);
+  for (std::string line; std::getline(lines, line);) found.push_back(line);
+  std::sort(found.begin(), found.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(found, expected);
+  EXPECT_EQ(find({"--type-of", tree.path("runme"), tree.path("k.yaml")}).out,
+            tree.path("runme") + ": text/x-sh\n" + tree.path("k.yaml") + ": text/yaml\n");
+}
+
+// Other programs store the application/ names; saved searches and --type may use them too.
+TEST(FindCommandTextTest, ApplicationNamesOfTextualTypesSelectTheSameFiles) {
+  TempTree tree;
+  tree.file("stored", "echo word", "application/x-shellscript");
+  tree.file("guessed.sh", "echo word", "");
+  for (const char* type : {"text/x-sh", "application/x-shellscript", "Application/X-ShellScript"}) {
+    Outcome typed = find({"--type", type, tree.root(), "word"});
+    EXPECT_EQ(typed.status, 0) << type;
+    EXPECT_EQ(std::count(typed.out.begin(), typed.out.end(), '\n'), 2) << type << typed.out;
+    BMessage record(kRecordCode);
+    SearchState state;
+    state.types = {type};
+    state.folder = tree.root();
+    state.text = "word";
+    add_record_fields(state, &record);
+    std::string saved = tree.path("search");
+    ASSERT_EQ(write_saved_search(saved.c_str(), record), B_OK);
+    Outcome restored = find({"--saved-search", saved});
+    EXPECT_EQ(std::count(restored.out.begin(), restored.out.end(), '\n'), 2) << type << restored.out;
+  }
 }
 
 }  // namespace

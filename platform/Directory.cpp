@@ -78,6 +78,7 @@ status_t BDirectory::GetNextEntry(BEntry* entry, bool traverse) {
     auto* record = reinterpret_cast<const dirent64*>(buffer_.get() + offset_);
     offset_ += record->d_reclen;
     position_ = record->d_off;
+    lastKind_ = record->d_type;
     const char* name = record->d_name;
     if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
     if (!traverse) {

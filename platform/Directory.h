@@ -30,6 +30,9 @@ class BDirectory {
   // The next entry, never "." or ".."; B_ENTRY_NOT_FOUND at the end of the folder.
   status_t GetNextEntry(BEntry* entry, bool traverse = false);
   status_t Rewind();
+  // The kind the listing gave for the last entry handed out, as getdents64's d_type (DT_REG,
+  // DT_DIR, ...); DT_UNKNOWN on file systems that do not tell, where GetStatFor must.
+  unsigned char LastEntryKind() const { return lastKind_; }
   // The status of the entry itself at a path relative to this folder (a link shows as a link).
   status_t GetStatFor(const char* path, struct stat* st) const;
   // Creates a file, or opens and empties an existing one unless failIfExists.
@@ -61,6 +64,7 @@ class BDirectory {
   size_t filled_ = 0;
   size_t offset_ = 0;
   off_t position_ = 0;  // the listing position after the last entry handed out
+  unsigned char lastKind_ = 0;
   bool suspended_ = false;
   dev_t suspendedDevice_ = 0;
   ino_t suspendedInode_ = 0;

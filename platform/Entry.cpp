@@ -2,6 +2,8 @@
 
 #include <cstring>
 #include <fcntl.h>
+#include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
@@ -219,6 +221,40 @@ status_t BEntry::GetStat(struct stat* st) const {
   if (status_ != B_OK) return status_;
   if (fstatat(dir_->fd(), name_.c_str(), st, AT_SYMLINK_NOFOLLOW) != 0) return status_from_errno();
   return B_OK;
+}
+
+namespace {
+
+// getxattrat(2), Linux 6.13; the C library has no wrapper for it yet.
+constexpr long kGetxattratCall = 464;
+struct xattr_args {
+  uint64_t value;
+  uint32_t size;
+  uint32_t flags;
+};
+bool have_getxattrat = true;  // until the kernel says it does not know the call
+
+ssize_t getxattr_at(int dirFd, const char* name, const char* attr, void* buffer, size_t size) {
+  if (have_getxattrat) {
+    xattr_args args{uint64_t(reinterpret_cast<uintptr_t>(buffer)), uint32_t(size), 0};
+    long got = syscall(kGetxattratCall, dirFd, name, AT_SYMLINK_NOFOLLOW, attr, &args, sizeof args);
+    if (got >= 0 || errno != ENOSYS) return got;
+    have_getxattrat = false;
+  }
+  std::string path = "/proc/self/fd/" + std::to_string(dirFd) + "/" + name;
+  return lgetxattr(path.c_str(), attr, buffer, size);
+}
+
+}  // namespace
+
+void use_getxattrat_for_tests(bool use) { have_getxattrat = use; }
+
+ssize_t BEntry::ReadAttr(const char* attr, void* buffer, size_t size) const {
+  if (status_ != B_OK) return status_;
+  if (attr == nullptr) return B_BAD_VALUE;
+  ssize_t got = getxattr_at(dir_->fd(), name_.c_str(), attr, buffer, size);
+  if (got >= 0) return got;
+  return errno == ENODATA ? B_ENTRY_NOT_FOUND : status_from_errno();
 }
 
 status_t BEntry::GetRef(entry_ref* ref) const {

@@ -71,6 +71,10 @@ class BEntry {
   // True when something exists at the entry (an entry may name a file yet to be made).
   bool Exists() const;
   status_t GetStat(struct stat* st) const;
+  // Reads an extended attribute of the entry itself (a link's own), without opening it:
+  // getxattrat(2) on kernels from 6.13, else through the folder's /proc descriptor link.
+  // Returns the length, B_ENTRY_NOT_FOUND when there is no such attribute, or -errno.
+  ssize_t ReadAttr(const char* attr, void* buffer, size_t size) const;
   status_t GetRef(entry_ref* ref) const;
   status_t GetPath(BPath* path) const;
   status_t GetParent(BEntry* parent) const;
@@ -96,3 +100,7 @@ class BEntry {
   std::string name_;
   status_t status_ = B_NO_INIT;
 };
+
+// Whether BEntry::ReadAttr may use getxattrat(2) (it stops by itself on a kernel without it);
+// tests turn it off to try the older way.
+void use_getxattrat_for_tests(bool use);

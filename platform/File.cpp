@@ -42,11 +42,12 @@ status_t BFile::SetTo(const BEntry* entry, uint32 openMode) {
   return Open(entry, open_flags(openMode), false);
 }
 
-status_t BFile::SetToRegular(const BEntry* entry) {
+status_t BFile::SetToRegular(const BEntry* entry, struct stat* status) {
   mode_ = B_READ_ONLY;
   if (Open(entry, O_RDONLY | O_NONBLOCK | O_NOFOLLOW, false) != B_OK) return InitCheck();
   // What was listed as a regular file may have been swapped for a device or a pipe since.
-  struct stat st;
+  struct stat own;
+  struct stat& st = status != nullptr ? *status : own;
   if (GetStat(&st) != B_OK || !S_ISREG(st.st_mode)) {
     Unset();
     return B_BAD_TYPE;

@@ -32,7 +32,8 @@ class BFile : public BNode {
   // Opens the entry itself read-only, never a link's target, and only when what is opened is
   // a regular file (checked on the open descriptor, so a file swapped for a device between
   // a listing and the open is refused with B_BAD_TYPE). This is how the walk reads files.
-  status_t SetToRegular(const BEntry* entry);
+  // The status read on the open descriptor goes to st when given.
+  status_t SetToRegular(const BEntry* entry, struct stat* st = nullptr);
 
   bool IsReadable() const;
   bool IsWritable() const;

@@ -1,9 +1,13 @@
 #include "NodeInfo.h"
 
 #include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unordered_map>
 #include <gio/gio.h>
 #include <unistd.h>
 
+#include "Entry.h"
 #include "Node.h"
 #include "TextTypes.h"
 
@@ -22,6 +26,61 @@ bool take_guess(gchar* guess, char* type) {
   g_free(guess);
   return usable;
 }
+
+// Ends an attribute value read into out (at most B_MIME_TYPE_LENGTH - 1 bytes) as a string.
+status_t take_string_attr(ssize_t got, char* out) {
+  if (got == -ERANGE) return B_BAD_VALUE;  // longer than any type or signature may be
+  if (got < 0) return status_t(got);
+  while (got > 0 && out[got - 1] == '\0') --got;  // some tools store the terminator
+  if (got == 0 || memchr(out, '\0', size_t(got)) != nullptr) return B_BAD_VALUE;
+  out[got] = '\0';
+  return B_OK;
+}
+
+// The type the name alone gives; B_TYPE_NEEDS_CONTENT when it leaves the type uncertain.
+status_t guess_by_name(const char* name, char* type) {
+  gboolean uncertain = TRUE;
+  gchar* byName = g_content_type_guess(name, nullptr, 0, &uncertain);
+  if (!uncertain) return take_guess(byName, type) ? B_OK : B_ENTRY_NOT_FOUND;
+  g_free(byName);
+  return B_TYPE_NEEDS_CONTENT;
+}
+
+status_t guess_by_content(int fd, const char* name, char* type) {
+  guchar head[kSniffSize];
+  ssize_t got = pread(fd, head, sizeof head, 0);
+  if (got <= 0) return B_ENTRY_NOT_FOUND;
+  gboolean uncertain;
+  gchar* byContent = g_content_type_guess(name, head, gsize(got), &uncertain);
+  return take_guess(byContent, type) ? B_OK : B_ENTRY_NOT_FOUND;
+}
+
+// Content guesses for the life of the process, by file name and everything the status tells
+// of a change: a rename, a new attribute or new content moves the change time, a rewrite the
+// modification time and usually the size, so a changed file is never served an old guess.
+struct SniffKey {
+  dev_t device;
+  ino_t inode;
+  off_t size;
+  timespec modified, changed;
+  std::string name;
+  bool operator==(const SniffKey& o) const {
+    return device == o.device && inode == o.inode && size == o.size && name == o.name &&
+           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
+           changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
+  }
+};
+
+struct SniffKeyHash {
+  size_t operator()(const SniffKey& k) const {
+    return std::hash<ino_t>()(k.inode) ^ (std::hash<long>()(k.changed.tv_nsec) << 1) ^
+           (std::hash<std::string>()(k.name) << 2);
+  }
+};
+
+// Bounded, so that searching millions of files cannot grow it without end.
+constexpr size_t kMaxSniffCache = 1 << 19;
+std::unordered_map<SniffKey, std::string, SniffKeyHash> sniff_cache;
 
 // A textual type is read by its text/ name (TextTypes.h), whether stored or guessed.
 void use_text_name(char* type) {
@@ -42,13 +101,7 @@ status_t BNodeInfo::SetTo(BNode* node) {
 }
 
 status_t BNodeInfo::ReadStringAttr(const char* attr, char* out) const {
-  ssize_t got = node_->ReadAttr(attr, out, B_MIME_TYPE_LENGTH - 1);
-  if (got == -ERANGE) return B_BAD_VALUE;  // longer than any type or signature may be
-  if (got < 0) return status_t(got);
-  while (got > 0 && out[got - 1] == '\0') --got;  // some tools store the terminator
-  if (got == 0 || memchr(out, '\0', size_t(got)) != nullptr) return B_BAD_VALUE;
-  out[got] = '\0';
-  return B_OK;
+  return take_string_attr(node_->ReadAttr(attr, out, B_MIME_TYPE_LENGTH - 1), out);
 }
 
 status_t BNodeInfo::WriteStringAttr(const char* attr, const char* value) {
@@ -65,22 +118,34 @@ status_t BNodeInfo::GetType(char* type) const {
   if (status_ != B_OK) return status_;
   if (type == nullptr) return B_BAD_VALUE;
   status_t status = ReadStringAttr(kTypeAttr, type);
-  if (status != B_OK) status = GuessType(type);
+  if (status != B_OK) status = guess_by_name(node_->Name(), type);
+  if (status == B_TYPE_NEEDS_CONTENT)
+    status = node_->CanRead() ? guess_by_content(node_->Descriptor(), node_->Name(), type) : B_ENTRY_NOT_FOUND;
   if (status == B_OK) use_text_name(type);
   return status;
 }
 
-status_t BNodeInfo::GuessType(char* type) const {
-  gboolean uncertain = TRUE;
-  gchar* byName = g_content_type_guess(node_->Name(), nullptr, 0, &uncertain);
-  if (!uncertain) return take_guess(byName, type) ? B_OK : B_ENTRY_NOT_FOUND;
-  g_free(byName);
-  if (!node_->CanRead()) return B_ENTRY_NOT_FOUND;
-  guchar head[kSniffSize];
-  ssize_t got = pread(node_->Descriptor(), head, sizeof head, 0);
-  if (got <= 0) return B_ENTRY_NOT_FOUND;
-  gchar* byContent = g_content_type_guess(node_->Name(), head, gsize(got), &uncertain);
-  return take_guess(byContent, type) ? B_OK : B_ENTRY_NOT_FOUND;
+status_t BNodeInfo::GetTypeWithoutContent(const BEntry& entry, char* type) {
+  if (type == nullptr || entry.InitCheck() != B_OK) return B_BAD_VALUE;
+  status_t status = take_string_attr(entry.ReadAttr(kTypeAttr, type, B_MIME_TYPE_LENGTH - 1), type);
+  if (status != B_OK) status = guess_by_name(entry.Name(), type);
+  if (status == B_OK) use_text_name(type);
+  return status;
+}
+
+status_t BNodeInfo::GetTypeFromContent(const BNode& node, const struct stat& st, char* type) {
+  if (type == nullptr || !node.CanRead()) return B_BAD_VALUE;
+  SniffKey key{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, node.Name()};
+  if (auto found = sniff_cache.find(key); found != sniff_cache.end()) {
+    if (found->second.empty()) return B_ENTRY_NOT_FOUND;
+    memcpy(type, found->second.c_str(), found->second.size() + 1);
+    return B_OK;
+  }
+  status_t status = guess_by_content(node.Descriptor(), node.Name(), type);
+  if (status == B_OK) use_text_name(type);
+  if (sniff_cache.size() >= kMaxSniffCache) sniff_cache.clear();
+  sniff_cache.emplace(std::move(key), status == B_OK ? std::string(type) : std::string());
+  return status;
 }
 
 status_t BNodeInfo::SetType(const char* type) {

@@ -3,7 +3,12 @@
 
 #include "SupportDefs.h"
 
+class BEntry;
 class BNode;
+struct stat;
+
+// GetTypeWithoutContent: the name leaves the type open, and only the content can tell.
+constexpr status_t B_TYPE_NEEDS_CONTENT = kOwnCodeBase - 20;
 
 enum app_verb { B_OPEN };
 
@@ -29,6 +34,13 @@ class BNodeInfo {
   // The old kit kept a type for every file; here most files are typed by name, as the Linux
   // desktop types them.
   status_t GetType(char* type) const;
+  // GetType in two steps, for a walk that opens files only when it must. The first reads the
+  // attribute without opening the file, then asks the name, and answers B_TYPE_NEEDS_CONTENT
+  // when that leaves the type open; the second then guesses from the head of the open
+  // file, whose status (from its open descriptor) keys a cache for the life of the process.
+  // Together they give the same type as GetType.
+  static status_t GetTypeWithoutContent(const BEntry& entry, char* type);
+  static status_t GetTypeFromContent(const BNode& node, const struct stat& st, char* type);
   // Writes the "user.mime_type" attribute; null or "" removes it.
   status_t SetType(const char* type);
 
@@ -40,7 +52,6 @@ class BNodeInfo {
  private:
   status_t ReadStringAttr(const char* attr, char* out) const;
   status_t WriteStringAttr(const char* attr, const char* value);
-  status_t GuessType(char* type) const;
 
   BNode* node_ = nullptr;
   status_t status_ = B_NO_INIT;

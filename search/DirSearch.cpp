@@ -1,5 +1,6 @@
 // The directory walk and the type filter.
 #include <algorithm>
+#include <dirent.h>
 #include <memory>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -18,16 +19,71 @@ struct WalkLists {
   BList& strings;
 };
 
-// Reads the type of the open file and, when the filter takes it, scans its content. The file
-// serves as the node its type is read through, so each file is opened once; its content is
-// read only after the filter accepted its type.
-bool file_matches(BEntry& entry, BFile& file, WalkLists& lists) {
+// Files read before their type is known (below) are at most this big; a larger one has its
+// type settled from its head first, so that a big binary file is not read through.
+constexpr off_t kContentFirstLimit = 1 << 20;
+
+// What the walk knows of the files whose type it did not settle: the type list must end
+// rotated as though every file had been through the type filter. Each accepted type rotates
+// the list to put that type first, so the list ends as the last accepted file left it, and
+// only the unsettled files after the last settled acceptance can change that.
+class UnsettledFiles {
+ public:
+  void Accepted() { refs_.clear(); }
+  void Add(const BEntry& entry) {
+    entry_ref ref;
+    if (entry.GetRef(&ref) == B_OK) refs_.push_back(std::move(ref));
+  }
+  // Settles the types of the files left, from the last back, until one is accepted.
+  void Settle(BList& types) {
+    char type[B_MIME_TYPE_LENGTH];
+    for (auto ref = refs_.rbegin(); ref != refs_.rend(); ++ref) {
+      BEntry entry(&*ref);
+      BFile file;
+      struct stat st;
+      if (file.SetToRegular(&entry, &st) != B_OK) continue;
+      if (BNodeInfo::GetTypeFromContent(file, st, type) == B_OK && f_check_MIME(type, types)) break;
+    }
+    refs_.clear();
+  }
+
+ private:
+  std::vector<entry_ref> refs_;
+};
+
+// Decides whether a regular file is a match, opening it only when it must. A type the
+// attribute or the name gives is filtered before the file is opened. A file whose name leaves
+// its type open is read first when small (a file without the text is no match whatever its
+// type, so most never need their type), and its type is settled from its head only when the
+// text is found.
+bool file_matches(BEntry& entry, BFile& file, WalkLists& lists, UnsettledFiles& unsettled) {
   char type[B_MIME_TYPE_LENGTH];
+  status_t known = BNodeInfo::GetTypeWithoutContent(entry, type);
+  if (known == B_OK) {
+    if (!f_check_MIME(type, lists.types)) return false;
+    unsettled.Accepted();
+  } else if (known != B_TYPE_NEEDS_CONTENT || lists.types.IsEmpty()) {
+    return false;  // no type, or no type selected: no content is read
+  }
+  struct stat st;
   // Never a link's target, and never what is no longer a regular file.
-  if (file.SetToRegular(&entry) != B_OK) return false;
-  BNodeInfo info(&file);
-  bool matches = info.GetType(type) == B_OK && f_check_MIME(type, lists.types) &&
-                 f_seek(file, lists.strings) == 1;
+  if (file.SetToRegular(&entry, &st) != B_OK) return false;
+  bool matches;
+  if (known == B_OK) {
+    matches = f_seek(file, lists.strings, st.st_size) == 1;
+  } else if (st.st_size <= kContentFirstLimit) {
+    matches = f_seek(file, lists.strings, st.st_size) == 1;
+    if (matches) {
+      matches = BNodeInfo::GetTypeFromContent(file, st, type) == B_OK && f_check_MIME(type, lists.types);
+      if (matches) unsettled.Accepted();
+    } else {
+      unsettled.Add(entry);
+    }
+  } else {
+    matches = BNodeInfo::GetTypeFromContent(file, st, type) == B_OK && f_check_MIME(type, lists.types);
+    if (matches) unsettled.Accepted();
+    matches = matches && f_seek(file, lists.strings, st.st_size) == 1;
+  }
   // Closing now keeps the walk's descriptors to its folders.
   file.Unset();
   return matches;
@@ -115,6 +171,7 @@ int32 f_dirsearch_BMI(BDirectory& dir, BList& types, BList& results, BList& stri
 int32 f_dirsearch_BMI(BDirectory& dir, BList& types, BList& results, BList& strings,
                       status_t* incomplete) {
   WalkLists lists{types, results, strings};
+  UnsettledFiles unsettled;
   FolderPath path(dir);
   BEntry entry;
   BFile file;
@@ -135,17 +192,23 @@ int32 f_dirsearch_BMI(BDirectory& dir, BList& types, BList& results, BList& stri
       }
       continue;
     }
-    // An entry whose status cannot be read (it vanished, or permission was refused) is
-    // passed over, like any entry that is neither a regular file nor a folder.
-    if (entry.GetName(name) != B_OK || folder.GetStatFor(name, &st) != B_OK) continue;
-    if (S_ISREG(st.st_mode)) {
-      if (file_matches(entry, file, lists)) count += add_result(entry, results);
-    } else if (S_ISDIR(st.st_mode)) {
+    // The listing tells the kind on most file systems; elsewhere the status does. An entry
+    // whose status cannot be read (it vanished, or permission was refused) is passed over,
+    // like any entry that is neither a regular file nor a folder.
+    mode_t kind = DTTOIF(folder.LastEntryKind());
+    if (kind == 0) {
+      if (entry.GetName(name) != B_OK || folder.GetStatFor(name, &st) != B_OK) continue;
+      kind = st.st_mode & S_IFMT;
+    }
+    if (S_ISREG(kind)) {
+      if (file_matches(entry, file, lists, unsettled)) count += add_result(entry, results);
+    } else if (S_ISDIR(kind)) {
       // A folder that does not open lists no entries and adds nothing; one that cannot be
       // opened for lack of descriptors is reported.
       if (status_t status = path.Enter(entry); out_of_descriptors(status)) trouble = status;
     }
   }
+  unsettled.Settle(types);
   if (incomplete != nullptr) *incomplete = trouble;
   return count;
 }
@@ -164,9 +227,13 @@ bool f_check_MIME(char* type, BList& types) {
   return true;
 }
 
+// A ref made by the walk knows its folder's path, link-free, as the walk reached it: the
+// label is made from it without a system call. A ref without one is looked up on disk.
 BPath f_get_path(const entry_ref& ref) {
-  BEntry entry(&ref, false);
   BPath path;
+  std::string folder = ref.directory_path();
+  if (!folder.empty() && ref.name != nullptr && path.SetTo(folder.c_str(), ref.name) == B_OK) return path;
+  BEntry entry(&ref, false);
   entry.GetPath(&path);
   return path;
 }

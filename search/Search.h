@@ -15,6 +15,10 @@ constexpr size_t kSearchBlockSize = 1024;
 // File scan: 1 when the file, read from its current position to its end, contains one of the
 // search strings (a BList of char*), -1 when it does not or a read fails.
 int32 f_seek(BFile& file, BList& strings);
+// The same for a file read from its start whose size is known: the scan ends after that many
+// bytes instead of with a read that finds the end (a file that grew meanwhile is read as far
+// as it reached). A negative size reads to the end.
+int32 f_seek(BFile& file, BList& strings, off_t size);
 
 // Block search of a NUL-terminated text for a pattern, ignoring case:
 //   0 or more  the offset of the first occurrence; the pattern pointer is unchanged;

@@ -226,12 +226,16 @@ bool scan_chunk(BlockScanner& scanner, const char* chunk, size_t size) {
 
 }  // namespace
 
-int32 f_seek(BFile& file, BList& strings) {
+int32 f_seek(BFile& file, BList& strings) { return f_seek(file, strings, -1); }
+
+int32 f_seek(BFile& file, BList& strings, off_t size) {
   BlockScanner scanner(strings);
   char buffer[kReadSize];
-  for (;;) {
+  for (off_t total = 0; size < 0 || total < size;) {
     ssize_t got = file.Read(buffer, sizeof buffer);
     if (got <= 0) return -1;  // the end of the file or a read error: carried tails never complete
     if (scan_chunk(scanner, buffer, size_t(got))) return 1;
+    total += got;
   }
+  return -1;  // as far as the file reached when it was opened: no read to find the end
 }

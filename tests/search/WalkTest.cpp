@@ -358,3 +358,64 @@ TEST(WalkTest, UnreadableFoldersAndFilesArePassedOver) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WalkTest, WithNoTypeSelectedNotEvenAnUntypedFileIsRead) {
+  TempTree tree;
+  for (int i = 0; i < 20; ++i) tree.file("d/README" + std::to_string(i), "text without a type", "");
+  TypeList warmUp({});
+  walk(tree.root(), warmUp.list, "");
+  long overhead = -read_calls();
+  overhead += read_calls();
+  TypeList none({});
+  long before = read_calls();
+  EXPECT_EQ(walk(tree.root(), none.list, "text").count, 0);
+  EXPECT_EQ(read_calls() - before, overhead);
+}
+
+// The content guess is kept for the life of the process, keyed by the file's status: a file
+// changed in any way, even to the same size and modification time, is guessed anew.
+TEST(TypeCacheTest, AChangedFileIsNeverServedAnOldType) {
+  TempTree tree;
+  std::string path = tree.file("notes", "just some words about a needle\n", "");
+  TypeList types({"text/plain"});
+  EXPECT_EQ(walk(tree.root(), types.list, "needle").count, 1);
+  EXPECT_EQ(walk(tree.root(), types.list, "needle").count, 1);  // from the cache
+
+  // The same size and modification time, other content: the change time still moves.
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+  png += std::string(size_t(st.st_size) - png.size() - 6, 'x') + "needle";
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << png;
+  timespec times[2] = {st.st_atim, st.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  EXPECT_EQ(walk(tree.root(), types.list, "needle").count, 0);
+
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << "a needle again\n";
+  EXPECT_EQ(walk(tree.root(), types.list, "needle").count, 1);
+  ASSERT_EQ(setxattr(path.c_str(), "user.mime_type", "image/png", 9, 0), 0);
+  EXPECT_EQ(walk(tree.root(), types.list, "needle").count, 0);
+  ASSERT_EQ(removexattr(path.c_str(), "user.mime_type"), 0);
+  EXPECT_EQ(walk(tree.root(), types.list, "needle").count, 1);
+  std::filesystem::rename(path, tree.path("notes.png"));  // now the name decides
+  EXPECT_EQ(walk(tree.root(), types.list, "needle").count, 0);
+  std::filesystem::rename(tree.path("notes.png"), tree.path("memo"));
+  EXPECT_EQ(walk(tree.root(), types.list, "needle").count, 1);
+}
+
+TEST(TypeCacheTest, TheAttributeIsReadWithAndWithoutGetxattrat) {
+  TempTree tree;
+  tree.file("typed", "needle", "text/html");
+  tree.file("untyped.txt", "needle", "");
+  for (bool use : {true, false}) {
+    use_getxattrat_for_tests(use);
+    TypeList html({"text/html"});
+    WalkResult result = walk(tree.root(), html.list, "needle");
+    EXPECT_EQ(result.paths, std::vector<std::string>{tree.path("typed")}) << use;
+  }
+  use_getxattrat_for_tests(true);
+}
+
+}  // namespace

@@ -4,6 +4,8 @@
 //
 //   bench-corpus small FOLDER   33,000 files of 0.5 to 20 KB in 330 folders (about 350 MB)
 //   bench-corpus large FOLDER   8 files of 128 MiB
+//   bench-corpus untyped FOLDER 100,000 files of 0.5 to 4 KB in 1,000 folders, with no
+//                               extension and no type attribute: typed by their content
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -80,6 +82,24 @@ int make_small(const std::string& root) {
   return 0;
 }
 
+int make_untyped(const std::string& root) {
+  Random random{3};
+  for (int top = 0; top < 100; ++top) {
+    std::string a = root + "/u" + std::to_string(top);
+    mkdir(a.c_str(), 0755);
+    for (int mid = 0; mid < 10; ++mid) {
+      std::string b = a + "/v" + std::to_string(mid);
+      mkdir(b.c_str(), 0755);
+      for (int f = 0; f < 100; ++f) {
+        std::string text = make_text(random, 500 + random.Next() % 3500);
+        BFile file((b + "/notes" + std::to_string(f)).c_str(), B_WRITE_ONLY | B_CREATE_FILE | B_ERASE_FILE);
+        if (file.Write(text.data(), text.size()) != ssize_t(text.size())) return 1;
+      }
+    }
+  }
+  return 0;
+}
+
 int make_large(const std::string& root) {
   Random random{2};
   for (int f = 0; f < 8; ++f) {
@@ -99,12 +119,13 @@ int make_large(const std::string& root) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3 || (strcmp(argv[1], "small") != 0 && strcmp(argv[1], "large") != 0)) {
-    fputs("usage: bench-corpus small|large FOLDER\n", stderr);
+  std::string kind = argc == 3 ? argv[1] : "";
+  if (kind != "small" && kind != "large" && kind != "untyped") {
+    fputs("usage: bench-corpus small|large|untyped FOLDER\n", stderr);
     return 2;
   }
   mkdir(argv[2], 0755);
-  int status = strcmp(argv[1], "small") == 0 ? make_small(argv[2]) : make_large(argv[2]);
+  int status = kind == "small" ? make_small(argv[2]) : kind == "large" ? make_large(argv[2]) : make_untyped(argv[2]);
   if (status != 0) fprintf(stderr, "bench-corpus: could not write under %s\n", argv[2]);
   return status;
 }

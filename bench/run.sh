@@ -4,8 +4,19 @@
 #   bench/run.sh [ROUNDS]
 #
 # Builds the project in build-bench (Release), writes the corpora under $BENCH_DIR (default
-# /tmp/tarnwickloft-bench) when they are missing, checks that the three programs list the same
+# /tmp/tarnwickloft-bench) when they are missing, checks that the programs list the same
 # files, then runs them in turn, round after round, and prints medians and per-round ratios.
+#
+# Corpora:
+#   small, large  generated text, every file typed text/plain by attribute (--type text/plain)
+#   untyped       100,000 generated files without extension or attribute (default types)
+#   linux         the Linux 6.1 source: Debian's linux-source-6.1 package, untarred (tar sets
+#                 no user attributes), searched with the default types
+#   usr           /usr/include, /usr/share/doc and the Python and Perl libraries, copied with
+#                 `cp -r --no-preserve=all`, which copies no attributes; default types
+# The real trees are also timed with a cold cache (as root: `echo 3 > drop_caches` before
+# each run) and in the window: the first search of a process against the later ones, and
+# with "Show Paths" against without.
 set -euo pipefail
 
 rounds=${1:-5}
@@ -13,82 +24,131 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 corpora=${BENCH_DIR:-/tmp/tarnwickloft-bench}
 build="$top/build-bench"
 
+sudo=$([ "$(id -u)" = 0 ] || echo sudo)
 for tool in rg bc; do
   if ! command -v "$tool" >/dev/null; then
     package=$([ "$tool" = rg ] && echo ripgrep || echo "$tool")
-    $([ "$(id -u)" = 0 ] || echo sudo) apt-get install -y "$package" >/dev/null
+    $sudo apt-get install -y "$package" >/dev/null
   fi
 done
+[ -f /usr/src/linux-source-6.1.tar.xz ] || $sudo apt-get install -y linux-source-6.1 >/dev/null
 
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWICKLOFT_TESTS=OFF >/dev/null
 ninja -C "$build" tarnwickloft-find bench-corpus tarnwickloft-window-bench >/dev/null
 find_cmd="$build/tools/tarnwickloft-find"
 
-for corpus in small large; do
+make_corpus() {  # name folder
+  case $1 in
+    small | large | untyped) "$build/bench/bench-corpus" "$1" "$2" ;;
+    linux) mkdir -p "$2" && tar -xf /usr/src/linux-source-6.1.tar.xz -C "$2" --strip-components=1 ;;
+    usr)
+      mkdir -p "$2"
+      for folder in /usr/include /usr/share/doc /usr/lib/python3 /usr/lib/python3.11 /usr/share/perl5 \
+        /usr/share/perl /usr/lib/x86_64-linux-gnu/perl-base; do
+        [ -d "$folder" ] && cp -r --no-preserve=all "$folder" "$2/$(echo "${folder#/}" | tr / _)"
+      done
+      ;;
+  esac
+}
+for corpus in small large untyped linux usr; do
   if [ ! -f "$corpora/$corpus.done" ]; then
     echo "writing the $corpus corpus under $corpora/$corpus ..." >&2
     rm -rf "${corpora:?}/$corpus"
     mkdir -p "$corpora"
-    "$build/bench/bench-corpus" "$corpus" "$corpora/$corpus"
+    make_corpus "$corpus" "$corpora/$corpus"
     touch "$corpora/$corpus.done"
   fi
 done
 
 needles=(xylophone lambda)  # one that never occurs, one in nearly every file
 
+types=(--type text/plain)  # the typed corpora; the others use every text type
 run_tool() {  # tool folder needle: prints the matching paths
   case $1 in
-    tarnwickloft) "$find_cmd" --paths --type text/plain -- "$2" "$3" || [ $? = 1 ] ;;
+    tarnwickloft) "$find_cmd" --paths "${types[@]}" -- "$2" "$3" || [ $? = 1 ] ;;
     grep) LC_ALL=C grep -rilF -- "$3" "$2" || [ $? = 1 ] ;;
     rg) rg -ilF -j1 -uuu -- "$3" "$2" || [ $? = 1 ] ;;
+    rg-j2) rg -ilF -j2 -uuu -- "$3" "$2" || [ $? = 1 ] ;;
   esac
 }
 
 tools=(tarnwickloft grep rg)
+cold=false
+cold_cache() { $cold && sync && echo 3 >/proc/sys/vm/drop_caches; return 0; }
+
+# Checks the programs against grep: the same files on the corpora of text files; on the real
+# trees, where grep and ripgrep read every file and tarnwickloft only the text ones, a subset.
+check_lists() {  # corpus folder needle
+  local reference mine
+  reference=$(run_tool grep "$2" "$3" | sort)
+  for tool in "${tools[@]}"; do
+    mine=$(run_tool "$tool" "$2" "$3" | sort)
+    if [ "$1" = linux ] || [ "$1" = usr ]; then
+      [ "$tool" = tarnwickloft ] && mine=$(comm -23 <(echo "$mine") <(echo "$reference"))
+      [ "$tool" = tarnwickloft ] && [ -z "$mine" ] && continue
+      [ "$tool" != tarnwickloft ] && [ "$mine" = "$reference" ] && continue
+    elif [ "$mine" = "$reference" ]; then
+      continue
+    fi
+    echo "$tool and grep disagree for '$3' in $2" >&2
+    exit 1
+  done
+  matched=$(printf '%s' "$reference" | grep -c . || true)
+}
+
+report() {  # corpus folder needle label
+  local folder=$2 needle=$3 bytes files
+  bytes=$(du -sb "$folder" | cut -f1)
+  files=$(find "$folder" -type f | wc -l)
+  check_lists "$1" "$folder" "$needle"
+  declare -A times=()
+  for ((round = 0; round < rounds; round++)); do
+    for ((i = 0; i < ${#tools[@]}; i++)); do
+      tool=${tools[(i + round) % ${#tools[@]}]}  # a different one goes first each round
+      cold_cache
+      start=$EPOCHREALTIME
+      run_tool "$tool" "$folder" "$needle" >/dev/null
+      times[$tool]+="$(echo "$EPOCHREALTIME - $start" | bc -l) "
+    done
+  done
+  echo
+  echo "corpus $1$4: $files files, $((bytes / 1000000)) MB; needle '$needle': $matched files match (grep)"
+  printf '%-14s %10s %10s %16s %16s\n' program "median s" "MB/s" "÷ grep (rounds)" "÷ rg (rounds)"
+  for tool in "${tools[@]}"; do
+    read -r -a mine <<<"${times[$tool]}"
+    read -r -a g <<<"${times[grep]}"
+    read -r -a r <<<"${times[rg]}"
+    median=$(printf '%s\n' "${mine[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
+    ratio() {  # median of the per-round ratios against another program's times
+      local -n other=$1
+      for ((k = 0; k < ${#mine[@]}; k++)); do echo "${mine[k]} / ${other[k]}" | bc -l; done |
+        sort -g | awk '{a[NR]=$1} END {printf "%.2f (%.2f-%.2f)", a[int((NR+1)/2)], a[1], a[NR]}'
+    }
+    printf '%-14s %10.3f %10.0f %16s %16s\n' "$tool" "$median" \
+      "$(echo "$bytes / 1000000 / $median" | bc -l)" "$(ratio g)" "$(ratio r)"
+  done
+}
 
 echo "# $(date -u +%Y-%m-%d) on $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)"
 echo "# $(LC_ALL=C grep --version | head -1); $(rg --version | head -1); $rounds rounds, medians"
 for corpus in small large; do
-  folder="$corpora/$corpus"
-  bytes=$(du -sb "$folder" | cut -f1)
-  files=$(find "$folder" -type f | wc -l)
-  for needle in "${needles[@]}"; do
-    reference=$(run_tool grep "$folder" "$needle" | sort)
-    for tool in tarnwickloft rg; do
-      if [ "$(run_tool $tool "$folder" "$needle" | sort)" != "$reference" ]; then
-        echo "$tool and grep list different files for '$needle' in $folder" >&2
-        exit 1
-      fi
-    done
-    matched=$(printf '%s' "$reference" | grep -c . || true)
-    declare -A times=()
-    for ((round = 0; round < rounds; round++)); do
-      for ((i = 0; i < ${#tools[@]}; i++)); do
-        tool=${tools[(i + round) % ${#tools[@]}]}  # a different one goes first each round
-        start=$EPOCHREALTIME
-        run_tool "$tool" "$folder" "$needle" >/dev/null
-        times[$tool]+="$(echo "$EPOCHREALTIME - $start" | bc -l) "
-      done
-    done
-    echo
-    echo "corpus $corpus: $files files, $((bytes / 1000000)) MB; needle '$needle': $matched files match"
-    printf '%-14s %10s %10s %16s %16s\n' program "median s" "MB/s" "÷ grep (rounds)" "÷ rg (rounds)"
-    for tool in "${tools[@]}"; do
-      read -r -a mine <<<"${times[$tool]}"
-      read -r -a g <<<"${times[grep]}"
-      read -r -a r <<<"${times[rg]}"
-      median=$(printf '%s\n' "${mine[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
-      ratio() {  # median of the per-round ratios against another program's times
-        local -n other=$1
-        for ((k = 0; k < ${#mine[@]}; k++)); do echo "${mine[k]} / ${other[k]}" | bc -l; done |
-          sort -g | awk '{a[NR]=$1} END {printf "%.2f (%.2f-%.2f)", a[int((NR+1)/2)], a[1], a[NR]}'
-      }
-      printf '%-14s %10.3f %10.0f %16s %16s\n' "$tool" "$median" \
-        "$(echo "$bytes / 1000000 / $median" | bc -l)" "$(ratio g)" "$(ratio r)"
-    done
-    unset times
-  done
+  for needle in "${needles[@]}"; do report "$corpus" "$corpora/$corpus" "$needle" ""; done
 done
+
+types=()  # every installed text type, as a new user searches
+report untyped "$corpora/untyped" xylophone " (default types)"
+for corpus in linux usr; do
+  report "$corpus" "$corpora/$corpus" xylophone " (default types, warm)"
+done
+if [ "$(id -u)" = 0 ]; then
+  cold=true
+  tools=(tarnwickloft grep rg rg-j2)
+  report linux "$corpora/linux" xylophone " (default types, cold cache)"
+  cold=false
+  tools=(tarnwickloft grep rg)
+else
+  echo "(cold-cache figures need root to drop the page cache)"
+fi
 
 # The window: from pressing "Search" until the list is filled, next to the engine's own walk
 # in the same process, and to tarnwickloft-find on the same folder above.
@@ -97,4 +157,16 @@ echo "window on the small corpus ($rounds rounds):"
 for needle in "${needles[@]}"; do
   echo "needle '$needle':"
   QT_QPA_PLATFORM=offscreen "$build/bench/tarnwickloft-window-bench" "$corpora/small" "$needle" "$rounds" 2>/dev/null
+done
+
+# The real trees in the window, every text type selected: a user's first search of a tree in
+# a new window against the later ones (the MIME database loaded, content guesses cached), and
+# "Show Paths" on a search with tens of thousands of matches.
+echo
+echo "window on the Linux source, every text type ($rounds rounds):"
+echo "needle 'xylophone':"
+QT_QPA_PLATFORM=offscreen "$build/bench/tarnwickloft-window-bench" "$corpora/linux" xylophone "$rounds" --all-types 2>/dev/null
+for paths in "" --show-paths; do
+  echo "needle 'include'${paths:+, Show Paths}:"
+  QT_QPA_PLATFORM=offscreen "$build/bench/tarnwickloft-window-bench" "$corpora/linux" include "$rounds" --all-types $paths 2>/dev/null
 done

@@ -73,3 +73,9 @@ int32 BList::IndexOf(const void* item) const {
 bool BList::HasItem(const void* item) const { return IndexOf(item) >= 0; }
 
 void BList::MakeEmpty() { items_.clear(); }
+
+bool BList::RotateToFront(int32 index) {
+  if (index < 0 || index >= CountItems()) return false;
+  std::rotate(items_.begin(), items_.begin() + index, items_.end());
+  return true;
+}

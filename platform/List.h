@@ -30,6 +30,8 @@ class BList {
   int32 CountItems() const { return int32(items_.size()); }
   bool IsEmpty() const { return items_.empty(); }
   void MakeEmpty();
+  // Moves the items before index, in their order, to the end: the item at index comes first.
+  bool RotateToFront(int32 index);
 
  private:
   void Reserve(size_t count);

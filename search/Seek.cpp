@@ -4,7 +4,9 @@
 // consecutive 1024-byte blocks; the block search jumps to the start positions whose first
 // character can match. Neither changes a result, a tail or the carried list.
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <utility>
 
 #include "BlockScanner.h"
 #include "Search.h"
@@ -12,6 +14,7 @@
 
 #ifdef __SSE2__
 #include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -61,11 +64,83 @@ ssize_t find_candidate(const char* text, size_t from, size_t end, char first, Co
   return -1;
 }
 
+// How common a byte is in text, roughly: spaces, line ends and frequent letters high, rare
+// letters and other bytes low. Only the order matters.
+int byte_commonness(unsigned char c) {
+  static const char kLetters[] = "zqjxkvbpygfwmucldrhsnioate";  // English letters, rarest first
+  if (c == ' ' || c == '\n' || c == '\t') return 100;
+  if (c == '_' || c == '(' || c == ')' || c == ';' || c == ',' || c == '.' || c == '=') return 40;
+  if (c >= '0' && c <= '9') return 30;
+  const char* letter = c != 0 ? strchr(kLetters, ascii::fold(char(c))) : nullptr;
+  if (letter != nullptr) return 50 + int(letter - kLetters);
+  return c < 0x80 && c > 0x20 ? 20 : 10;
+}
+
+int commonness(unsigned char c) {
+  static const auto table = [] {
+    std::array<int, 256> ranks{};
+    for (int b = 0; b < 256; ++b) ranks[size_t(b)] = byte_commonness(static_cast<unsigned char>(b));
+    return ranks;
+  }();
+  return table[c];
+}
+
+// Two positions of the pattern, in order, holding its least common characters, two different
+// ones where it has them: the block search filters on them, so that few start positions need
+// a full comparison.
+std::pair<size_t, size_t> rarest_pair(const char* pattern, size_t length) {
+  auto rank = [&](size_t i) {
+    return commonness(static_cast<unsigned char>(pattern[i]));
+  };
+  size_t first = 0;
+  for (size_t i = 1; i < length; ++i)
+    if (rank(i) < rank(first)) first = i;
+  auto same = [&](size_t i) { return ascii::fold(pattern[i]) == ascii::fold(pattern[first]); };
+  size_t second = first == length - 1 ? 0 : length - 1;
+  for (size_t i = 0; i < length; ++i) {
+    if (i == first) continue;
+    // A different character beats the same one; among equals, the less common.
+    bool better = same(second) && !same(i) ? true : same(i) && !same(second) ? false : rank(i) < rank(second);
+    if (better) second = i;
+  }
+  return {std::min(first, second), std::max(first, second)};
+}
+
 }  // namespace
 
-// Whole occurrences are looked for where both the first and the last character of the
-// pattern stand, in either case, sixteen start positions at a time; only those positions are
-// compared in full.
+// Whole occurrences are looked for where the pattern's two least common characters stand, in
+// either case, sixteen start positions at a time; only those positions are compared in full.
+namespace {
+
+// The filter step of find_whole for processors with AVX2: thirty-two start positions at a
+// time. Returns the first match at or after s below starts, or -1; *done tells how far it got.
+__attribute__((target("avx2"))) ssize_t filter_avx2(const char* text, size_t starts, const char* pattern,
+                                                    size_t patternLength, size_t one, size_t two, size_t* s) {
+  const __m256i first0 = _mm256_set1_epi8(char(ascii::fold(pattern[one])));
+  const __m256i first1 = _mm256_set1_epi8(char(ascii::upper(pattern[one])));
+  const __m256i last0 = _mm256_set1_epi8(char(ascii::fold(pattern[two])));
+  const __m256i last1 = _mm256_set1_epi8(char(ascii::upper(pattern[two])));
+  for (; *s + 32 <= starts; *s += 32) {
+    __m256i head = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + *s + one));
+    __m256i tail = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + *s + two));
+    __m256i heads = _mm256_or_si256(_mm256_cmpeq_epi8(head, first0), _mm256_cmpeq_epi8(head, first1));
+    __m256i tails = _mm256_or_si256(_mm256_cmpeq_epi8(tail, last0), _mm256_cmpeq_epi8(tail, last1));
+    for (unsigned mask = unsigned(_mm256_movemask_epi8(_mm256_and_si256(heads, tails))); mask != 0;
+         mask &= mask - 1) {
+      size_t at = *s + size_t(__builtin_ctz(mask));
+      if (equal_folded(text + at, pattern, patternLength)) return ssize_t(at);
+    }
+  }
+  return -1;
+}
+
+const bool kHaveAvx2 = [] {
+  __builtin_cpu_init();  // may run before the C library's own start-up has done it
+  return __builtin_cpu_supports("avx2") != 0;
+}();
+
+}  // namespace
+
 ssize_t find_whole(const char* text, size_t length, const char* pattern, size_t patternLength) {
   if (length < patternLength) return -1;
   size_t starts = length - patternLength + 1;
@@ -73,17 +148,21 @@ ssize_t find_whole(const char* text, size_t length, const char* pattern, size_t 
     size_t at = find_either(text, starts, ascii::fold(pattern[0]), ascii::upper(pattern[0]));
     return at < starts ? ssize_t(at) : -1;
   }
-  const size_t gap = patternLength - 1;
   auto matchesAt = [&](size_t s) { return equal_folded(text + s, pattern, patternLength); };
   size_t s = 0;
 #ifdef __SSE2__
-  const __m128i first0 = _mm_set1_epi8(char(ascii::fold(pattern[0])));
-  const __m128i first1 = _mm_set1_epi8(char(ascii::upper(pattern[0])));
-  const __m128i last0 = _mm_set1_epi8(char(ascii::fold(pattern[gap])));
-  const __m128i last1 = _mm_set1_epi8(char(ascii::upper(pattern[gap])));
+  auto [one, two] = rarest_pair(pattern, patternLength);
+  if (kHaveAvx2) {
+    ssize_t at = filter_avx2(text, starts, pattern, patternLength, one, two, &s);
+    if (at >= 0) return at;
+  }
+  const __m128i first0 = _mm_set1_epi8(char(ascii::fold(pattern[one])));
+  const __m128i first1 = _mm_set1_epi8(char(ascii::upper(pattern[one])));
+  const __m128i last0 = _mm_set1_epi8(char(ascii::fold(pattern[two])));
+  const __m128i last1 = _mm_set1_epi8(char(ascii::upper(pattern[two])));
   for (; s + 16 <= starts; s += 16) {
-    __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + s));
-    __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + s + gap));
+    __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + s + one));
+    __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + s + two));
     __m128i heads = _mm_or_si128(_mm_cmpeq_epi8(head, first0), _mm_cmpeq_epi8(head, first1));
     __m128i tails = _mm_or_si128(_mm_cmpeq_epi8(tail, last0), _mm_cmpeq_epi8(tail, last1));
     for (unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(heads, tails))); mask != 0;

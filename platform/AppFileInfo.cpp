@@ -1,6 +1,7 @@
 #include "AppFileInfo.h"
 
 #include <cstring>
+#include <fstream>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -75,6 +76,29 @@ std::string shell_quote(const std::string& arg) {
 }
 
 bool is_executable(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
+
+// An installed program is PREFIX/bin/NAME; its helpers are in PREFIX/libexec/tarnwickloft.
+// Run from a build folder, the helpers are beside it.
+std::string installed_prefix(const std::string& executable) {
+  std::string folder = folder_of(executable);
+  return leaf_of(folder) == "bin" ? folder_of(folder) : "";
+}
+
+std::string helper_path(const std::string& executable, const char* helper) {
+  std::string beside = folder_of(executable) + "/" + helper;
+  std::string prefix = installed_prefix(executable);
+  std::string installed = prefix + "/libexec/tarnwickloft/" + helper;
+  return is_executable(beside) || prefix.empty() ? beside : installed;
+}
+
+// A desktop entry written for this signature (by this program, installed or registered).
+bool is_our_entry(const std::string& path, const std::string& signature) {
+  std::ifstream entry(path);
+  std::string wanted = "X-Tarnwickloft-Signature=" + signature;
+  for (std::string line; std::getline(entry, line);)
+    if (line == wanted) return true;
+  return false;
+}
 
 // Runs one of the desktop's database tools and waits for it; a missing tool is no error.
 void run_tool(std::initializer_list<std::string> argv) {
@@ -163,7 +187,7 @@ bool BAppFileInfo::IsOwnType(const std::string& type) const {
 // X-Tarnwickloft-SupportedTypes, which no desktop reads for defaults.
 std::string BAppFileInfo::DesktopEntry() const {
   std::string name = display_name(executable_);
-  std::string helper = folder_of(executable_) + "/" + kOpenHelper;
+  std::string helper = helper_path(executable_, kOpenHelper);
   std::string exec = is_executable(helper)
                          ? exec_argument(helper) + " " + exec_argument(executable_) + " %F"
                          : exec_argument(executable_);
@@ -175,7 +199,7 @@ std::string BAppFileInfo::DesktopEntry() const {
   return "[Desktop Entry]\n"
          "Type=Application\n"
          "Name=" + name + "\n"
-         "Comment=" + name + " (" + signature_ + ")\n"
+         "Icon=" + desktop_id(signature_.c_str()) + "\n"
          "TryExec=" + entry_string(executable_) + "\n"
          "Exec=" + exec + "\n"
          "MimeType=" + mimeTypes + "\n"
@@ -205,7 +229,7 @@ std::string BAppFileInfo::MimePackage() const {
 }
 
 void BAppFileInfo::WriteFileManagerScripts(const std::string& dataFolder) const {
-  std::string host = folder_of(executable_) + "/" + kFileManagerHost;
+  std::string host = helper_path(executable_, kFileManagerHost);
   if (!is_executable(host)) return;
   std::string script = "#!/bin/sh\n"
                        "# Written by " + display_name(executable_) + "'s registration.\n"
@@ -222,6 +246,24 @@ void BAppFileInfo::WriteFileManagerScripts(const std::string& dataFolder) const 
   }
 }
 
+bool BAppFileInfo::IsInstalled() const {
+  std::string prefix = installed_prefix(executable_);
+  return !prefix.empty() &&
+         is_our_entry(prefix + "/share/applications/" + desktop_file_name(signature_.c_str()), signature_) &&
+         access((prefix + "/share/mime/packages/" + desktop_id(signature_.c_str()) + ".xml").c_str(), F_OK) == 0;
+}
+
+// An installed program has its desktop entry and MIME package in its prefix: copies in the
+// user's folder would only shadow them, so none is written, and copies an earlier run from a
+// build folder left there are taken away.
+void BAppFileInfo::RemoveUserCopies(const std::string& dataFolder) const {
+  std::string entry = DesktopEntryPath(signature_.c_str());
+  if (!is_our_entry(entry, signature_)) return;
+  unlink(entry.c_str());
+  run_tool({"update-desktop-database", "-q", dataFolder + "/applications"});
+  if (unlink(MimePackagePath(signature_.c_str()).c_str()) == 0) run_tool({"update-mime-database", dataFolder + "/mime"});
+}
+
 // Writes nothing until the signature is known, and leaves an existing entry alone until the
 // supported types are known too, so that registering in steps rewrites no file at each start.
 status_t BAppFileInfo::Register() {
@@ -229,6 +271,11 @@ status_t BAppFileInfo::Register() {
   if (!is_writable_path(executable_)) return B_BAD_VALUE;
   std::string data = user_data_folder();
   if (data.empty()) return B_ENTRY_NOT_FOUND;
+  if (IsInstalled()) {
+    RemoveUserCopies(data);
+    WriteFileManagerScripts(data);
+    return B_OK;
+  }
   std::string entryPath = DesktopEntryPath(signature_.c_str());
   if (types_.empty() && access(entryPath.c_str(), F_OK) == 0) return B_OK;
   status_t status = B_OK;

@@ -1,17 +1,20 @@
 // An application's registration with the desktop: its launch flags, signature and supported
 // types. The old kit wrote these into the executable itself; Linux cannot open a running
 // executable for writing, so they go where the freedesktop conventions look:
-//  - a desktop entry, $XDG_DATA_HOME/applications/<signature leaf>.desktop, whose Exec line
+//  - a desktop entry, $XDG_DATA_HOME/applications/<desktop id>.desktop, whose Exec line
 //    hands the files the desktop opens to the launch protocol (they arrive as
 //    B_REFS_RECEIVED) and whose MimeType line lists the application's own document types
 //    only, so that it never becomes the default opener of text files or folders;
-//  - a shared-mime-info package, $XDG_DATA_HOME/mime/packages/<signature leaf>.xml, that
+//  - a shared-mime-info package, $XDG_DATA_HOME/mime/packages/<desktop id>.xml, that
 //    defines the supported types the database does not know, recognised by the flattened
 //    message header, so a file that lost its type attribute is still known by its content;
 //  - scripts for the file managers that run user scripts with the selection (Nautilus, Nemo,
 //    Caja), when the file-manager host is installed beside the executable.
 // A file is rewritten only when its content changes; the database tools run when present.
-// An executable whose path holds control characters is not registered at all.
+// An executable whose path holds control characters is not registered at all. An installed
+// program (PREFIX/bin, with its entry and package under PREFIX/share) writes only the
+// file-manager scripts. Helpers are looked for beside the executable, then in
+// PREFIX/libexec/tarnwickloft.
 #pragma once
 
 #include <string>
@@ -47,6 +50,10 @@ class BAppFileInfo {
 
  private:
   status_t Register();
+  // True when the executable is PREFIX/bin/NAME and PREFIX/share holds its desktop entry
+  // and MIME package, as a package installs them.
+  bool IsInstalled() const;
+  void RemoveUserCopies(const std::string& dataFolder) const;
   std::string DesktopEntry() const;
   std::string MimePackage() const;
   std::vector<std::string> DesktopTypes() const;

@@ -1,6 +1,8 @@
 #include "DesktopFiles.h"
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
@@ -13,13 +15,32 @@ std::string user_data_folder() {
   return find_directory(B_USER_DATA_DIRECTORY, &path) == B_OK ? path.Path() : "";
 }
 
-std::string desktop_file_name(const char* signature) {
+std::string desktop_id(const char* signature) {
   std::string name = signature ? signature : "";
   size_t slash = name.find('/');
   if (slash != std::string::npos) name = name.substr(slash + 1);
+  if (name.compare(0, 6, "x-vnd.") == 0 && name.size() > 6 && name.find('.', 6) == std::string::npos) {
+    std::string lower = name.substr(6);
+    for (char& c : lower) c = char(tolower(static_cast<unsigned char>(c)));
+    std::string shown = lower;
+    shown[0] = char(toupper(static_cast<unsigned char>(shown[0])));
+    return "org." + lower + "." + shown;
+  }
   for (char& c : name)
     if (c == '/') c = '-';
-  return name + ".desktop";
+  return name;
+}
+
+std::string desktop_file_name(const char* signature) { return desktop_id(signature) + ".desktop"; }
+
+std::vector<std::string> data_folders() {
+  std::vector<std::string> folders;
+  if (std::string user = user_data_folder(); !user.empty()) folders.push_back(user);
+  const char* system = getenv("XDG_DATA_DIRS");
+  std::stringstream list(system != nullptr && *system != '\0' ? system : "/usr/local/share:/usr/share");
+  for (std::string folder; std::getline(list, folder, ':');)
+    if (!folder.empty()) folders.push_back(folder);
+  return folders;
 }
 
 status_t write_if_changed(const std::string& path, const std::string& content, bool* changed) {

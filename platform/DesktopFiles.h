@@ -2,13 +2,21 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "SupportDefs.h"
 
 // $XDG_DATA_HOME, else ~/.local/share; empty when neither can be found.
 std::string user_data_folder();
-// The desktop entry file name for a signature: "application/x-vnd.Name" -> "x-vnd.Name.desktop".
+// The desktop id of the application with a signature: "application/x-vnd.Name" gives the
+// reverse-DNS id "org.name.Name"; another signature its subtype, slashes made dashes. The
+// desktop entry, the icon, the AppStream file and the MIME package all take this id.
+std::string desktop_id(const char* signature);
+// The desktop entry file name for a signature: the desktop id and ".desktop".
 std::string desktop_file_name(const char* signature);
+// The folders where desktop entries and MIME packages are looked for, the user's first:
+// $XDG_DATA_HOME, then each of $XDG_DATA_DIRS (default /usr/local/share:/usr/share).
+std::vector<std::string> data_folders();
 // Writes the file only when its content differs, through a temporary file and a rename;
 // changed tells whether it wrote.
 status_t write_if_changed(const std::string& path, const std::string& content, bool* changed = nullptr);

@@ -44,20 +44,24 @@ std::string unescape_entry_string(const std::string& value) {
   return plain;
 }
 
-// The TryExec line of the desktop entry registered for the signature.
+// The TryExec line of the desktop entry registered for the signature: the user's own
+// registration first, then one installed with the system.
 status_t registered_executable(const char* signature, std::string* executable) {
-  std::string folder = user_data_folder();
-  if (folder.empty()) return B_ENTRY_NOT_FOUND;
-  std::ifstream entry(folder + "/applications/" + desktop_file_name(signature));
-  std::string line, wanted = std::string("X-Tarnwickloft-Signature=") + signature, tryExec;
-  bool matches = false;
-  while (std::getline(entry, line)) {
-    if (line == wanted) matches = true;
-    if (line.rfind("TryExec=", 0) == 0) tryExec = unescape_entry_string(line.substr(8));
+  std::string wanted = std::string("X-Tarnwickloft-Signature=") + signature;
+  for (const std::string& folder : data_folders()) {
+    std::ifstream entry(folder + "/applications/" + desktop_file_name(signature));
+    std::string line, tryExec;
+    bool matches = false;
+    while (std::getline(entry, line)) {
+      if (line == wanted) matches = true;
+      if (line.rfind("TryExec=", 0) == 0) tryExec = unescape_entry_string(line.substr(8));
+    }
+    if (matches && !tryExec.empty() && access(tryExec.c_str(), X_OK) == 0) {
+      *executable = tryExec;
+      return B_OK;
+    }
   }
-  if (!matches || tryExec.empty() || access(tryExec.c_str(), X_OK) != 0) return B_ENTRY_NOT_FOUND;
-  *executable = tryExec;
-  return B_OK;
+  return B_ENTRY_NOT_FOUND;
 }
 
 // An anonymous, unlinked memory file with the flattened message: nothing on disk, and no

@@ -99,7 +99,7 @@ TEST_F(AppTest, StartUpPrintsItsLinesInOrderRegistersAndQuitsWhenAsked) {
   EXPECT_EQ(app.Wait(), 0);
   EXPECT_EQ(app.output, kStartUp);
 
-  std::string entry = Registered("applications/x-vnd.TaRnWiCkLoFt.desktop");
+  std::string entry = Registered("applications/org.tarnwickloft.Tarnwickloft.desktop");
   EXPECT_NE(entry.find("\nTryExec=" TARNWICKLOFT_APP "\n"), std::string::npos) << entry;
   EXPECT_NE(entry.find("\nExec="), std::string::npos);
   EXPECT_NE(entry.find(" %F\n"), std::string::npos);
@@ -107,7 +107,7 @@ TEST_F(AppTest, StartUpPrintsItsLinesInOrderRegistersAndQuitsWhenAsked) {
   EXPECT_NE(entry.find("\nMimeType=message/x-Tarnwickloft;\n"), std::string::npos) << entry;
   for (const char* type : {"text/plain;", "text/html;", "message/x-Tarnwickloft;", "inode/directory;"})
     EXPECT_NE(entry.find(type, entry.find("\nX-Tarnwickloft-SupportedTypes=")), std::string::npos) << type;
-  std::string package = Registered("mime/packages/x-vnd.TaRnWiCkLoFt.xml");
+  std::string package = Registered("mime/packages/org.tarnwickloft.Tarnwickloft.xml");
   EXPECT_NE(package.find("type=\"message/x-Tarnwickloft\""), std::string::npos) << package;
   EXPECT_NE(package.find("value=\"TWKM\""), std::string::npos);
   std::string script = home.home() + "/.local/share/nautilus/scripts/Search here with Tarnwickloft";
@@ -116,7 +116,7 @@ TEST_F(AppTest, StartUpPrintsItsLinesInOrderRegistersAndQuitsWhenAsked) {
 
   // A second start rewrites nothing.
   struct stat before, after;
-  std::string entryPath = home.home() + "/.local/share/applications/x-vnd.TaRnWiCkLoFt.desktop";
+  std::string entryPath = home.home() + "/.local/share/applications/org.tarnwickloft.Tarnwickloft.desktop";
   ASSERT_EQ(stat(entryPath.c_str(), &before), 0);
   Child again = Start({TARNWICKLOFT_APP});
   ASSERT_TRUE(again.ReadUntil("Show()\n"));
@@ -153,11 +153,11 @@ TEST_F(AppTest, StartingNeverMakesItTheDefaultForTextFilesOrFolders) {
   ASSERT_TRUE(app.ReadUntil("Show()\n")) << app.output;
   kill(app.pid, SIGTERM);
   EXPECT_EQ(app.Wait(), 0);
-  ASSERT_FALSE(Registered("applications/x-vnd.TaRnWiCkLoFt.desktop").empty());
+  ASSERT_FALSE(Registered("applications/org.tarnwickloft.Tarnwickloft.desktop").empty());
   EXPECT_EQ(default_app("text/plain"), "editor.desktop");
   EXPECT_EQ(default_app("text/x-csrc"), "editor.desktop");
   EXPECT_EQ(default_app("inode/directory"), "files.desktop");
-  EXPECT_EQ(default_app("message/x-Tarnwickloft"), "x-vnd.TaRnWiCkLoFt.desktop");
+  EXPECT_EQ(default_app("message/x-Tarnwickloft"), "org.tarnwickloft.Tarnwickloft.desktop");
 }
 
 // Registration writes paths by the rules of each format, and registers nothing for an
@@ -235,7 +235,7 @@ TEST_F(AppTest, WithoutAWindowArchiveItSaysWhyAndQuits) {
 void register_probe(const std::string& dataHome) {
   std::string folder = dataHome + "/applications";
   std::filesystem::create_directories(folder);
-  std::ofstream(folder + "/x-vnd.TaRnWiCkLoFt.desktop")
+  std::ofstream(folder + "/org.tarnwickloft.Tarnwickloft.desktop")
       << "[Desktop Entry]\nType=Application\nName=Probe\nTryExec=" TARNWICKLOFT_PROBE
          "\nExec=" TARNWICKLOFT_PROBE "\nX-Tarnwickloft-Signature=application/x-vnd.TaRnWiCkLoFt\n";
 }
@@ -362,6 +362,36 @@ TEST_F(AppTest, ANewInstanceReceivesTheLaunchMessageAsRefs) {
   close(host.out);
   waitpid(host.pid, nullptr, 0);
   EXPECT_EQ(host.output, std::string(kStartUp) + "RefsReceived\n");
+}
+
+}  // namespace
+
+namespace {
+
+// Run from an installed prefix that carries its desktop entry and MIME package, the program
+// writes no per-user copies, and takes away the ones a build-folder run left.
+TEST_F(AppTest, AnInstalledProgramLeavesTheSystemsRegistrationUnshadowed) {
+  std::string prefix = tree.folder("prefix");
+  std::filesystem::create_directories(prefix + "/bin");
+  std::filesystem::copy_file(TARNWICKLOFT_APP, prefix + "/bin/tarnwickloft");
+  tree.file("prefix/share/applications/org.tarnwickloft.Tarnwickloft.desktop",
+            "[Desktop Entry]\nType=Application\nName=Tarnwickloft\nTryExec=" + prefix +
+                "/bin/tarnwickloft\nExec=" + prefix + "/bin/tarnwickloft\n"
+                "X-Tarnwickloft-Signature=application/x-vnd.TaRnWiCkLoFt\n", "");
+  tree.file("prefix/share/mime/packages/org.tarnwickloft.Tarnwickloft.xml", "<mime-info/>", "");
+  std::string stale = home.tree().file(".local/share/applications/org.tarnwickloft.Tarnwickloft.desktop",
+                                       "[Desktop Entry]\nX-Tarnwickloft-Signature=application/x-vnd.TaRnWiCkLoFt\n", "");
+  Child app = Start({prefix + "/bin/tarnwickloft"});
+  ASSERT_TRUE(app.ReadUntil("Show()\n")) << app.output;
+  kill(app.pid, SIGTERM);
+  EXPECT_EQ(app.Wait(), 0);
+  EXPECT_NE(access(stale.c_str(), F_OK), 0);
+  EXPECT_EQ(Registered("mime/packages/org.tarnwickloft.Tarnwickloft.xml"), "");
+  // Launching by signature finds the installed program.
+  setenv("XDG_DATA_DIRS", (prefix + "/share").c_str(), 1);
+  std::string executable;
+  EXPECT_EQ(be_roster->FindApp("application/x-vnd.TaRnWiCkLoFt", &executable), B_OK);
+  EXPECT_EQ(executable, prefix + "/bin/tarnwickloft");
 }
 
 }  // namespace

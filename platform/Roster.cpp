@@ -20,6 +20,7 @@
 #include "Node.h"
 #include "NodeInfo.h"
 #include "Path.h"
+#include "TextTypes.h"
 
 extern char** environ;
 
@@ -122,7 +123,7 @@ GAppInfo* app_for_type(const char* type) {
 }  // namespace
 
 status_t open_with_default_app(const char* type, const char* path) {
-  GAppInfo* app = app_for_type(type);
+  GAppInfo* app = app_for_type(database_type_of(type).c_str());
   if (app == nullptr) return B_ENTRY_NOT_FOUND;
   GFile* file = g_file_new_for_path(path);
   GList files = {file, nullptr, nullptr};

@@ -103,6 +103,13 @@ std::string text_name_of(const char* type) {
 
 const std::vector<std::string>& text_type_names() { return table().names; }
 
+std::string database_type_of(const char* type) {
+  if (type == nullptr) return "";
+  const auto& canonical = table().canonical;
+  auto found = canonical.find(lower(type));
+  return found == canonical.end() ? std::string(type) : found->second;
+}
+
 bool same_mime_type(const char* a, const char* b) {
   if (a == nullptr || b == nullptr) return false;
   if (ascii::casecmp(a, b) == 0) return true;

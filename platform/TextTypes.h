@@ -19,6 +19,10 @@
 std::string text_name_of(const char* type);
 // Every text/ name: the text/ types and the names given to the other textual types, sorted.
 const std::vector<std::string>& text_type_names();
+// The database's own name for a type: a text/ name given here reads back as the type it
+// names (text/json is application/json), an alias as its type; for asking the desktop which
+// applications handle a file.
+std::string database_type_of(const char* type);
 // True when two types name the same type of the database: equal ignoring case, aliases of
 // each other, or the same type by its text/ name.
 bool same_mime_type(const char* a, const char* b);

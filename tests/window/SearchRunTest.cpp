@@ -189,3 +189,18 @@ TEST_F(SearchRunTest, AMatchOfATypeNoApplicationHandlesBeeps) {
 }
 
 }  // namespace
+
+namespace {
+
+// A JSON file is read as text/json, a name the desktop's applications do not list: it opens
+// in the application for the database's own type.
+TEST_F(SearchRunTest, AMatchReadByATextNameOpensInTheApplicationForItsType) {
+  std::string json = tree.file("data/values.json", "{\"needle\": 1}", "");
+  window->markMime(BMimeType("text/json"));
+  search(tree.path("data"), "needle");
+  ASSERT_EQ(matches()->CountItems(), 1);
+  invoke(0);
+  EXPECT_EQ(opened(), json + "\n");
+}
+
+}  // namespace

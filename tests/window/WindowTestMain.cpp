@@ -44,7 +44,7 @@ static void make_test_home(TempTree& home) {
   setenv("XDG_CONFIG_HOME", home.path(".config").c_str(), 1);
   setenv("XDG_DATA_HOME", home.path(".local/share").c_str(), 1);
   set_system_data_folder(home);
-  add_recorder(home, "editor", "text/plain;text/html;text/x-chdr;text/x-csrc;");
+  add_recorder(home, "editor", "text/plain;text/html;text/x-chdr;text/x-csrc;application/json;");
   add_recorder(home, "files", "inode/directory;");
   BFile self("/proc/self/exe", B_READ_ONLY);
   BAppFileInfo registration(&self);

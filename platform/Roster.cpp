@@ -1,5 +1,6 @@
 #include "Roster.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -239,4 +240,59 @@ status_t take_launch_message(BMessage* message) {
     bytes.append(buffer, size_t(got));
   close(fd);
   return message->Unflatten(bytes.data(), ssize_t(bytes.size()));
+}
+
+std::vector<DesktopApp> apps_for_type(const char* type) {
+  std::vector<DesktopApp> apps;
+  if (type == nullptr) return apps;
+  std::string databaseType = database_type_of(type);
+  GAppInfo* preferred = app_for_type(databaseType.c_str());
+  GList* all = g_app_info_get_all_for_type(databaseType.c_str());
+  auto add = [&apps](GAppInfo* app) {
+    const char* id = g_app_info_get_id(app);
+    if (id == nullptr || is_this_program(app)) return;
+    for (const DesktopApp& known : apps)
+      if (known.id == id) return;
+    apps.push_back({id, g_app_info_get_display_name(app)});
+  };
+  if (preferred != nullptr) add(preferred);
+  for (GList* item = all; item != nullptr; item = item->next) add(G_APP_INFO(item->data));
+  g_list_free_full(all, g_object_unref);
+  if (preferred != nullptr) g_object_unref(preferred);
+  return apps;
+}
+
+status_t open_with_app(const char* appId, const char* path) {
+  if (appId == nullptr || path == nullptr) return B_BAD_VALUE;
+  GDesktopAppInfo* app = g_desktop_app_info_new(appId);
+  if (app == nullptr) return B_ENTRY_NOT_FOUND;
+  GFile* file = g_file_new_for_path(path);
+  GList files = {file, nullptr, nullptr};
+  gboolean started = g_app_info_launch(G_APP_INFO(app), &files, nullptr, nullptr);
+  g_object_unref(file);
+  g_object_unref(app);
+  return started ? B_OK : B_ERROR;
+}
+
+status_t show_in_file_manager(const char* path) {
+  if (path == nullptr) return B_BAD_VALUE;
+  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  if (bus != nullptr) {
+    gchar* uri = g_filename_to_uri(path, nullptr, nullptr);
+    const gchar* uris[] = {uri, nullptr};
+    GVariant* reply = uri == nullptr ? nullptr
+        : g_dbus_connection_call_sync(bus, "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+                                      "org.freedesktop.FileManager1", "ShowItems",
+                                      g_variant_new("(^ass)", uris, ""), nullptr, G_DBUS_CALL_FLAGS_NONE,
+                                      3000, nullptr, nullptr);
+    g_free(uri);
+    g_object_unref(bus);
+    if (reply != nullptr) {
+      g_variant_unref(reply);
+      return B_OK;
+    }
+  }
+  std::string folder(path);
+  folder = folder.substr(0, std::max<size_t>(folder.rfind('/'), 1));
+  return open_with_default_app("inode/directory", folder.c_str());
 }

@@ -51,6 +51,21 @@ status_t open_with_default_app(const char* type, const char* path);
 // B_ENTRY_NOT_FOUND when the process was not started with one.
 status_t take_launch_message(BMessage* message);
 
+// An application the desktop offers for a type: its desktop id and the name it shows.
+struct DesktopApp {
+  std::string id;
+  std::string name;
+};
+// The applications registered for a type (a text/ name is asked as the database's own type),
+// the desktop's default first and this program left out.
+std::vector<DesktopApp> apps_for_type(const char* type);
+// Opens the file with the application of that desktop id.
+status_t open_with_app(const char* appId, const char* path);
+// Shows the file selected in the desktop's file manager, through the freedesktop
+// org.freedesktop.FileManager1.ShowItems call on the session bus; where no file manager
+// answers it, opens the file's folder with the default application for folders.
+status_t show_in_file_manager(const char* path);
+
 // Starts a program without a shell: argv[0] is run as given, and no argument is ever taken
 // for an option of anything but that program. The child is not waited for.
 status_t spawn_detached(const std::vector<std::string>& argv, int inheritedFd = -1,

@@ -1,5 +1,7 @@
 #include "TarnWin.h"
 
+#include <memory>
+
 #include <cstring>
 
 #include "Commands.h"
@@ -209,12 +211,17 @@ void TarnWin::SearchButton(BMessage*) {
   f_dirsearch_BMI(folder, selectedTypes, results, strings);  // its count is results' size
   BListView* matches = Matches();
   bool paths = showPathsItem != nullptr && showPathsItem->IsMarked();
+  auto searched = std::make_shared<const std::string>(text);  // for the items' tooltips
   for (int32 i = 0; i < results.CountItems(); ++i) {
     auto* ref = static_cast<entry_ref*>(results.ItemAt(i));
     BPath path = paths ? f_get_path(*ref) : BPath();
     // A match whose path cannot be found any more is shown by its name.
     const char* label = path.Path() != nullptr ? path.Path() : ref->name;
-    if (matches != nullptr) matches->AddItem(new EntryItem(*ref, label));
+    if (matches != nullptr) {
+      auto* item = new EntryItem(*ref, label);
+      item->SetSearchText(searched);
+      matches->AddItem(item);
+    }
     delete ref;
   }
 }

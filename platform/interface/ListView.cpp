@@ -1,10 +1,20 @@
 #include "ListView.h"
 
 #include <QAbstractListModel>
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QItemSelectionModel>
 #include <QListView>
+#include <QMenu>
+#include <QMimeData>
+#include <QUrl>
 
+#include "Application.h"
 #include "Controls.h"
+#include "platform/Node.h"
+#include "platform/NodeInfo.h"
+#include "platform/Roster.h"
 
 // The rows of a BListView, read from its items when the view draws them.
 class ListItemModel : public QAbstractListModel {
@@ -15,9 +25,36 @@ class ListItemModel : public QAbstractListModel {
   }
   QVariant data(const QModelIndex& index, int role) const override {
     int32 item = list_->IndexOfRow(index.row());
-    if (role != Qt::DisplayRole || item < 0) return {};
-    return QString::fromUtf8(list_->items_[size_t(item)]->DisplayText());
+    if (item < 0) return {};
+    const BListItem* shown = list_->items_[size_t(item)];
+    if (role == Qt::DisplayRole) return QString::fromUtf8(shown->DisplayText());
+    if (role == Qt::ToolTipRole) {
+      std::string tip = shown->ToolTip();
+      return tip.empty() ? QVariant() : QVariant(QString::fromStdString(tip));
+    }
+    return {};
   }
+  Qt::ItemFlags flags(const QModelIndex& index) const override {
+    Qt::ItemFlags flags = QAbstractListModel::flags(index);
+    int32 item = list_->IndexOfRow(index.row());
+    if (item >= 0 && !list_->items_[size_t(item)]->FilePath().empty()) flags |= Qt::ItemIsDragEnabled;
+    return flags;
+  }
+  // A dragged file item is offered as a file, to a file manager, an editor or a terminal.
+  QStringList mimeTypes() const override { return {"text/uri-list"}; }
+  QMimeData* mimeData(const QModelIndexList& indexes) const override {
+    QList<QUrl> urls;
+    for (const QModelIndex& index : indexes) {
+      int32 item = list_->IndexOfRow(index.row());
+      std::string path = item >= 0 ? list_->items_[size_t(item)]->FilePath() : "";
+      if (!path.empty()) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(path)));
+    }
+    if (urls.isEmpty()) return nullptr;
+    auto* data = new QMimeData;
+    data->setUrls(urls);
+    return data;
+  }
+  Qt::DropActions supportedDragActions() const override { return Qt::CopyAction | Qt::LinkAction; }
   // Each change is announced around the change itself, as Qt's models must.
   template <typename Change>
   void Insert(int first, int last, Change change) {
@@ -57,10 +94,56 @@ BListView::BListView(BMessage* archive) : BView(archive, new QListView), list_(s
     int32 item = IndexOfRow(index.row());
     if (item >= 0) Invoke(item);
   });
+  list_->setDragEnabled(true);
+  list_->setDragDropMode(QAbstractItemView::DragOnly);
+  list_->setContextMenuPolicy(Qt::CustomContextMenu);
+  QObject::connect(list_, &QListView::customContextMenuRequested, list_, [this](const QPoint& at) {
+    int32 item = IndexOfRow(list_->indexAt(at).row());
+    std::unique_ptr<QMenu> menu(item >= 0 ? MakeFileMenu(item) : nullptr);
+    if (menu != nullptr) menu->exec(list_->viewport()->mapToGlobal(at));
+  });
+  auto* copy = new QAction(list_);
+  copy->setShortcut(QKeySequence::Copy);
+  copy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  list_->addAction(copy);
+  QObject::connect(copy, &QAction::triggered, list_, [this] { CopyPath(CurrentSelection()); });
   QObject::connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, list_,
                    [this](const QModelIndex& current) {
                      Send(selection_.get(), current.isValid() ? IndexOfRow(current.row()) : -1);
                    });
+}
+
+QMenu* BListView::MakeFileMenu(int32 index) {
+  BListItem* item = ItemAt(index);
+  std::string path = item != nullptr ? item->FilePath() : "";
+  if (path.empty()) return nullptr;
+  auto* menu = new QMenu(list_);
+  menu->addAction("Open", list_, [this, index] { Invoke(index); });
+  QMenu* with = menu->addMenu("Open With");
+  BNode node(path.c_str());
+  BNodeInfo info(&node);
+  char type[B_MIME_TYPE_LENGTH];
+  if (info.GetType(type) == B_OK) {
+    for (const DesktopApp& app : apps_for_type(type)) {
+      with->addAction(QString::fromStdString(app.name), list_, [id = app.id, path] {
+        if (open_with_app(id.c_str(), path.c_str()) != B_OK) beep();
+      });
+    }
+  }
+  with->setEnabled(!with->isEmpty());
+  menu->addAction("Open Containing Folder", list_, [path] {
+    if (show_in_file_manager(path.c_str()) != B_OK) beep();
+  });
+  menu->addAction("Copy Path", list_, [this, index] { CopyPath(index); });
+  return menu;
+}
+
+bool BListView::CopyPath(int32 index) const {
+  BListItem* item = ItemAt(index);
+  std::string path = item != nullptr ? item->FilePath() : "";
+  if (path.empty()) return false;
+  QGuiApplication::clipboard()->setText(QString::fromStdString(path));
+  return true;
 }
 
 int32 BListView::IndexOfRow(int row) const {

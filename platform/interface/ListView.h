@@ -10,6 +10,7 @@
 #include "View.h"
 
 class QListView;
+class QMenu;
 class ListItemModel;
 
 class BListItem {
@@ -19,6 +20,11 @@ class BListItem {
   virtual ~BListItem() = default;
   // The line the list shows for the item.
   virtual const char* DisplayText() const { return ""; }
+  // A tooltip (rich text) made when the user hovers over the item; "" for none.
+  virtual std::string ToolTip() const { return ""; }
+  // The absolute path of the file an item stands for, or "". A list offers what can be done
+  // with such a file: a context menu, copying its path, dragging it out as a file.
+  virtual std::string FilePath() const { return ""; }
   uint32 OutlineLevel() const { return outlineLevel_; }
   bool IsExpanded() const { return expanded_; }
 
@@ -71,6 +77,12 @@ class BListView : public BView {
 
   // The widget, brought up to date with the items.
   QListView* List() const;
+  // The context menu of the file item at index (null for other items): "Open" (the item's
+  // invocation), "Open With" (the desktop's applications for its type), "Open Containing
+  // Folder" and "Copy Path". The caller owns it; the list shows it on a right click.
+  QMenu* MakeFileMenu(int32 index);
+  // Puts the file path of the item at index on the clipboard, as Ctrl+C does for the selection.
+  bool CopyPath(int32 index) const;
   // The item a row of the widget shows, or -1 for a row of an item removed meanwhile.
   int32 IndexOfRow(int row) const;
 

@@ -44,6 +44,8 @@ static void make_test_home(TempTree& home) {
   setenv("XDG_CONFIG_HOME", home.path(".config").c_str(), 1);
   setenv("XDG_DATA_HOME", home.path(".local/share").c_str(), 1);
   set_system_data_folder(home);
+  // No session bus: "Open Containing Folder" falls back to the application for folders.
+  setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + home.path("no-bus")).c_str(), 1);
   add_recorder(home, "editor", "text/plain;text/html;text/x-chdr;text/x-csrc;application/json;");
   add_recorder(home, "files", "inode/directory;");
   BFile self("/proc/self/exe", B_READ_ONLY);

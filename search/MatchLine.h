@@ -1,0 +1,21 @@
+// Why a file matched: the first line of the file that holds the search text, for showing
+// beside a result. Read when asked for, from the file as it is then.
+#pragma once
+
+#include <string>
+
+struct MatchLine {
+  // The line cut to at most about kMatchLineWidth characters around the match: the text
+  // before it, the match itself as the file spells it, and the text after it. cutBefore and
+  // cutAfter tell whether the line goes on beyond what is kept.
+  std::string before, match, after;
+  bool cutBefore = false, cutAfter = false;
+};
+
+enum class MatchLineStatus { kFound, kNotFound, kUnreadable };
+
+constexpr size_t kMatchLineWidth = 100;
+
+// Looks for the text in the first `limit` bytes of the file at path, ignoring ASCII letter
+// case as the search does, and fills line with the first line that holds it.
+MatchLineStatus f_match_line(const char* path, const std::string& text, size_t limit, MatchLine* line);

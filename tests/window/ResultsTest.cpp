@@ -1,0 +1,161 @@
+// What a user does with a result: hovers over it, opens its menu, copies or drags its path,
+// presses Enter on it. All through the real list of a real window.
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QHelpEvent>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QMimeData>
+#include <QTest>
+#include <QToolTip>
+#include <chrono>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "TempTree.h"
+#include "WindowFixture.h"
+#include "platform/MimeType.h"
+#include "platform/interface/Controls.h"
+#include "platform/interface/ListView.h"
+#include "window/TarnWin.h"
+
+namespace {
+
+class ResultsTest : public WindowsTest {
+ protected:
+  void SetUp() override {
+    window = Build<TarnWin>();
+    window->markMimes(false);
+    window->markMime(BMimeType("text/plain"));
+    window->Show();
+    unlink((test_home() + "/opened").c_str());
+  }
+  void search(const std::string& folder, const std::string& text) {
+    static_cast<BTextControl*>(window->FindView("TC_SearchDir"))->SetText(folder.c_str());
+    static_cast<BTextControl*>(window->FindView("TC_SearchFor"))->SetText(text.c_str());
+    window->PostMessage(four_cc("srcb"));
+    drain();
+  }
+  BListView* matches() { return static_cast<BListView*>(window->FindView("LV_Matches")); }
+  QListView* list() { return matches()->List(); }
+  // The tooltip the list shows when the pointer rests on a row.
+  std::string hover(int row) {
+    QToolTip::hideText();
+    QPoint at = list()->visualRect(list()->model()->index(row, 0)).center();
+    QHelpEvent event(QEvent::ToolTip, at, list()->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(list()->viewport(), &event);
+    return QToolTip::text().toStdString();
+  }
+  std::string opened() {
+    std::string log;
+    for (int i = 0; i < 100 && log.empty(); ++i) {
+      std::ifstream in(test_home() + "/opened");
+      std::stringstream text;
+      text << in.rdbuf();
+      log = text.str();
+      if (log.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    unlink((test_home() + "/opened").c_str());
+    return log;
+  }
+  QAction* action(QMenu* menu, const char* text) {
+    for (QAction* action : menu->actions())
+      if (action->text() == text) return action;
+    ADD_FAILURE() << "no menu item " << text;
+    return nullptr;
+  }
+
+  TarnWin* window;
+  TempTree tree;
+};
+
+TEST_F(ResultsTest, HoveringShowsThePathAndTheLineThatMatched) {
+  // In the middle of a large file, and across a 1024-byte boundary of the scan.
+  std::string big(600000, 'x');
+  for (size_t i = 80; i < big.size(); i += 81) big[i] = '\n';
+  std::string line = "where <the> NeEdLe & more";
+  big.replace(300000, line.size(), line);
+  std::string large = tree.file("large.txt", big);
+  std::string across(1019, 'a');
+  across += "needle at the boundary\n";
+  tree.file("sub/across.txt", across);
+  search(tree.root(), "needle");
+  ASSERT_EQ(matches()->CountItems(), 2);
+  for (int row = 0; row < 2; ++row) {
+    std::string tip = hover(row);
+    std::string label = matches()->ItemAt(row)->DisplayText();
+    if (label == "large.txt") {
+      EXPECT_NE(tip.find(large), std::string::npos) << tip;
+      EXPECT_NE(tip.find("where &lt;the&gt; <b>NeEdLe</b> &amp; more"), std::string::npos) << tip;
+    } else {
+      EXPECT_NE(tip.find("<b>needle</b> at the boundary"), std::string::npos) << tip;
+      EXPECT_NE(tip.find("&hellip;aaaa"), std::string::npos) << tip;  // a long line is cut
+    }
+  }
+  // The file as it is now: gone, or without the text.
+  std::ofstream(large, std::ios::trunc) << "nothing here";
+  unlink(tree.path("sub/across.txt").c_str());
+  for (int row = 0; row < 2; ++row) {
+    std::string tip = hover(row);
+    EXPECT_NE(tip.find(matches()->ItemAt(row)->DisplayText() == std::string("large.txt")
+                           ? "no longer in this file" : "no longer there"),
+              std::string::npos) << tip;
+  }
+}
+
+TEST_F(ResultsTest, TheContextMenuOpensShowsAndCopies) {
+  std::string file = tree.file("docs/notes.txt", "a needle");
+  search(tree.root(), "needle");
+  ASSERT_EQ(matches()->CountItems(), 1);
+  std::unique_ptr<QMenu> menu(matches()->MakeFileMenu(0));
+  ASSERT_NE(menu, nullptr);
+  std::vector<std::string> texts;
+  for (QAction* item : menu->actions()) texts.push_back(item->text().toStdString());
+  EXPECT_EQ(texts, (std::vector<std::string>{"Open", "Open With", "Open Containing Folder", "Copy Path"}));
+
+  action(menu.get(), "Open")->trigger();
+  drain();
+  EXPECT_EQ(opened(), file + "\n");
+  QMenu* with = action(menu.get(), "Open With")->menu();
+  ASSERT_NE(with, nullptr);
+  ASSERT_FALSE(with->actions().isEmpty());
+  EXPECT_EQ(with->actions()[0]->text(), "editor");  // the desktop's default first, this program never
+  for (QAction* app : with->actions()) EXPECT_NE(app->text(), "Tarnwickloft");
+  with->actions()[0]->trigger();
+  EXPECT_EQ(opened(), file + "\n");
+  // No file manager answers on the session bus here: the folder opens in the one for folders.
+  action(menu.get(), "Open Containing Folder")->trigger();
+  EXPECT_EQ(opened(), tree.path("docs") + "\n");
+  action(menu.get(), "Copy Path")->trigger();
+  EXPECT_EQ(QApplication::clipboard()->text().toStdString(), file);
+}
+
+TEST_F(ResultsTest, CtrlCCopiesDraggingOffersAFileAndEnterOpens) {
+  std::string file = tree.file("one file.txt", "needle");
+  search(tree.root(), "needle");
+  ASSERT_EQ(matches()->CountItems(), 1);
+  QApplication::clipboard()->clear();
+  list()->setFocus();
+  matches()->Select(0);
+  QTest::keyClick(list(), Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text().toStdString(), file);
+
+  QModelIndex row = list()->model()->index(0, 0);
+  EXPECT_TRUE(list()->model()->flags(row) & Qt::ItemIsDragEnabled);
+  std::unique_ptr<QMimeData> dragged(list()->model()->mimeData({row}));
+  ASSERT_NE(dragged, nullptr);
+  ASSERT_EQ(dragged->urls().size(), 1);
+  EXPECT_EQ(dragged->urls()[0].toLocalFile().toStdString(), file);
+
+  list()->setCurrentIndex(row);
+  QTest::keyClick(list(), Qt::Key_Return);
+  drain();
+  EXPECT_EQ(opened(), file + "\n");
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 # text typed in, Enter pressed, a match double-clicked and opened by the desktop's default
 # application for its type.
 #   search_under_xvfb.sh APP [SCREENSHOT.png]
+# With a screenshot name it also saves the first match's tooltip as NAME-tooltip.png.
 set -euo pipefail
 app=$1
 shot=${2:-}
@@ -42,6 +43,12 @@ type_into 150 76 "NEEDLE"
 xdo key Return
 sleep 1
 [ -n "$shot" ] && import -window "$window" "$shot" 2>/dev/null || true
+if [ -n "$shot" ]; then  # the first match's tooltip, on the whole screen around the window
+  xdo mousemove --window "$window" 60 150
+  sleep 2
+  eval "$(xdotool getwindowgeometry --shell "$window" 2>/dev/null)"
+  import -window root -crop "360x340+$((X - 10))+$((Y - 10))" "${shot%.png}-tooltip.png" 2>/dev/null || true
+fi
 xdo mousemove --window "$window" 40 150 click --repeat 2 --delay 80 1
 for _ in $(seq 50); do [ -s "$HOME/opened" ] && break; sleep 0.1; done
 

@@ -58,6 +58,10 @@ TEST_F(TypesMenuTest, ListsTheInstalledTextTypesWithTheHtmlTypesSelected) {
     EXPECT_EQ(menu->ItemAt(int32(i) + 3)->Label(), types[i]);
     EXPECT_EQ(menu->ItemAt(int32(i) + 3)->Message()->what, four_cc("MIME"));
   }
+  // The textual types the database files under application/ are listed by their text/ names.
+  for (const char* name : {"text/x-sh", "text/xml", "text/json", "text/yaml"})
+    EXPECT_NE(menu->FindItem(name), nullptr) << name;
+  EXPECT_EQ(menu->FindItem("application/x-shellscript"), nullptr);
   std::vector<std::string> html = html_types();
   EXPECT_EQ(html, (std::vector<std::string>{"text/html", "text/htmlh"}));  // this machine's
   EXPECT_EQ(marked(), html);

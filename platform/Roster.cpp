@@ -276,7 +276,15 @@ status_t open_with_app(const char* appId, const char* path) {
 
 status_t show_in_file_manager(const char* path) {
   if (path == nullptr) return B_BAD_VALUE;
-  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  // A connection of its own, closed after the call: the shared one would end the program if
+  // the bus went away.
+  gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  GDBusConnection* bus = address == nullptr ? nullptr
+      : g_dbus_connection_new_for_address_sync(address,
+            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, nullptr);
+  g_free(address);
   if (bus != nullptr) {
     gchar* uri = g_filename_to_uri(path, nullptr, nullptr);
     const gchar* uris[] = {uri, nullptr};
@@ -286,6 +294,7 @@ status_t show_in_file_manager(const char* path) {
                                       g_variant_new("(^ass)", uris, ""), nullptr, G_DBUS_CALL_FLAGS_NONE,
                                       3000, nullptr, nullptr);
     g_free(uri);
+    g_dbus_connection_close_sync(bus, nullptr, nullptr);
     g_object_unref(bus);
     if (reply != nullptr) {
       g_variant_unref(reply);

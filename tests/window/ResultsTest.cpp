@@ -11,6 +11,8 @@
 #include <QTest>
 #include <QToolTip>
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
@@ -156,6 +158,40 @@ TEST_F(ResultsTest, CtrlCCopiesDraggingOffersAFileAndEnterOpens) {
   QTest::keyClick(list(), Qt::Key_Return);
   drain();
   EXPECT_EQ(opened(), file + "\n");
+}
+
+// Where a file manager answers org.freedesktop.FileManager1 on the session bus, "Open
+// Containing Folder" asks it to show the file selected.
+TEST_F(ResultsTest, OpenContainingFolderAsksTheFileManagerToSelectTheFile) {
+  std::string file = tree.file("docs/selected file.txt", "needle");
+  // A private session bus, and a file manager on it that records what it is asked to show.
+  FILE* daemon = popen("dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1", "r");
+  ASSERT_NE(daemon, nullptr);
+  char address[512] = {}, pid[32] = {};
+  ASSERT_NE(fgets(address, sizeof address, daemon), nullptr);
+  ASSERT_NE(fgets(pid, sizeof pid, daemon), nullptr);
+  pclose(daemon);
+  address[strcspn(address, "\n")] = '\0';
+  std::string saved = getenv("DBUS_SESSION_BUS_ADDRESS") ? getenv("DBUS_SESSION_BUS_ADDRESS") : "";
+  setenv("DBUS_SESSION_BUS_ADDRESS", address, 1);
+  std::string log = tree.path("shown");
+  FILE* manager = popen((std::string(FAKE_FILE_MANAGER) + " '" + log + "'").c_str(), "r");
+  char ready[16] = {};
+  ASSERT_NE(fgets(ready, sizeof ready, manager), nullptr);
+  search(tree.root(), "needle");
+  ASSERT_EQ(matches()->CountItems(), 1);
+  std::unique_ptr<QMenu> menu(matches()->MakeFileMenu(0));
+  action(menu.get(), "Open Containing Folder")->trigger();
+  std::string shown;
+  for (int i = 0; i < 100 && shown.empty(); ++i) {
+    shown = read_file(log);
+    if (shown.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  }
+  kill(pid_t(atoi(pid)), SIGTERM);  // the bus goes, and the file manager with it
+  pclose(manager);
+  setenv("DBUS_SESSION_BUS_ADDRESS", saved.c_str(), 1);
+  EXPECT_EQ(shown, "ShowItems " + QUrl::fromLocalFile(QString::fromStdString(file)).toString(QUrl::FullyEncoded).toStdString() + "\n");
+  EXPECT_EQ(read_file(test_home() + "/opened"), "");  // the folder itself was not opened
 }
 
 }  // namespace

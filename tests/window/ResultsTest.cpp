@@ -53,18 +53,7 @@ class ResultsTest : public WindowsTest {
     QApplication::sendEvent(list()->viewport(), &event);
     return QToolTip::text().toStdString();
   }
-  std::string opened() {
-    std::string log;
-    for (int i = 0; i < 100 && log.empty(); ++i) {
-      std::ifstream in(test_home() + "/opened");
-      std::stringstream text;
-      text << in.rdbuf();
-      log = text.str();
-      if (log.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    }
-    unlink((test_home() + "/opened").c_str());
-    return log;
-  }
+  std::string opened() { return take_opened(); }
   QAction* action(QMenu* menu, const char* text) {
     for (QAction* action : menu->actions())
       if (action->text() == text) return action;

@@ -66,17 +66,13 @@ class SearchRunTest : public ::testing::Test {
     window->PostMessage(&message);
     drain();
   }
-  std::string opened() {
-    std::string log;
-    for (int i = 0; i < 100 && log.empty(); ++i) {
-      std::ifstream in(test_home() + "/opened");
-      std::stringstream text;
-      text << in.rdbuf();
-      log = text.str();
-      if (log.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    }
-    unlink((test_home() + "/opened").c_str());
-    return log;
+  std::string opened() { return take_opened(); }
+  void double_click_first() {
+    QListView* list = matches()->List();
+    QPoint at = list->visualRect(list->model()->index(0, 0)).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    drain();
   }
 
   TarnWin* window;
@@ -137,11 +133,7 @@ TEST_F(SearchRunTest, InvokingAMatchOpensItsOwnFile) {
 TEST_F(SearchRunTest, DoubleClickingAMatchOpensIt) {
   search(tree.root(), "a needle");
   ASSERT_EQ(matches()->CountItems(), 1);
-  QListView* list = matches()->List();
-  QPoint at = list->visualRect(list->model()->index(0, 0)).center();
-  QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
-  QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
-  drain();
+  double_click_first();
   EXPECT_EQ(opened(), tree.path("one.txt") + "\n");
 }
 
@@ -152,11 +144,7 @@ TEST_F(SearchRunTest, DoubleClickingAHeaderOpensItInTheDesktopsEditor) {
   window->markMime(BMimeType("text/x-chdr"));
   search(tree.path("code"), "needle");
   ASSERT_EQ(matches()->CountItems(), 1);
-  QListView* list = matches()->List();
-  QPoint at = list->visualRect(list->model()->index(0, 0)).center();
-  QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
-  QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
-  drain();
+  double_click_first();
   EXPECT_EQ(opened(), header + "\n");
 }
 

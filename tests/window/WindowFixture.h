@@ -46,6 +46,9 @@ class WindowsTest : public ::testing::Test {
 
 // The temporary home the tests run in; the recorder of opened files writes to "opened" there.
 std::string test_home();
+// What the recorders were given to open: waits up to three seconds for their log, then takes
+// it away for the next check.
+std::string take_opened();
 
 class TarnWin;
 // The labels of the window's selected type list, in list order.

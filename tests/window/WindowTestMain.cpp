@@ -1,6 +1,8 @@
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <unistd.h>
 #include <gtest/gtest.h>
 
@@ -35,6 +37,16 @@ void drain() {
 }
 
 std::string test_home() { return getenv("HOME"); }
+
+std::string take_opened() {
+  std::string log;
+  for (int i = 0; i < 100 && log.empty(); ++i) {
+    log = read_file(test_home() + "/opened");
+    if (log.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  }
+  unlink((test_home() + "/opened").c_str());
+  return log;
+}
 
 // Every window test runs in a home of its own, where an editor and a file manager installed
 // with the system (desktop entries, no mimeapps.list) record the paths they are given to

@@ -1,4 +1,9 @@
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <thread>
 #include <dirent.h>
 #include <malloc.h>
 #include <fcntl.h>
@@ -416,6 +421,45 @@ TEST(TypeCacheTest, TheAttributeIsReadWithAndWithoutGetxattrat) {
     EXPECT_EQ(result.paths, std::vector<std::string>{tree.path("typed")}) << use;
   }
   use_getxattrat_for_tests(true);
+}
+
+}  // namespace
+
+namespace {
+
+// A regular file exchanged for /dev/zero between the listing and the open, again and again:
+// the walk must never read the device (which never ends). Run in a child with an alarm, so a
+// walk that hangs fails the test instead of holding it up.
+TEST(WalkTest, AFileSwappedForADeviceIsNeverRead) {
+  TempTree tree;
+  std::string file = tree.file("f", "a needle", "text/plain");
+  std::string device = tree.path("zero");
+  if (mknod(device.c_str(), S_IFCHR | 0600, makedev(1, 5)) != 0) GTEST_SKIP() << "mknod needs root";
+  std::atomic<bool> done{false};
+  std::thread swapper([&] {
+    while (!done) renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, device.c_str(), RENAME_EXCHANGE);
+  });
+  pid_t child = fork();  // the child has only this thread; the swapping goes on in the parent
+  if (child < 0) done = true;
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(30);
+    for (int run = 0; run < 300; ++run) {
+      TypeList types({"text/plain"});
+      BDirectory dir(tree.root().c_str());
+      BList results, strings;
+      char text[] = "needle";
+      strings.AddItem(text);
+      f_dirsearch_BMI(dir, types.list, results, strings);
+      for (int32 i = 0; i < results.CountItems(); ++i) delete static_cast<entry_ref*>(results.ItemAt(i));
+    }
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  done = true;
+  swapper.join();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the walk hung or crashed: " << status;
 }
 
 }  // namespace

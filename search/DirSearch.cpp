@@ -40,6 +40,8 @@ class TypeFilter {
     return types_.RotateToFront(index);
   }
   bool IsEmpty() const { return byLabel_.empty(); }
+  // Whether an accepted type can change the list's order at all.
+  bool MayReorder() const { return types_.CountItems() > 1; }
 
  private:
   const std::string& Folded(const char* text) {
@@ -116,7 +118,7 @@ bool file_matches(BEntry& entry, BFile& file, WalkLists& lists, UnsettledFiles& 
     if (matches) {
       matches = BNodeInfo::GetTypeFromContent(file, st, type) == B_OK && lists.types.Check(type);
       if (matches) unsettled.Accepted();
-    } else {
+    } else if (lists.types.MayReorder()) {
       unsettled.Add(entry);
     }
   } else {

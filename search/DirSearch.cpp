@@ -26,18 +26,23 @@ class TypeFilter {
       byLabel_[Folded(item->Label())].push_back(item);
     }
   }
-  bool Check(const char* type) {
+  // f_check_MIME in two steps: where the type stands in the list (-1 when it is not there),
+  // and the rotation that brings it to the front.
+  int32 Find(const char* type) {
     auto found = byLabel_.find(Folded(type));
-    if (found == byLabel_.end()) return false;
+    if (found == byLabel_.end()) return -1;
     const std::vector<BMenuItem*>& items = found->second;
-    int32 index = -1;
-    if (items.size() == 1) {
-      index = types_.IndexOf(items[0]);
-    } else {  // labels that differ only in case: the first in the list's present order
-      for (int32 i = 0; i < types_.CountItems() && index < 0; ++i)
-        if (std::find(items.begin(), items.end(), types_.ItemAt(i)) != items.end()) index = i;
-    }
-    return types_.RotateToFront(index);
+    if (items.size() == 1) return types_.IndexOf(items[0]);
+    // Labels that differ only in case: the first in the list's present order.
+    for (int32 i = 0; i < types_.CountItems(); ++i)
+      if (std::find(items.begin(), items.end(), types_.ItemAt(i)) != items.end()) return i;
+    return -1;
+  }
+  void Accept(int32 index) { types_.RotateToFront(index); }
+  bool Check(const char* type) {
+    int32 index = Find(type);
+    if (index >= 0) Accept(index);
+    return index >= 0;
   }
   bool IsEmpty() const { return byLabel_.empty(); }
   // Whether an accepted type can change the list's order at all.
@@ -101,17 +106,17 @@ class UnsettledFiles {
 bool file_matches(BEntry& entry, BFile& file, WalkLists& lists, UnsettledFiles& unsettled) {
   char type[B_MIME_TYPE_LENGTH];
   status_t known = BNodeInfo::GetTypeWithoutContent(entry, type);
-  if (known == B_OK) {
-    if (!lists.types.Check(type)) return false;
-    unsettled.Accepted();
-  } else if (known != B_TYPE_NEEDS_CONTENT || lists.types.IsEmpty()) {
-    return false;  // no type, or no type selected: no content is read
-  }
+  int32 selected = known == B_OK ? lists.types.Find(type) : -1;
+  if (known == B_OK ? selected < 0 : known != B_TYPE_NEEDS_CONTENT || lists.types.IsEmpty())
+    return false;  // a type not selected, no type, or no type selected: no content is read
   struct stat st;
-  // Never a link's target, and never what is no longer a regular file.
+  // Never a link's target, and never what is no longer a regular file. A file that does not
+  // open goes through the filter no more than it did when the filter came after the open.
   if (file.SetToRegular(&entry, &st) != B_OK) return false;
   bool matches;
   if (known == B_OK) {
+    lists.types.Accept(selected);
+    unsettled.Accepted();
     matches = f_seek(file, lists.strings, st.st_size) == 1;
   } else if (st.st_size <= kContentFirstLimit) {
     matches = f_seek(file, lists.strings, st.st_size) == 1;

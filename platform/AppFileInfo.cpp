@@ -1,7 +1,6 @@
 #include "AppFileInfo.h"
 
 #include <cstring>
-#include <fstream>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -53,14 +52,6 @@ std::string exec_argument(const std::string& arg) {
   return escaped;
 }
 
-// A value of a desktop-entry string key: the backslash is the one character to escape once
-// control characters are ruled out.
-std::string entry_string(const std::string& value) {
-  std::string escaped;
-  for (char c : value) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
-  return escaped;
-}
-
 // A path with control characters (a newline above all) cannot be written into a desktop
 // entry or a script line safely, so such an executable is not registered.
 bool is_writable_path(const std::string& path) {
@@ -89,15 +80,6 @@ std::string helper_path(const std::string& executable, const char* helper) {
   std::string prefix = installed_prefix(executable);
   std::string installed = prefix + "/libexec/tarnwickloft/" + helper;
   return is_executable(beside) || prefix.empty() ? beside : installed;
-}
-
-// A desktop entry written for this signature (by this program, installed or registered).
-bool is_our_entry(const std::string& path, const std::string& signature) {
-  std::ifstream entry(path);
-  std::string wanted = "X-Tarnwickloft-Signature=" + signature;
-  for (std::string line; std::getline(entry, line);)
-    if (line == wanted) return true;
-  return false;
 }
 
 // Runs one of the desktop's database tools and waits for it; a missing tool is no error.
@@ -130,8 +112,7 @@ std::string BAppFileInfo::DesktopEntryPath(const char* signature) {
 }
 
 std::string BAppFileInfo::MimePackagePath(const char* signature) {
-  std::string name = desktop_file_name(signature);
-  return user_data_folder() + "/mime/packages/" + name.substr(0, name.size() - 8) + ".xml";
+  return user_data_folder() + "/mime/packages/" + desktop_id(signature) + ".xml";
 }
 
 status_t BAppFileInfo::SetAppFlags(uint32 flags) {
@@ -200,7 +181,7 @@ std::string BAppFileInfo::DesktopEntry() const {
          "Type=Application\n"
          "Name=" + name + "\n"
          "Icon=" + desktop_id(signature_.c_str()) + "\n"
-         "TryExec=" + entry_string(executable_) + "\n"
+         "TryExec=" + escape_entry_string(executable_) + "\n"
          "Exec=" + exec + "\n"
          "MimeType=" + mimeTypes + "\n"
          "Terminal=false\n"
@@ -249,7 +230,7 @@ void BAppFileInfo::WriteFileManagerScripts(const std::string& dataFolder) const 
 bool BAppFileInfo::IsInstalled() const {
   std::string prefix = installed_prefix(executable_);
   return !prefix.empty() &&
-         is_our_entry(prefix + "/share/applications/" + desktop_file_name(signature_.c_str()), signature_) &&
+         read_registered_entry(prefix + "/share/applications/" + desktop_file_name(signature_.c_str()), signature_) &&
          access((prefix + "/share/mime/packages/" + desktop_id(signature_.c_str()) + ".xml").c_str(), F_OK) == 0;
 }
 
@@ -258,7 +239,7 @@ bool BAppFileInfo::IsInstalled() const {
 // build folder left there are taken away.
 void BAppFileInfo::RemoveUserCopies(const std::string& dataFolder) const {
   std::string entry = DesktopEntryPath(signature_.c_str());
-  if (!is_our_entry(entry, signature_)) return;
+  if (!read_registered_entry(entry, signature_)) return;
   unlink(entry.c_str());
   run_tool({"update-desktop-database", "-q", dataFolder + "/applications"});
   if (unlink(MimePackagePath(signature_.c_str()).c_str()) == 0) run_tool({"update-mime-database", dataFolder + "/mime"});

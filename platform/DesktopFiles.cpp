@@ -43,6 +43,36 @@ std::vector<std::string> data_folders() {
   return folders;
 }
 
+std::string escape_entry_string(const std::string& value) {
+  std::string escaped;
+  for (char c : value) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return escaped;
+}
+
+std::string unescape_entry_string(const std::string& value) {
+  std::string plain;
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '\\' || i + 1 == value.size()) {
+      plain += value[i];
+      continue;
+    }
+    char next = value[++i];
+    plain += next == 's' ? ' ' : next == 'n' ? '\n' : next == 't' ? '\t' : next == 'r' ? '\r' : next;
+  }
+  return plain;
+}
+
+bool read_registered_entry(const std::string& path, const std::string& signature, std::string* tryExec) {
+  std::ifstream entry(path);
+  std::string wanted = "X-Tarnwickloft-Signature=" + signature;
+  bool ours = false;
+  for (std::string line; std::getline(entry, line);) {
+    if (line == wanted) ours = true;
+    if (tryExec != nullptr && line.rfind("TryExec=", 0) == 0) *tryExec = unescape_entry_string(line.substr(8));
+  }
+  return ours;
+}
+
 status_t write_if_changed(const std::string& path, const std::string& content, bool* changed) {
   if (changed != nullptr) *changed = false;
   std::ifstream in(path, std::ios::binary);

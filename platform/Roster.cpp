@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -32,33 +31,13 @@ constexpr size_t kMaxLaunchMessage = 16 << 20;
 
 const BRoster theRoster;
 
-// Undoes the escapes of a desktop-entry string value (\\s \\n \\t \\r \\\\).
-std::string unescape_entry_string(const std::string& value) {
-  std::string plain;
-  for (size_t i = 0; i < value.size(); ++i) {
-    if (value[i] != '\\' || i + 1 == value.size()) {
-      plain += value[i];
-      continue;
-    }
-    char next = value[++i];
-    plain += next == 's' ? ' ' : next == 'n' ? '\n' : next == 't' ? '\t' : next == 'r' ? '\r' : next;
-  }
-  return plain;
-}
-
 // The TryExec line of the desktop entry registered for the signature: the user's own
 // registration first, then one installed with the system.
 status_t registered_executable(const char* signature, std::string* executable) {
-  std::string wanted = std::string("X-Tarnwickloft-Signature=") + signature;
   for (const std::string& folder : data_folders()) {
-    std::ifstream entry(folder + "/applications/" + desktop_file_name(signature));
-    std::string line, tryExec;
-    bool matches = false;
-    while (std::getline(entry, line)) {
-      if (line == wanted) matches = true;
-      if (line.rfind("TryExec=", 0) == 0) tryExec = unescape_entry_string(line.substr(8));
-    }
-    if (matches && !tryExec.empty() && access(tryExec.c_str(), X_OK) == 0) {
+    std::string tryExec;
+    if (read_registered_entry(folder + "/applications/" + desktop_file_name(signature), signature, &tryExec) &&
+        !tryExec.empty() && access(tryExec.c_str(), X_OK) == 0) {
       *executable = tryExec;
       return B_OK;
     }
@@ -121,19 +100,21 @@ GAppInfo* app_for_type(const char* type) {
   return app;
 }
 
-}  // namespace
-
-status_t open_with_default_app(const char* type, const char* path) {
-  GAppInfo* app = app_for_type(database_type_of(type).c_str());
+// Starts the application with the file, and lets go of the application.
+status_t launch_with(GAppInfo* app, const char* path) {
   if (app == nullptr) return B_ENTRY_NOT_FOUND;
   GFile* file = g_file_new_for_path(path);
   GList files = {file, nullptr, nullptr};
-  GError* error = nullptr;
-  gboolean started = g_app_info_launch(app, &files, nullptr, &error);
-  if (error != nullptr) g_error_free(error);
+  gboolean started = g_app_info_launch(app, &files, nullptr, nullptr);
   g_object_unref(file);
   g_object_unref(app);
   return started ? B_OK : B_ERROR;
+}
+
+}  // namespace
+
+status_t open_with_default_app(const char* type, const char* path) {
+  return launch_with(app_for_type(database_type_of(type).c_str()), path);
 }
 
 status_t BRoster::Launch(const entry_ref* ref, const BMessage* initialMessage, team_id* team) const {
@@ -264,14 +245,7 @@ std::vector<DesktopApp> apps_for_type(const char* type) {
 
 status_t open_with_app(const char* appId, const char* path) {
   if (appId == nullptr || path == nullptr) return B_BAD_VALUE;
-  GDesktopAppInfo* app = g_desktop_app_info_new(appId);
-  if (app == nullptr) return B_ENTRY_NOT_FOUND;
-  GFile* file = g_file_new_for_path(path);
-  GList files = {file, nullptr, nullptr};
-  gboolean started = g_app_info_launch(G_APP_INFO(app), &files, nullptr, nullptr);
-  g_object_unref(file);
-  g_object_unref(app);
-  return started ? B_OK : B_ERROR;
+  return launch_with(G_APP_INFO(g_desktop_app_info_new(appId)), path);
 }
 
 status_t show_in_file_manager(const char* path) {

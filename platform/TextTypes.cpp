@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "AsciiFold.h"
+#include "DesktopFiles.h"
 
 namespace {
 
@@ -19,10 +20,8 @@ bool is_text(const std::string& type) { return type.compare(0, 5, "text/") == 0;
 
 // The alias lines ("alias canonical") of every MIME database folder, the user's first.
 std::vector<std::pair<std::string, std::string>> read_aliases() {
-  std::vector<std::string> folders{g_get_user_data_dir()};
-  for (const gchar* const* dir = g_get_system_data_dirs(); *dir != nullptr; ++dir) folders.emplace_back(*dir);
   std::vector<std::pair<std::string, std::string>> aliases;
-  for (const std::string& folder : folders) {
+  for (const std::string& folder : data_folders()) {
     std::ifstream file(folder + "/mime/aliases");
     std::string alias, canonical;
     for (std::string line; std::getline(file, line);) {
@@ -79,12 +78,6 @@ struct TextTable {
     std::sort(names.begin(), names.end());
     names.erase(std::unique(names.begin(), names.end()), names.end());
   }
-
-  std::string Canonical(const char* type) const {
-    std::string key = lower(type);
-    auto found = canonical.find(key);
-    return found == canonical.end() ? key : found->second;
-  }
 };
 
 const TextTable& table() {
@@ -112,6 +105,6 @@ std::string database_type_of(const char* type) {
 
 bool same_mime_type(const char* a, const char* b) {
   if (a == nullptr || b == nullptr) return false;
-  if (ascii::casecmp(a, b) == 0) return true;
-  return table().Canonical(a) == table().Canonical(b);
+  return ascii::casecmp(a, b) == 0 ||
+         ascii::casecmp(database_type_of(a).c_str(), database_type_of(b).c_str()) == 0;
 }

@@ -113,6 +113,12 @@ bool file_matches(BEntry& entry, BFile& file, WalkLists& lists, UnsettledFiles& 
   // Never a link's target, and never what is no longer a regular file. A file that does not
   // open goes through the filter no more than it did when the filter came after the open.
   if (file.SetToRegular(&entry, &st) != B_OK) return false;
+  // The type from the file's head, through the filter.
+  auto head_accepted = [&] {
+    bool accepted = BNodeInfo::GetTypeFromContent(file, st, type) == B_OK && lists.types.Check(type);
+    if (accepted) unsettled.Accepted();
+    return accepted;
+  };
   bool matches;
   if (known == B_OK) {
     lists.types.Accept(selected);
@@ -120,16 +126,10 @@ bool file_matches(BEntry& entry, BFile& file, WalkLists& lists, UnsettledFiles& 
     matches = f_seek(file, lists.strings, st.st_size) == 1;
   } else if (st.st_size <= kContentFirstLimit) {
     matches = f_seek(file, lists.strings, st.st_size) == 1;
-    if (matches) {
-      matches = BNodeInfo::GetTypeFromContent(file, st, type) == B_OK && lists.types.Check(type);
-      if (matches) unsettled.Accepted();
-    } else if (lists.types.MayReorder()) {
-      unsettled.Add(entry);
-    }
+    if (matches) matches = head_accepted();
+    else if (lists.types.MayReorder()) unsettled.Add(entry);
   } else {
-    matches = BNodeInfo::GetTypeFromContent(file, st, type) == B_OK && lists.types.Check(type);
-    if (matches) unsettled.Accepted();
-    matches = matches && f_seek(file, lists.strings, st.st_size) == 1;
+    matches = head_accepted() && f_seek(file, lists.strings, st.st_size) == 1;
   }
   // Closing now keeps the walk's descriptors to its folders.
   file.Unset();

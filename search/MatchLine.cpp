@@ -1,7 +1,6 @@
 #include "MatchLine.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "Search.h"
 #include "platform/AsciiFold.h"

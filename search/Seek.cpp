@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 #include "BlockScanner.h"
@@ -64,56 +65,43 @@ ssize_t find_candidate(const char* text, size_t from, size_t end, char first, Co
   return -1;
 }
 
-// How common a byte is in text, roughly: spaces, line ends and frequent letters high, rare
+// How common each byte is in text, roughly: spaces, line ends and frequent letters high, rare
 // letters and other bytes low. Only the order matters.
-int byte_commonness(unsigned char c) {
-  static const char kLetters[] = "zqjxkvbpygfwmucldrhsnioate";  // English letters, rarest first
-  if (c == ' ' || c == '\n' || c == '\t') return 100;
-  if (c == '_' || c == '(' || c == ')' || c == ';' || c == ',' || c == '.' || c == '=') return 40;
-  if (c >= '0' && c <= '9') return 30;
-  const char* letter = c != 0 ? strchr(kLetters, ascii::fold(char(c))) : nullptr;
-  if (letter != nullptr) return 50 + int(letter - kLetters);
-  return c < 0x80 && c > 0x20 ? 20 : 10;
-}
-
-int commonness(unsigned char c) {
-  static const auto table = [] {
-    std::array<int, 256> ranks{};
-    for (int b = 0; b < 256; ++b) ranks[size_t(b)] = byte_commonness(static_cast<unsigned char>(b));
-    return ranks;
-  }();
-  return table[c];
-}
+constexpr std::array<unsigned char, 256> kCommonness = [] {
+  std::array<unsigned char, 256> ranks{};
+  constexpr char kLetters[] = "zqjxkvbpygfwmucldrhsnioate";  // English letters, rarest first
+  for (int c = 0; c < 256; ++c) ranks[size_t(c)] = c > 0x20 && c < 0x80 ? 20 : 10;
+  for (char c : std::string_view("_();,.=")) ranks[size_t(c)] = 40;
+  for (char c = '0'; c <= '9'; ++c) ranks[size_t(c)] = 30;
+  for (size_t i = 0; i + 1 < sizeof kLetters; ++i) {
+    ranks[size_t(kLetters[i])] = (unsigned char)(50 + i);
+    ranks[size_t(ascii::upper(kLetters[i]))] = (unsigned char)(50 + i);
+  }
+  for (char c : std::string_view(" \n\t")) ranks[size_t(c)] = 100;
+  return ranks;
+}();
 
 // Two positions of the pattern, in order, holding its least common characters, two different
 // ones where it has them: the block search filters on them, so that few start positions need
 // a full comparison.
 std::pair<size_t, size_t> rarest_pair(const char* pattern, size_t length) {
-  auto rank = [&](size_t i) {
-    return commonness(static_cast<unsigned char>(pattern[i]));
-  };
+  auto rank = [&](size_t i) { return kCommonness[static_cast<unsigned char>(pattern[i])]; };
   size_t first = 0;
   for (size_t i = 1; i < length; ++i)
     if (rank(i) < rank(first)) first = i;
-  auto same = [&](size_t i) { return ascii::fold(pattern[i]) == ascii::fold(pattern[first]); };
+  // For the second, a character other than the first's comes before the same one again.
+  auto key = [&](size_t i) {
+    return std::pair(ascii::fold(pattern[i]) == ascii::fold(pattern[first]), rank(i));
+  };
   size_t second = first == length - 1 ? 0 : length - 1;
-  for (size_t i = 0; i < length; ++i) {
-    if (i == first) continue;
-    // A different character beats the same one; among equals, the less common.
-    bool better = same(second) && !same(i) ? true : same(i) && !same(second) ? false : rank(i) < rank(second);
-    if (better) second = i;
-  }
+  for (size_t i = 0; i < length; ++i)
+    if (i != first && key(i) < key(second)) second = i;
   return {std::min(first, second), std::max(first, second)};
 }
 
-}  // namespace
-
-// Whole occurrences are looked for where the pattern's two least common characters stand, in
-// either case, sixteen start positions at a time; only those positions are compared in full.
-namespace {
-
+#ifdef __SSE2__
 // The filter step of find_whole for processors with AVX2: thirty-two start positions at a
-// time. Returns the first match at or after s below starts, or -1; *done tells how far it got.
+// time, from *s on. Returns the first match, or -1 with *s at the first position left.
 __attribute__((target("avx2"))) ssize_t filter_avx2(const char* text, size_t starts, const char* pattern,
                                                     size_t patternLength, size_t one, size_t two, size_t* s) {
   const __m256i first0 = _mm256_set1_epi8(char(ascii::fold(pattern[one])));
@@ -138,9 +126,12 @@ const bool kHaveAvx2 = [] {
   __builtin_cpu_init();  // may run before the C library's own start-up has done it
   return __builtin_cpu_supports("avx2") != 0;
 }();
+#endif
 
 }  // namespace
 
+// Whole occurrences are looked for where the pattern's two least common characters stand, in
+// either case, 32 or 16 start positions at a time; only those positions are compared in full.
 ssize_t find_whole(const char* text, size_t length, const char* pattern, size_t patternLength) {
   if (length < patternLength) return -1;
   size_t starts = length - patternLength + 1;

@@ -152,9 +152,8 @@ void TarnWin::InitSavedSearchMenu() {
   BEntry listed;
   while (savedSearchDir->GetNextEntry(&listed, false) == B_OK) {
     // A link is listed as what it points to; a broken or looping link is passed over.
-    entry_ref listedRef, ref;
-    if (listed.GetRef(&listedRef) != B_OK) continue;
-    BEntry entry(&listedRef, true);
+    BEntry entry(savedSearchDir, listed.Name(), true);
+    entry_ref ref;
     BNode node(&entry);
     BNodeInfo info(&node);
     char type[B_MIME_TYPE_LENGTH];

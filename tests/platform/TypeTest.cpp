@@ -126,17 +126,10 @@ TEST(MimeTypeTest, InstalledTextTypesAreTheDatabasesInAlphabeticalOrder) {
 namespace {
 
 TEST(TextTypesTest, TextualTypesAreListedAndComparedByTheirTextNames) {
-  BMessage installed;
-  ASSERT_EQ(BMimeType::GetInstalledTypes("text", &installed), B_OK);
-  std::vector<std::string> types;
-  const char* type;
-  for (int32 i = 0; installed.FindString("types", i, &type) == B_OK; ++i) types.push_back(type);
+  std::vector<std::string> types = installed_text_types();
   for (const char* name : {"text/plain", "text/html", "text/x-sh", "text/xml", "text/x-perl", "text/javascript",
                            "text/yaml", "text/x-sql", "text/json", "text/toml"})
     EXPECT_NE(std::find(types.begin(), types.end(), name), types.end()) << name;
-  for (const std::string& listed : types) EXPECT_EQ(listed.compare(0, 5, "text/"), 0) << listed;
-  EXPECT_TRUE(std::is_sorted(types.begin(), types.end()));
-  EXPECT_EQ(std::adjacent_find(types.begin(), types.end()), types.end());
   for (const char* binary : {"text/png", "text/gzip", "text/pdf", "text/x-executable", "text/zip"})
     EXPECT_EQ(std::find(types.begin(), types.end(), binary), types.end()) << binary;
 

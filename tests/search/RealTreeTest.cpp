@@ -159,11 +159,8 @@ std::vector<std::string> walk(const std::string& folder, BList& types, BList& st
 // Same matches in the same order, and the type list left in the same order, for several
 // texts and type choices, on real folders with many untyped files of every kind.
 TEST(RealTreeTest, TheWalkGivesWhatTheFirstWalkGave) {
-  BMessage installed;
-  ASSERT_EQ(BMimeType::GetInstalledTypes("text", &installed), B_OK);
-  std::vector<std::string> allText;
-  const char* name;
-  for (int32 i = 0; installed.FindString("types", i, &name) == B_OK; ++i) allText.push_back(name);
+  std::vector<std::string> allText = installed_text_types();
+  ASSERT_FALSE(allText.empty());
   const std::vector<std::vector<std::string>> choices = {
       allText, {"text/x-chdr", "text/x-c++hdr"}, {"text/plain", "text/x-sh", "text/html"}, {}};
   for (const char* folder : {"/usr/share/doc", "/usr/include/linux", "/usr/lib/python3"}) {

@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include "platform/File.h"
+#include "platform/Message.h"
+#include "platform/MimeType.h"
 #include "platform/NodeInfo.h"
 
 namespace fs = std::filesystem;
@@ -130,4 +132,13 @@ int fill_descriptor_gaps(std::vector<int>* fillers) {
     }
     fillers->push_back(fd);
   }
+}
+
+std::vector<std::string> installed_text_types() {
+  BMessage message;
+  BMimeType::GetInstalledTypes("text", &message);
+  std::vector<std::string> types;
+  const char* type;
+  for (int32 i = 0; message.FindString("types", i, &type) == B_OK; ++i) types.push_back(type);
+  return types;
 }

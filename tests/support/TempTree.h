@@ -59,3 +59,6 @@ void add_recorder(const TempTree& home, const std::string& name, const std::stri
 // the lowest number then free, N: a descriptor limit of N + n leaves exactly n to open.
 // The caller closes the fillers.
 int fill_descriptor_gaps(std::vector<int>* fillers);
+
+// The types GetInstalledTypes lists for the supertype "text", in its order.
+std::vector<std::string> installed_text_types();

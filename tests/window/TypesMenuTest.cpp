@@ -1,21 +1,13 @@
 #include <QAction>
 #include <gtest/gtest.h>
 
+#include "TempTree.h"
 #include "WindowFixture.h"
 #include "platform/MimeType.h"
 #include "platform/interface/Menu.h"
 #include "window/TarnWin.h"
 
 namespace {
-
-std::vector<std::string> installed_text_types() {
-  BMessage message;
-  BMimeType::GetInstalledTypes("text", &message);
-  std::vector<std::string> types;
-  const char* type;
-  for (int32 i = 0; message.FindString("types", i, &type) == B_OK; ++i) types.push_back(type);
-  return types;
-}
 
 class TypesMenuTest : public ::testing::Test {
  protected:

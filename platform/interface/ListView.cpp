@@ -34,11 +34,10 @@ class ListItemModel : public QAbstractListModel {
     }
     return {};
   }
+  // Any row may start a drag; one without a file gives no data, and so no drag. (Asking
+  // every row for its path here would cost a path per row each time the list is drawn.)
   Qt::ItemFlags flags(const QModelIndex& index) const override {
-    Qt::ItemFlags flags = QAbstractListModel::flags(index);
-    int32 item = list_->IndexOfRow(index.row());
-    if (item >= 0 && !list_->items_[size_t(item)]->FilePath().empty()) flags |= Qt::ItemIsDragEnabled;
-    return flags;
+    return QAbstractListModel::flags(index) | Qt::ItemIsDragEnabled;
   }
   // A dragged file item is offered as a file, to a file manager, an editor or a terminal.
   QStringList mimeTypes() const override { return {"text/uri-list"}; }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <csignal>
+#include <functional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -381,25 +382,21 @@ TEST_F(SavedSearchTest, BrokenLinksInTheFolderAreLeftOutAndTheRestListed) {
   }
   window->InitSavedSearchMenu();
   std::vector<std::string> items = restore_items(window);
-  std::sort(items.begin() + 2, items.end(), [](const std::string& a, const std::string& b) {
-    return a.substr(a[0] == '*') < b.substr(b[0] == '*');
-  });
-  std::sort(expected.begin() + 2, expected.end(), [](const std::string& a, const std::string& b) {
-    return a.substr(a[0] == '*') < b.substr(b[0] == '*');
-  });
+  auto byName = [](const std::string& a, const std::string& b) { return a.substr(a[0] == '*') < b.substr(b[0] == '*'); };
+  std::sort(items.begin() + 2, items.end(), byName);
+  std::sort(expected.begin() + 2, expected.end(), byName);
   EXPECT_EQ(items, expected);
 }
 
 // Runs a save under a file size limit smaller than the record.
-void save_under_size_limit(TarnWin* window, const std::string& path, rlim_t limit) {
+void under_size_limit(rlim_t limit, const std::function<void()>& save) {
   rlimit saved;
   getrlimit(RLIMIT_FSIZE, &saved);
   rlimit low = saved;
   low.rlim_cur = limit;
   sighandler_t handler = signal(SIGXFSZ, SIG_IGN);
   setrlimit(RLIMIT_FSIZE, &low);
-  BPath target(path.c_str());
-  window->SaveStateToFile(&target);
+  save();
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, handler);
 }
@@ -411,7 +408,7 @@ TEST_F(SavedSearchTest, ASaveThatFailsMidwayLeavesTheOldSavedSearchWhole) {
   std::string before = read_file(path);
   set(window, "TC_SearchFor", std::string(64 * 1024, 'x').c_str());
   int32 beeps = beep_count();
-  save_under_size_limit(window, path, 4096);
+  under_size_limit(4096, [&] { save(window, path); });
   EXPECT_EQ(beep_count(), beeps + 1);
   EXPECT_EQ(read_file(path), before);
   char type[B_MIME_TYPE_LENGTH] = {};
@@ -423,6 +420,15 @@ TEST_F(SavedSearchTest, ASaveThatFailsMidwayLeavesTheOldSavedSearchWhole) {
   EXPECT_EQ(read_file(settings_path()), path);
   TarnWin* next = Rebuild();
   EXPECT_EQ(get(next, "TC_SearchFor"), "the old text");
+
+  // Save As onto the same name, from the save panel, does not empty the file either.
+  BMessage answer(B_SAVE_REQUESTED);
+  entry_ref folder;
+  BEntry(tree.root().c_str()).GetRef(&folder);
+  answer.AddRef("directory", &folder);
+  answer.AddString("name", "kept");
+  under_size_limit(4096, [&] { window->SaveRequested(&answer); });
+  EXPECT_EQ(read_file(path), before);
 }
 
 TEST_F(SavedSearchTest, SavingAgainKeepsTheFilesPermissionsAndAttributes) {

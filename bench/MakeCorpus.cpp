@@ -65,39 +65,38 @@ bool write_typed(const std::string& path, const std::string& content) {
          info.SetType("text/plain") == B_OK;
 }
 
-int make_small(const std::string& root) {
-  Random random{1};
-  for (int top = 0; top < 33; ++top) {
-    std::string a = root + "/a" + std::to_string(top);
+// Folders top0..top(tops-1), each with mid0..mid9, each with 100 files that write(folder, f)
+// makes; 0 when all were written.
+template <typename Write>
+int make_folders(const std::string& root, const std::string& top, const std::string& mid, int tops,
+                 Write write) {
+  for (int t = 0; t < tops; ++t) {
+    std::string a = root + "/" + top + std::to_string(t);
     mkdir(a.c_str(), 0755);
-    for (int mid = 0; mid < 10; ++mid) {
-      std::string b = a + "/b" + std::to_string(mid);
+    for (int m = 0; m < 10; ++m) {
+      std::string b = a + "/" + mid + std::to_string(m);
       mkdir(b.c_str(), 0755);
-      for (int f = 0; f < 100; ++f) {
-        std::string path = b + "/file" + std::to_string(f) + ".txt";
-        if (!write_typed(path, make_text(random, 500 + random.Next() % 20500))) return 1;
-      }
+      for (int f = 0; f < 100; ++f)
+        if (!write(b, f)) return 1;
     }
   }
   return 0;
 }
 
+int make_small(const std::string& root) {
+  Random random{1};
+  return make_folders(root, "a", "b", 33, [&](const std::string& folder, int f) {
+    return write_typed(folder + "/file" + std::to_string(f) + ".txt", make_text(random, 500 + random.Next() % 20500));
+  });
+}
+
 int make_untyped(const std::string& root) {
   Random random{3};
-  for (int top = 0; top < 100; ++top) {
-    std::string a = root + "/u" + std::to_string(top);
-    mkdir(a.c_str(), 0755);
-    for (int mid = 0; mid < 10; ++mid) {
-      std::string b = a + "/v" + std::to_string(mid);
-      mkdir(b.c_str(), 0755);
-      for (int f = 0; f < 100; ++f) {
-        std::string text = make_text(random, 500 + random.Next() % 3500);
-        BFile file((b + "/notes" + std::to_string(f)).c_str(), B_WRITE_ONLY | B_CREATE_FILE | B_ERASE_FILE);
-        if (file.Write(text.data(), text.size()) != ssize_t(text.size())) return 1;
-      }
-    }
-  }
-  return 0;
+  return make_folders(root, "u", "v", 100, [&](const std::string& folder, int f) {
+    std::string text = make_text(random, 500 + random.Next() % 3500);
+    BFile file((folder + "/notes" + std::to_string(f)).c_str(), B_WRITE_ONLY | B_CREATE_FILE | B_ERASE_FILE);
+    return file.Write(text.data(), text.size()) == ssize_t(text.size());
+  });
 }
 
 int make_large(const std::string& root) {

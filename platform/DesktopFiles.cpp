@@ -9,6 +9,7 @@
 
 #include "FindDirectory.h"
 #include "Path.h"
+#include "ReplaceFile.h"
 
 std::string user_data_folder() {
   BPath path;
@@ -81,20 +82,7 @@ status_t write_if_changed(const std::string& path, const std::string& content, b
     old << in.rdbuf();
     if (old.str() == content) return B_OK;
   }
-  std::string temporary = path + ".new-" + std::to_string(getpid());
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << content;
-    if (!out.flush()) {
-      unlink(temporary.c_str());
-      return B_FILE_ERROR;
-    }
-  }
-  if (rename(temporary.c_str(), path.c_str()) != 0) {
-    status_t status = status_from_errno();
-    unlink(temporary.c_str());
-    return status;
-  }
+  if (status_t status = replace_file(path, content); status != B_OK) return status;
   if (changed != nullptr) *changed = true;
   return B_OK;
 }

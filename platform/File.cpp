@@ -55,6 +55,11 @@ status_t BFile::SetToRegular(const BEntry* entry, struct stat* status) {
   return B_OK;
 }
 
+status_t BFile::CreateNew(const BEntry* entry, mode_t permissions) {
+  mode_ = B_WRITE_ONLY;
+  return Open(entry, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, false, permissions & 07777);
+}
+
 status_t BFile::SetTo(const entry_ref* ref, uint32 openMode) {
   BEntry entry(ref);
   return SetTo(&entry, openMode);

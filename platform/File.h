@@ -34,6 +34,9 @@ class BFile : public BNode {
   // a listing and the open is refused with B_BAD_TYPE). This is how the walk reads files.
   // The status read on the open descriptor goes to st when given.
   status_t SetToRegular(const BEntry* entry, struct stat* st = nullptr);
+  // Creates the entry as a new file open for writing, with permissions (less the umask) from
+  // the start; fails with B_FILE_EXISTS when anything, a link included, already has its name.
+  status_t CreateNew(const BEntry* entry, mode_t permissions);
 
   bool IsReadable() const;
   bool IsWritable() const;

@@ -32,14 +32,14 @@ void BNode::Unset() {
   status_ = B_NO_INIT;
 }
 
-status_t BNode::Open(const BEntry* entry, int flags, bool allowPathOnly) {
+status_t BNode::Open(const BEntry* entry, int flags, bool allowPathOnly, mode_t permissions) {
   Unset();
   if (entry == nullptr || entry->InitCheck() != B_OK) return status_ = B_BAD_VALUE;
   int dirFd = entry->dir_->fd();
   const char* name = entry->name_.c_str();
   int fd;
   do {
-    fd = openat(dirFd, name, flags | O_CLOEXEC | O_NOCTTY, 0666);  // the umask applies
+    fd = openat(dirFd, name, flags | O_CLOEXEC | O_NOCTTY, permissions);  // the umask applies
   } while (fd < 0 && errno == EINTR);
   if (fd < 0 && allowPathOnly && (errno == ELOOP || errno == EACCES)) {
     fd = openat(dirFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);

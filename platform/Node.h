@@ -48,9 +48,10 @@ class BNode {
   bool CanRead() const { return status_ == B_OK && !pathOnly_; }
 
  protected:
-  // Opens with the given open(2) flags. Plain nodes fall back to an O_PATH handle for links
-  // and unreadable files, so their attributes can still be reached.
-  status_t Open(const BEntry* entry, int flags, bool allowPathOnly);
+  // Opens with the given open(2) flags; a file it creates gets permissions, less the umask.
+  // Plain nodes fall back to an O_PATH handle for links and unreadable files, so their
+  // attributes can still be reached.
+  status_t Open(const BEntry* entry, int flags, bool allowPathOnly, mode_t permissions = 0666);
 
  private:
   std::string AttrPath() const;

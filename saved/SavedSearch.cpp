@@ -1,10 +1,6 @@
 #include "SavedSearch.h"
 
-#include <cstdio>
-#include <functional>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/DesktopFiles.h"
 #include "platform/Entry.h"
@@ -12,6 +8,7 @@
 #include "platform/FindDirectory.h"
 #include "platform/NodeInfo.h"
 #include "platform/Path.h"
+#include "platform/ReplaceFile.h"
 
 namespace {
 
@@ -68,23 +65,6 @@ status_t carry_over(const std::string& oldPath, BNode* fresh) {
   return old.CopyUserAttrsTo(fresh, kTypeAttr);
 }
 
-// Replaces target with a file holding bytes: the bytes go to a new file beside it, which is
-// synced, given what else it needs by finish, and renamed over target only when all of that
-// succeeded. On any failure target is untouched and the new file is removed.
-status_t replace_whole(const std::string& target, const std::string& temporary, const std::string& bytes,
-                       const std::function<status_t(BFile&)>& finish) {
-  BFile file(temporary.c_str(), B_WRITE_ONLY | B_CREATE_FILE | B_ERASE_FILE);
-  if (file.InitCheck() != B_OK) return file.InitCheck();
-  ssize_t written = file.Write(bytes.data(), bytes.size());
-  status_t status = written == ssize_t(bytes.size()) ? B_OK : written < 0 ? status_t(written) : B_FILE_ERROR;
-  if (status == B_OK && fsync(file.Descriptor()) != 0) status = status_from_errno();
-  if (status == B_OK) status = finish(file);
-  file.Unset();
-  if (status == B_OK && rename(temporary.c_str(), target.c_str()) != 0) status = status_from_errno();
-  if (status != B_OK) unlink(temporary.c_str());
-  return status;
-}
-
 }  // namespace
 
 // The record goes to a new file in the same folder, which replaces the old one by a rename
@@ -93,12 +73,9 @@ status_t replace_whole(const std::string& target, const std::string& temporary, 
 status_t write_saved_search(const char* path, const BMessage& record) {
   if (path == nullptr || *path == '\0') return B_BAD_VALUE;
   std::string target = write_target(path);
-  // A short hidden name in the same folder, whatever the length of the file's own name.
-  std::string temporary = target.substr(0, target.rfind('/') + 1) + ".tarnwickloft-saving-" +
-                          std::to_string(getpid());
   std::string bytes(size_t(record.FlattenedSize()), '\0');
   record.Flatten(bytes.data(), ssize_t(bytes.size()));
-  return replace_whole(target, temporary, bytes, [&target](BFile& file) {
+  return replace_file(target, bytes, [&target](BFile& file) {
     status_t status = carry_over(target, &file);
     return status == B_OK ? BNodeInfo(&file).SetType(kSavedSearchType) : status;
   });
@@ -121,8 +98,7 @@ status_t write_settings(const std::string& savedSearchPath) {
   if (path.empty()) return B_ENTRY_NOT_FOUND;
   // A new account may have no settings folder yet; it is made private, as the desktop would.
   if (status_t status = create_folders(path.substr(0, path.rfind('/')), 0700); status != B_OK) return status;
-  return replace_whole(path, path + ".new-" + std::to_string(getpid()), savedSearchPath,
-                       [](BFile&) { return B_OK; });
+  return replace_file(path, savedSearchPath);
 }
 
 status_t read_settings(std::string* savedSearchPath) {

@@ -11,6 +11,7 @@
 #include "platform/MimeType.h"
 #include "platform/NodeInfo.h"
 #include "platform/Path.h"
+#include "platform/ReplaceFile.h"
 #include "platform/interface/Application.h"
 #include "platform/interface/Controls.h"
 #include "platform/interface/FilePanel.h"
@@ -151,6 +152,7 @@ void TarnWin::InitSavedSearchMenu() {
   savedSearchDir->Rewind();
   BEntry listed;
   while (savedSearchDir->GetNextEntry(&listed, false) == B_OK) {
+    if (is_replace_temporary(listed.Name())) continue;  // a save under way, or one that died
     // A link is listed as what it points to; a broken or looping link is passed over.
     BEntry entry(savedSearchDir, listed.Name(), true);
     entry_ref ref;

@@ -95,6 +95,11 @@ const char kStartUp[] =
 TEST_F(AppTest, StartUpPrintsItsLinesInOrderRegistersAndQuitsWhenAsked) {
   Child app = Start({TARNWICKLOFT_APP});
   ASSERT_TRUE(app.ReadUntil("Show()\n")) << app.output;
+  // A save past the file-size limit must fail as an error, not end the program.
+  std::string status = read_file("/proc/" + std::to_string(app.pid) + "/status");
+  size_t ignored = status.find("SigIgn:\t");
+  ASSERT_NE(ignored, std::string::npos);
+  EXPECT_TRUE(std::stoull(status.substr(ignored + 8, 16), nullptr, 16) & (1ull << (SIGXFSZ - 1))) << status;
   kill(app.pid, SIGTERM);  // a quit request from the desktop
   EXPECT_EQ(app.Wait(), 0);
   EXPECT_EQ(app.output, kStartUp);

@@ -450,4 +450,14 @@ TEST_F(SavedSearchTest, SavingAgainKeepsTheFilesPermissionsAndAttributes) {
   EXPECT_EQ(st.st_size, record.FlattenedSize());
 }
 
+// A save under way, or one that died, leaves a typed file under a hidden name of its own; it
+// is no saved search of the user's.
+TEST_F(SavedSearchTest, TheRestoreMenuLeavesOutFilesOfSavesUnderWay) {
+  std::string path = tree.path("mine");
+  save(window, path);
+  tree.file(".tarnwickloft-saving-22554", read_file(path), "message/x-Tarnwickloft");
+  window->InitSavedSearchMenu();
+  EXPECT_EQ(restore_items(window), (std::vector<std::string>{"Show Directory", "", "*mine"}));
+}
+
 }  // namespace

@@ -21,6 +21,9 @@
 
 #include <cstring>
 #include <limits>
+#include <new>
+#include <string_view>
+#include <unordered_set>
 #include <sys/stat.h>
 
 #include "Entry.h"
@@ -653,7 +656,12 @@ status_t BMessage::Unflatten(const char* buffer, ssize_t size) {
   what = 0;
   if (buffer == nullptr || size < 0) return B_BAD_VALUE;
   size_t used;
-  status_t status = UnflattenFrom(buffer, size_t(size), 0, &used);
+  status_t status;
+  try {
+    status = UnflattenFrom(buffer, size_t(size), 0, &used, this);
+  } catch (const std::bad_alloc&) {
+    status = B_NO_MEMORY;
+  }
   if (status != B_OK) {
     MakeEmpty();
     what = 0;
@@ -661,51 +669,55 @@ status_t BMessage::Unflatten(const char* buffer, ssize_t size) {
   return status;
 }
 
-status_t BMessage::UnflattenFrom(const char* buffer, size_t size, int depth, size_t* used) {
+// Reads the flattened message in buffer into `into`, or with no `into` only checks it. A
+// message nested in a field is only checked here, in place: its bytes are kept as the field's
+// value and read into a message of its own when FindMessage asks, so however deep records
+// nest, reading one copies its bytes once.
+status_t BMessage::UnflattenFrom(const char* buffer, size_t size, int depth, size_t* used, BMessage* into) {
   if (depth > kMaxDepth || size < kHeaderSize || memcmp(buffer, kMagic, 4) != 0)
     return B_BAD_DATA;
   if (get_le(buffer + 4, 4) != kVersion) return B_BAD_DATA;
   size_t total = size_t(get_le(buffer + 8, 4));
   if (total < kHeaderSize || total > size) return B_BAD_DATA;
-  what = uint32(get_le(buffer + 12, 4));
+  if (into != nullptr) into->what = uint32(get_le(buffer + 12, 4));
   uint32_t fieldCount = uint32_t(get_le(buffer + 16, 4));
   Reader in(buffer + kHeaderSize, total - kHeaderSize);
+  std::unordered_set<std::string_view> names;
   for (uint32_t f = 0; f < fieldCount; ++f) {
     uint32_t type, nameLength, valueCount;
     const char* name;
     if (!in.U32(&type) || !in.U16(&nameLength) || nameLength == 0 ||
         !in.Skip(nameLength, &name) || !in.U32(&valueCount) || valueCount == 0)
       return B_BAD_DATA;
-    std::string fieldName(name, nameLength);
+    std::string_view fieldName(name, nameLength);
     // Each value needs at least its size word, so the count is bounded by what remains.
     if (valueCount > in.remaining() / 4 || fieldName.find('\0') != fieldName.npos ||
-        FindField(fieldName.c_str()) != nullptr || type == B_POINTER_TYPE || type == B_ANY_TYPE)
+        !names.insert(fieldName).second || type == B_POINTER_TYPE || type == B_ANY_TYPE)
       return B_BAD_DATA;
-    Field field{std::move(fieldName), type, {}};
+    Field field{std::string(fieldName), type, {}};
     for (uint32_t v = 0; v < valueCount; ++v) {
       uint32_t valueSize;
       const char* value;
-      if (!in.U32(&valueSize) || !in.Skip(valueSize, &value)) return B_BAD_DATA;
-      size_t fixed = fixed_size(type);
-      if (fixed != 0 && valueSize != fixed) return B_BAD_DATA;
-      if (type == B_STRING_TYPE && (valueSize == 0 || value[valueSize - 1] != '\0'))
+      if (!in.U32(&valueSize) || !in.Skip(valueSize, &value) || !IsValidValue(type, value, valueSize, depth))
         return B_BAD_DATA;
-      std::string bytes(value, valueSize);
-      if (type == B_REF_TYPE && !decode_ref(bytes, nullptr)) return B_BAD_DATA;
-      if (type == B_MESSAGE_TYPE) {
-        BMessage inner;
-        size_t innerUsed;
-        if (inner.UnflattenFrom(value, valueSize, depth + 1, &innerUsed) != B_OK ||
-            innerUsed != valueSize)
-          return B_BAD_DATA;
-      }
-      field.values.push_back(std::move(bytes));
+      if (into != nullptr) field.values.emplace_back(value, valueSize);
     }
-    AppendField(std::move(field));
+    if (into != nullptr) into->AppendField(std::move(field));
   }
   if (in.remaining() != 0) return B_BAD_DATA;
   *used = total;
   return B_OK;
+}
+
+bool BMessage::IsValidValue(type_code type, const char* value, size_t size, int depth) {
+  size_t fixed = fixed_size(type);
+  if (fixed != 0 && size != fixed) return false;
+  if (type == B_STRING_TYPE && (size == 0 || value[size - 1] != '\0')) return false;
+  if (type == B_REF_TYPE && !decode_ref(std::string(value, size), nullptr)) return false;
+  size_t innerUsed;
+  if (type == B_MESSAGE_TYPE && (UnflattenFrom(value, size, depth + 1, &innerUsed, nullptr) != B_OK || innerUsed != size))
+    return false;
+  return true;
 }
 
 status_t BMessage::Unflatten(BFile* file) {
@@ -724,8 +736,13 @@ status_t BMessage::Unflatten(BFile* file) {
   if (total < kHeaderSize || total > kMaxFileMessage || position < 0 ||
       off_t(total - kHeaderSize) > fileSize - position)
     return B_BAD_DATA;
-  std::string bytes(header, sizeof header);
-  bytes.resize(total);
+  std::string bytes;
+  try {
+    bytes.assign(header, sizeof header);
+    bytes.resize(total);
+  } catch (const std::bad_alloc&) {
+    return B_NO_MEMORY;
+  }
   got = file->Read(bytes.data() + kHeaderSize, total - kHeaderSize);
   if (got < 0) return status_t(got);
   if (size_t(got) != total - kHeaderSize) return B_BAD_DATA;

@@ -119,8 +119,9 @@ class BMessage {
   status_t Flatten(char* buffer, ssize_t size) const;
   // Writes the flattened message with one Write; the number of bytes written goes to size.
   status_t Flatten(BFile* file, ssize_t* size = nullptr) const;
-  // Reads a message from its flattened bytes. Damaged bytes fail with B_BAD_DATA and leave
-  // the message empty; nothing is read beyond size.
+  // Reads a message from its flattened bytes. Damaged bytes fail with B_BAD_DATA, and bytes
+  // too many for the memory there is with B_NO_MEMORY, leaving the message empty; nothing is
+  // read beyond size. Memory stays within a small multiple of size, however deep it nests.
   status_t Unflatten(const char* buffer, ssize_t size);
   // Reads one flattened message from the file's current position.
   status_t Unflatten(BFile* file);
@@ -139,7 +140,8 @@ class BMessage {
   status_t FindValue(const char* name, type_code type, int32 index,
                      const std::string** bytes) const;
   void FlattenInto(std::string* out) const;
-  status_t UnflattenFrom(const char* buffer, size_t size, int depth, size_t* used);
+  static status_t UnflattenFrom(const char* buffer, size_t size, int depth, size_t* used, BMessage* into);
+  static bool IsValidValue(type_code type, const char* value, size_t size, int depth);
 
   void AppendField(Field field);
 

@@ -2,6 +2,9 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <random>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <string>
 
 #include "TempTree.h"
@@ -280,6 +283,63 @@ TEST(MessageTest, AMessageWithVeryManyFieldsUnflattensInLinearTime) {
   EXPECT_EQ(back.FindInt32("f1", &value), B_OK);
   EXPECT_EQ(value, 1);
   EXPECT_FALSE(back.HasField("f0"));
+}
+
+}  // namespace
+
+namespace {
+
+// The address space this process uses now, in bytes.
+size_t address_space_in_use() {
+  FILE* statm = fopen("/proc/self/statm", "r");
+  unsigned long pages = 0;
+  if (statm != nullptr) {
+    if (fscanf(statm, "%lu", &pages) != 1) pages = 0;
+    fclose(statm);
+  }
+  return pages * size_t(sysconf(_SC_PAGESIZE));
+}
+
+// Reads the file at path in a child whose address space may grow by at most `room` bytes;
+// the child's exit code is the read's status, negated, or 100 + the signal that ended it.
+int read_with_room(const std::string& path, size_t room, int levels) {
+  pid_t child = fork();
+  if (child == 0) {
+    rlimit limit{address_space_in_use() + room, RLIM_INFINITY};
+    setrlimit(RLIMIT_AS, &limit);
+    BFile file(path.c_str(), B_READ_ONLY);
+    BMessage message;
+    status_t status = message.Unflatten(&file);
+    // Down the levels one at a time, as a reader of a record does.
+    for (int level = 0; status == B_OK && level < levels; ++level) {
+      BMessage inner;
+      status = message.FindMessage("inner", &inner);
+      message = inner;
+    }
+    _exit(-status);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+// A record of 63 nested messages around a large value reads within a few times its size,
+// and a record too large for the memory left fails cleanly instead of ending the program.
+TEST(MessageTest, NestedRecordsReadInAFewTimesTheirSizeAndTooLargeOnesFailCleanly) {
+  TempTree tree;
+  constexpr size_t kPayload = 4 << 20;
+  constexpr int kLevels = 63;
+  BMessage nested(four_cc("deep"));
+  nested.AddString("payload", std::string(kPayload, 'p').c_str());
+  for (int level = 0; level < kLevels; ++level) {
+    BMessage outer(four_cc("deep"));
+    outer.AddMessage("inner", &nested);
+    nested = outer;
+  }
+  std::string path = tree.file("deep", flatten(nested), "");
+  nested.MakeEmpty();
+  EXPECT_EQ(read_with_room(path, 12 * kPayload, kLevels), 0);
+  EXPECT_EQ(read_with_room(path, kPayload / 2, 0), -B_NO_MEMORY);
 }
 
 }  // namespace

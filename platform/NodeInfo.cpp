@@ -1,6 +1,7 @@
 #include "NodeInfo.h"
 
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <sys/stat.h>
 #include <unordered_map>
@@ -82,6 +83,20 @@ struct SniffKeyHash {
 constexpr size_t kMaxSniffCache = 1 << 19;
 std::unordered_map<SniffKey, std::string, SniffKeyHash> sniff_cache;
 
+// Where timestamps are coarse (a second on ext4 with small inodes, two on FAT), a file
+// rewritten within the same tick keeps its size and times, so a guess made while its times
+// are that recent could outlive the content it was made from. Such guesses are not cached:
+// git's "racily clean" rule. The margin covers the coarsest file systems and the kernel's
+// coarse clock.
+constexpr time_t kRacyMarginSeconds = 3;
+
+bool too_recent_to_cache(const struct stat& st) {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  time_t settled = now.tv_sec - kRacyMarginSeconds;
+  return st.st_mtim.tv_sec >= settled || st.st_ctim.tv_sec >= settled;
+}
+
 // A textual type is read by its text/ name (TextTypes.h), whether stored or guessed.
 void use_text_name(char* type) {
   std::string name = text_name_of(type);
@@ -143,6 +158,7 @@ status_t BNodeInfo::GetTypeFromContent(const BNode& node, const struct stat& st,
   }
   status_t status = guess_by_content(node.Descriptor(), node.Name(), type);
   if (status == B_OK) use_text_name(type);
+  if (too_recent_to_cache(st)) return status;
   if (sniff_cache.size() >= kMaxSniffCache) sniff_cache.clear();
   sniff_cache.emplace(std::move(key), status == B_OK ? std::string(type) : std::string());
   return status;

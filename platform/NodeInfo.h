@@ -37,8 +37,9 @@ class BNodeInfo {
   // GetType in two steps, for a walk that opens files only when it must. The first reads the
   // attribute without opening the file, then asks the name, and answers B_TYPE_NEEDS_CONTENT
   // when that leaves the type open; the second then guesses from the head of the open
-  // file, whose status (from its open descriptor) keys a cache for the life of the process.
-  // Together they give the same type as GetType.
+  // file, whose status (from its open descriptor) keys a cache for the life of the process;
+  // a file changed in the last few seconds is guessed afresh each time, since where
+  // timestamps are coarse its status may not show a change yet. Together they give the same type as GetType.
   static status_t GetTypeWithoutContent(const BEntry& entry, char* type);
   static status_t GetTypeFromContent(const BNode& node, const struct stat& st, char* type);
   // Writes the "user.mime_type" attribute; null or "" removes it.

@@ -1,9 +1,11 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 
 #include "TempTree.h"
+#include "platform/Entry.h"
 #include "platform/File.h"
 #include "platform/Message.h"
 #include "platform/MimeType.h"
@@ -150,6 +152,68 @@ TEST(TextTypesTest, AStoredApplicationNameReadsAsTheTextName) {
   char type[B_MIME_TYPE_LENGTH];
   ASSERT_EQ(info.GetType(type), B_OK);
   EXPECT_STREQ(type, "text/x-sh");
+}
+
+}  // namespace
+
+namespace {
+
+std::string type_from_content(const std::string& path, const struct stat* as) {
+  BEntry entry(path.c_str());
+  BFile file;
+  struct stat st;
+  if (file.SetToRegular(&entry, &st) != B_OK) return "(unopened)";
+  char type[B_MIME_TYPE_LENGTH];
+  return BNodeInfo::GetTypeFromContent(file, as != nullptr ? *as : st, type) == B_OK ? type : "(none)";
+}
+
+std::string same_size(const std::string& head, size_t size) { return head + std::string(size - head.size(), ' '); }
+
+// Where timestamps are coarse, a file rewritten within the same second keeps its size and
+// times; a guess made from it then must not be served for the new content.
+TEST(NodeInfoTest, AFileRewrittenInTheSameTickIsGuessedAfresh) {
+  TempTree tree;
+  std::string text = same_size("plain words in a file with no extension\n", 400);
+  std::string pdf = same_size("%PDF-1.4\n%\xe2\xe3\xcf\xd3\n1 0 obj\n<< >>\nendobj\n", 400);
+  std::string path = tree.file("no-extension", text, "");
+  struct stat first;
+  ASSERT_EQ(stat(path.c_str(), &first), 0);
+  EXPECT_EQ(type_from_content(path, &first), "text/plain");
+  // The status a one-second file system shows after the rewrite: the one it had.
+  tree.file("no-extension", pdf, "");
+  EXPECT_EQ(type_from_content(path, &first), "application/pdf");
+  tree.file("no-extension", text, "");
+  EXPECT_EQ(type_from_content(path, &first), "text/plain");
+}
+
+// The same on a real file system with one-second timestamps, where one can be mounted.
+TEST(NodeInfoTest, OnAOneSecondFileSystemARewriteIsSeen) {
+  TempTree tree;
+  std::string image = tree.path("ext4.img"), mount = tree.folder("mnt");
+  std::string make = "truncate -s 8M '" + image + "' && mkfs.ext4 -q -I 128 '" + image + "' 2>/dev/null && mount -o loop '" +
+                     image + "' '" + mount + "' 2>/dev/null";
+  if (geteuid() != 0 || system(make.c_str()) != 0) GTEST_SKIP() << "no loop-mounted ext4 here (needs root)";
+  std::string path = mount + "/no-extension";
+  std::string text = same_size("plain words in a file with no extension\n", 400);
+  std::string pdf = same_size("%PDF-1.4\n%\xe2\xe3\xcf\xd3\n1 0 obj\n<< >>\nendobj\n", 400);
+  // Tried until both writes fall within one second, so that the rewrite keeps the times.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    struct stat before, after;
+    tree.file("mnt/no-extension", text, "");
+    stat(path.c_str(), &before);
+    std::string first = type_from_content(path, nullptr);
+    tree.file("mnt/no-extension", pdf, "");
+    stat(path.c_str(), &after);
+    std::string second = type_from_content(path, nullptr);
+    if (before.st_mtim.tv_sec != after.st_mtim.tv_sec || before.st_ctim.tv_sec != after.st_ctim.tv_sec) continue;
+    system(("umount '" + mount + "'").c_str());
+    EXPECT_EQ(after.st_mtim.tv_nsec, 0) << "the file system kept sub-second times";
+    EXPECT_EQ(first, "text/plain");
+    EXPECT_EQ(second, "application/pdf");
+    return;
+  }
+  system(("umount '" + mount + "'").c_str());
+  FAIL() << "no two writes within one second";
 }
 
 }  // namespace

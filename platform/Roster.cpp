@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -100,15 +104,39 @@ GAppInfo* app_for_type(const char* type) {
   return app;
 }
 
-// Starts the application with the file, and lets go of the application.
+// How long the window waits for a launch. GIO announces each launch on the session bus, and
+// its first connection to the bus waits without a bound when the bus does not answer (its
+// daemon stopped or hung).
+constexpr std::chrono::milliseconds kLaunchLimit{2000};
+
+// What a launching thread and its caller share; the last of the two to let go frees it.
+struct PendingLaunch {
+  std::mutex lock;
+  std::condition_variable ended;
+  bool done = false;  // guarded by lock, as is started
+  bool started = false;
+};
+
+// Starts the application with the file, and lets go of the application. The launch runs on
+// a thread of its own and is waited for at most kLaunchLimit: past that it goes on alone and
+// B_TIMED_OUT is returned, so a caller's window never hangs on the bus.
 status_t launch_with(GAppInfo* app, const char* path) {
   if (app == nullptr) return B_ENTRY_NOT_FOUND;
-  GFile* file = g_file_new_for_path(path);
-  GList files = {file, nullptr, nullptr};
-  gboolean started = g_app_info_launch(app, &files, nullptr, nullptr);
-  g_object_unref(file);
-  g_object_unref(app);
-  return started ? B_OK : B_ERROR;
+  auto pending = std::make_shared<PendingLaunch>();
+  std::thread([pending, app, name = std::string(path)] {
+    GFile* file = g_file_new_for_path(name.c_str());
+    GList files = {file, nullptr, nullptr};
+    bool started = g_app_info_launch(app, &files, nullptr, nullptr);
+    g_object_unref(file);
+    g_object_unref(app);
+    std::lock_guard<std::mutex> hold(pending->lock);
+    pending->started = started;
+    pending->done = true;
+    pending->ended.notify_one();
+  }).detach();
+  std::unique_lock<std::mutex> hold(pending->lock);
+  if (!pending->ended.wait_for(hold, kLaunchLimit, [&] { return pending->done; })) return B_TIMED_OUT;
+  return pending->started ? B_OK : B_ERROR;
 }
 
 }  // namespace
@@ -248,17 +276,62 @@ status_t open_with_app(const char* appId, const char* path) {
   return launch_with(G_APP_INFO(g_desktop_app_info_new(appId)), path);
 }
 
+namespace {
+
+// Cancels a GIO operation once a time has passed, unless the operation ended first: a bus
+// whose daemon is stopped accepts a connection and never answers it.
+class CancelAfter {
+ public:
+  CancelAfter(GCancellable* cancellable, std::chrono::milliseconds after)
+      : thread_([this, cancellable, after] {
+          std::unique_lock<std::mutex> hold(lock_);
+          if (!ended_.wait_for(hold, after, [this] { return over_; })) g_cancellable_cancel(cancellable);
+        }) {}
+  ~CancelAfter() {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      over_ = true;
+    }
+    ended_.notify_one();
+    thread_.join();
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable ended_;
+  bool over_ = false;  // guarded by lock_
+  std::thread thread_;  // last, so it starts once the members above exist
+};
+
+constexpr std::chrono::milliseconds kBusSetUpLimit{2000};
+constexpr int kBusCallLimitMs = 3000;
+
+// A connection of its own to the session bus, made within kBusSetUpLimit, or null.
+GDBusConnection* connect_to_session_bus() {
+  GCancellable* cancellable = g_cancellable_new();
+  GDBusConnection* bus = nullptr;
+  {
+    CancelAfter limit(cancellable, kBusSetUpLimit);
+    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, cancellable, nullptr);
+    if (address != nullptr)
+      bus = g_dbus_connection_new_for_address_sync(
+          address,
+          GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                               G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+          nullptr, cancellable, nullptr);
+    g_free(address);
+  }
+  g_object_unref(cancellable);
+  return bus;
+}
+
+}  // namespace
+
 status_t show_in_file_manager(const char* path) {
   if (path == nullptr) return B_BAD_VALUE;
   // A connection of its own, closed after the call: the shared one would end the program if
-  // the bus went away.
-  gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-  GDBusConnection* bus = address == nullptr ? nullptr
-      : g_dbus_connection_new_for_address_sync(address,
-            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, nullptr);
-  g_free(address);
+  // the bus went away. Setting it up and the call are each bounded in time.
+  GDBusConnection* bus = connect_to_session_bus();
   if (bus != nullptr) {
     gchar* uri = g_filename_to_uri(path, nullptr, nullptr);
     const gchar* uris[] = {uri, nullptr};
@@ -266,9 +339,9 @@ status_t show_in_file_manager(const char* path) {
         : g_dbus_connection_call_sync(bus, "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
                                       "org.freedesktop.FileManager1", "ShowItems",
                                       g_variant_new("(^ass)", uris, ""), nullptr, G_DBUS_CALL_FLAGS_NONE,
-                                      3000, nullptr, nullptr);
+                                      kBusCallLimitMs, nullptr, nullptr);
     g_free(uri);
-    g_dbus_connection_close_sync(bus, nullptr, nullptr);
+    g_dbus_connection_close(bus, nullptr, nullptr, nullptr);  // without waiting for the bus
     g_object_unref(bus);
     if (reply != nullptr) {
       g_variant_unref(reply);

@@ -1,6 +1,11 @@
 #include "MatchLine.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "Search.h"
 #include "platform/AsciiFold.h"
@@ -51,4 +56,42 @@ MatchLineStatus f_match_line(const char* path, const std::string& text, size_t l
   if (lineEnd > at + text.size() && content[lineEnd - 1] == '\r') --lineEnd;
   cut_line(content, lineStart, lineEnd, at, text.size(), line);
   return MatchLineStatus::kFound;
+}
+
+namespace {
+
+// Reads still running after their caller stopped waiting; past the cap, callers do not wait.
+constexpr int kMaxHungReads = 4;
+std::atomic<int> running_reads{0};
+
+// What a reading thread and its caller share; the last of the two to let go frees it.
+struct PendingLine {
+  std::mutex lock;
+  std::condition_variable ready;
+  bool done = false;  // guarded by lock, as are status and line
+  MatchLineStatus status = MatchLineStatus::kUnreadable;
+  MatchLine line;
+};
+
+}  // namespace
+
+MatchLineStatus f_match_line_within(const char* path, const std::string& text, size_t limit,
+                                    std::chrono::milliseconds wait, MatchLine* line) {
+  if (running_reads.load() >= kMaxHungReads) return MatchLineStatus::kTimedOut;
+  auto pending = std::make_shared<PendingLine>();
+  ++running_reads;
+  std::thread([pending, file = std::string(path), text, limit] {
+    MatchLine found;
+    MatchLineStatus status = f_match_line(file.c_str(), text, limit, &found);
+    std::lock_guard<std::mutex> hold(pending->lock);
+    pending->status = status;
+    pending->line = std::move(found);
+    pending->done = true;
+    pending->ready.notify_one();
+    --running_reads;
+  }).detach();
+  std::unique_lock<std::mutex> hold(pending->lock);
+  if (!pending->ready.wait_for(hold, wait, [&] { return pending->done; })) return MatchLineStatus::kTimedOut;
+  *line = std::move(pending->line);
+  return pending->status;
 }

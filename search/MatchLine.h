@@ -2,6 +2,7 @@
 // beside a result. Read when asked for, from the file as it is then.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 struct MatchLine {
@@ -12,10 +13,17 @@ struct MatchLine {
   bool cutBefore = false, cutAfter = false;
 };
 
-enum class MatchLineStatus { kFound, kNotFound, kUnreadable };
+enum class MatchLineStatus { kFound, kNotFound, kUnreadable, kTimedOut };
 
 constexpr size_t kMatchLineWidth = 100;
 
 // Looks for the text in the first `limit` bytes of the file at path, ignoring ASCII letter
 // case as the search does, and fills line with the first line that holds it.
 MatchLineStatus f_match_line(const char* path, const std::string& text, size_t limit, MatchLine* line);
+
+// f_match_line on a thread of its own, waited for at most `wait`, for callers that must not
+// block (a window): kTimedOut when the file has not been read by then, as on a stalled
+// network mount. The read goes on alone and its result is dropped; while a few such reads
+// hang, later calls answer kTimedOut at once rather than start more.
+MatchLineStatus f_match_line_within(const char* path, const std::string& text, size_t limit,
+                                    std::chrono::milliseconds wait, MatchLine* line);

@@ -9,8 +9,9 @@ namespace {
 
 std::atomic<int32> live{0};
 
-// The most of a file a tooltip reads.
+// The most of a file a tooltip reads, and the longest the window waits for it.
 constexpr size_t kToolTipReadLimit = 1 << 20;
+constexpr std::chrono::milliseconds kToolTipWait{200};
 
 std::string html_escaped(const std::string& text) {
   std::string escaped;
@@ -48,13 +49,14 @@ std::string EntryItem::ToolTip() const {
   if (path.empty()) return "";
   std::string tip = "<html><p style='white-space:pre'>" + html_escaped(path) + "</p><p style='white-space:pre'>";
   MatchLine line;
-  switch (f_match_line(path.c_str(), searchText_ ? *searchText_ : "", kToolTipReadLimit, &line)) {
+  switch (f_match_line_within(path.c_str(), searchText_ ? *searchText_ : "", kToolTipReadLimit, kToolTipWait, &line)) {
     case MatchLineStatus::kFound:
       tip += (line.cutBefore ? "&hellip;" : "") + html_escaped(line.before) + "<b>" + html_escaped(line.match) +
              "</b>" + html_escaped(line.after) + (line.cutAfter ? "&hellip;" : "");
       break;
     case MatchLineStatus::kNotFound: tip += "<i>The text is no longer in this file's first megabyte.</i>"; break;
     case MatchLineStatus::kUnreadable: tip += "<i>This file is no longer there, or cannot be read.</i>"; break;
+    case MatchLineStatus::kTimedOut: tip += "<i>The line is not available: the file is slow to read.</i>"; break;
   }
   return tip + "</p></html>";
 }

@@ -21,8 +21,8 @@ class EntryItem : public BStringItem {
   // The file's absolute path, as the search reached it.
   std::string FilePath() const override;
   // The path and the first line of the file that holds the search text, with the text in
-  // bold, read now from at most the first megabyte; a short note when the file has gone or
-  // no longer holds the text there.
+  // bold, read now from at most the first megabyte; a short note when the file has gone, no
+  // longer holds the text there, or is not read within a fifth of a second.
   std::string ToolTip() const override;
 
  private:

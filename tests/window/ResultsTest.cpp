@@ -18,6 +18,11 @@
 #include <memory>
 #include <sstream>
 #include <thread>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <atomic>
 
 #include "TempTree.h"
 #include "WindowFixture.h"
@@ -181,6 +186,91 @@ TEST_F(ResultsTest, OpenContainingFolderAsksTheFileManagerToSelectTheFile) {
   setenv("DBUS_SESSION_BUS_ADDRESS", saved.c_str(), 1);
   EXPECT_EQ(shown, "ShowItems " + QUrl::fromLocalFile(QString::fromStdString(file)).toString(QUrl::FullyEncoded).toStdString() + "\n");
   EXPECT_EQ(read_file(test_home() + "/opened"), "");  // the folder itself was not opened
+}
+
+// Mounts the stalling file system over a folder for the life of the object, where FUSE
+// mounts can be made (as root); mounted() says whether it is there.
+class StallMount {
+ public:
+  explicit StallMount(const std::string& folder) : folder_(folder) {
+    struct stat before;
+    if (geteuid() != 0 || access("/dev/fuse", R_OK | W_OK) != 0 || stat(folder.c_str(), &before) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      execl(STALL_FS, STALL_FS, folder.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int i = 0; i < 100 && !mounted_; ++i) {
+      struct stat now;
+      mounted_ = stat(folder.c_str(), &now) == 0 && now.st_dev != before.st_dev;
+      if (!mounted_) std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+  }
+  ~StallMount() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);  // a hung read then fails at once
+    waitpid(pid_, nullptr, 0);
+    umount2(folder_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string folder_;
+  pid_t pid_ = -1;
+  bool mounted_ = false;
+};
+
+// A match on a file system whose reads hang, as a stalled network mount's do: the tooltip
+// comes at once with the path and a note, and the window goes on answering.
+TEST_F(ResultsTest, HoveringAFileWhoseReadsHangDoesNotHoldTheWindow) {
+  std::string file = tree.file("mount/slow.txt", "a line with the needle in it\n");
+  search(tree.root(), "needle");
+  ASSERT_EQ(matches()->CountItems(), 1);
+  StallMount stalled(tree.path("mount"));
+  if (!stalled.mounted()) GTEST_SKIP() << "no FUSE mount here (needs root and /dev/fuse)";
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    auto start = std::chrono::steady_clock::now();
+    std::string tip = hover(0);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 1.0);
+    EXPECT_NE(tip.find(file), std::string::npos) << tip;
+    EXPECT_NE(tip.find("not available"), std::string::npos) << tip;
+  }
+}
+
+// With a session bus that accepts connections and never answers (its daemon stopped), "Open
+// Containing Folder" gives up on the bus within seconds and opens the folder instead.
+TEST_F(ResultsTest, OpenContainingFolderWithAStoppedBusOpensTheFolderInTime) {
+  std::string file = tree.file("docs/selected file.txt", "needle");
+  FILE* daemon = popen("dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1", "r");
+  ASSERT_NE(daemon, nullptr);
+  char address[512] = {}, pid[32] = {};
+  ASSERT_NE(fgets(address, sizeof address, daemon), nullptr);
+  ASSERT_NE(fgets(pid, sizeof pid, daemon), nullptr);
+  pclose(daemon);
+  address[strcspn(address, "\n")] = '\0';
+  pid_t bus = pid_t(atoi(pid));
+  std::string saved = getenv("DBUS_SESSION_BUS_ADDRESS") ? getenv("DBUS_SESSION_BUS_ADDRESS") : "";
+  setenv("DBUS_SESSION_BUS_ADDRESS", address, 1);
+  search(tree.root(), "needle");
+  ASSERT_EQ(matches()->CountItems(), 1);
+  kill(bus, SIGSTOP);
+  // Should the window hang on the bus, the daemon goes on after 20 s so the test can end.
+  std::atomic<bool> done{false};
+  std::thread watchdog([&] {
+    for (int i = 0; i < 200 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    kill(bus, SIGCONT);
+  });
+  std::unique_ptr<QMenu> menu(matches()->MakeFileMenu(0));
+  auto start = std::chrono::steady_clock::now();
+  action(menu.get(), "Open Containing Folder")->trigger();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  done = true;
+  watchdog.join();
+  kill(bus, SIGKILL);
+  setenv("DBUS_SESSION_BUS_ADDRESS", saved.c_str(), 1);
+  EXPECT_LT(seconds, 6.0);
+  EXPECT_EQ(opened(), tree.path("docs") + "\n");
 }
 
 }  // namespace

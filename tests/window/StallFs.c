@@ -1,0 +1,63 @@
+/* A file system of one file, "slow.txt", whose reads hang as on a stalled network mount:
+ * each read waits 20 seconds before it answers. Run as: stall-fs MOUNTPOINT (foreground). */
+#define FUSE_USE_VERSION 31
+#include <errno.h>
+#include <fuse.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static const char kContent[] = "a line with the needle in it\n";
+
+static int stall_getattr(const char* path, struct stat* st, struct fuse_file_info* fi) {
+  (void)fi;
+  memset(st, 0, sizeof *st);
+  if (strcmp(path, "/") == 0) {
+    st->st_mode = S_IFDIR | 0755;
+    st->st_nlink = 2;
+    return 0;
+  }
+  if (strcmp(path, "/slow.txt") != 0) return -ENOENT;
+  st->st_mode = S_IFREG | 0444;
+  st->st_nlink = 1;
+  st->st_size = sizeof kContent - 1;
+  return 0;
+}
+
+static int stall_readdir(const char* path, void* buf, fuse_fill_dir_t fill, off_t offset,
+                         struct fuse_file_info* fi, enum fuse_readdir_flags flags) {
+  (void)offset, (void)fi, (void)flags;
+  if (strcmp(path, "/") != 0) return -ENOENT;
+  fill(buf, ".", NULL, 0, 0);
+  fill(buf, "..", NULL, 0, 0);
+  fill(buf, "slow.txt", NULL, 0, 0);
+  return 0;
+}
+
+static int stall_open(const char* path, struct fuse_file_info* fi) {
+  (void)fi;
+  return strcmp(path, "/slow.txt") == 0 ? 0 : -ENOENT;
+}
+
+static int stall_read(const char* path, char* buf, size_t size, off_t offset, struct fuse_file_info* fi) {
+  (void)path, (void)fi;
+  sleep(20);
+  if ((size_t)offset >= sizeof kContent - 1) return 0;
+  if (size > sizeof kContent - 1 - (size_t)offset) size = sizeof kContent - 1 - (size_t)offset;
+  memcpy(buf, kContent + offset, size);
+  return (int)size;
+}
+
+static const struct fuse_operations kOperations = {
+    .getattr = stall_getattr,
+    .open = stall_open,
+    .read = stall_read,
+    .readdir = stall_readdir,
+};
+
+int main(int argc, char* argv[]) {
+  if (argc != 2) return 2;
+  char foreground[] = "-f";
+  char* args[] = {argv[0], foreground, argv[1], NULL};
+  return fuse_main(3, args, &kOperations, NULL);
+}

@@ -1,53 +1,67 @@
-// The state of one file scan between blocks: the search strings, and the tails of partial
-// matches that ran into the end of the previous block's text.
+// One file scan, block by block. A block's text ends at its first NUL byte, and a match may
+// run from the end of one block's text into the next: so the scan looks for the search
+// strings in the stream of the blocks' texts, one after the other, with letter case folded
+// (CaseFold.h).
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <vector>
 
+#include "CaseFold.h"
 #include "platform/List.h"
+
+// A folded needle looked for in a stream of folded text given in pieces, in time linear in
+// the stream whatever the needle's length: a fast filtered search inside each piece, and the
+// needle's border table (Knuth-Morris-Pratt) for what runs across pieces or where the filter
+// would do too much work.
+class StreamNeedle {
+ public:
+  explicit StreamNeedle(std::string folded);
+  // True when an occurrence ends in this piece, counting the pieces before it; an empty
+  // needle is found at once.
+  bool Feed(const char* text, size_t length);
+  // The offset of the first occurrence in text alone, or -1.
+  ssize_t FindIn(const char* text, size_t length) const;
+
+ private:
+  size_t Step(size_t state, char c) const;
+  // The first offset at or after `from` at which an occurrence ends (one past it), or -1.
+  ssize_t Automaton(const char* text, size_t length, size_t from) const;
+
+  std::string needle_;
+  std::vector<uint32_t> border_;  // border_[i]: the longest proper border of needle_[0, i]
+  size_t matched_ = 0;             // the needle's longest prefix that ends the stream so far
+};
 
 class BlockScanner {
  public:
-  // strings: a BList of NUL-terminated char*, which must outlive the scanner.
+  // strings: a BList of NUL-terminated char*, taken as UTF-8 and folded.
   explicit BlockScanner(const BList& strings);
 
-  // Searches one block of at most kSearchBlockSize bytes, whose text ends at its first NUL.
-  // True when a search string completes in this block, by a carried tail or by a whole
-  // occurrence. Otherwise the carried list afterwards holds, in order, the tails that
-  // survived this block, then the tails of every partial match of each string that runs into
-  // the end of the text, string by string and earliest first.
-  //
-  // Invariants: a tail points into its search string and never at its terminating NUL, so a
-  // string of n characters has at most n-1 tails carried at once.
+  // Searches one block of at most kSearchBlockSize bytes, whose text ends at its first NUL;
+  // true when a search string completes in it.
   bool Scan(const char* block, size_t size);
-
-  // Searches a run of whole blocks that holds no NUL byte, as Scan would block by block, and
-  // returns the index of the block in which a match completes, or -1. Afterwards the carried
-  // list is what Scan would have left after the run's last block.
-  ssize_t ScanRun(const char* text, size_t blocks);
-
-  const std::vector<const char*>& Carried() const { return carried_; }
+  // Searches a run of whole blocks that holds no NUL byte, as Scan would block by block.
+  bool ScanRun(const char* text, size_t blocks);
+  // At the end of the file: the bytes of a character the file leaves unfinished stand for
+  // themselves; true when that completes a search string.
+  bool Finish();
 
  private:
-  struct Needle {
-    const char* text;
-    size_t length;
-  };
+  bool Feed(const char* text, size_t length);
+  bool FeedFolded(const char* text, size_t length);
 
-  bool ScanTails(const char* text, size_t length);
-  bool ScanNeedle(const Needle& needle, const char* text, size_t length);
-  void CarryPartials(const Needle& needle, const char* text, size_t length);
-
-  std::vector<Needle> needles_;
-  // True when no tail can outlive a whole block (no string is longer than a block plus one),
-  // so a run of whole blocks can be searched as one text.
-  bool runsAsOneText_ = true;
-  std::vector<const char*> carried_;
-  std::vector<const char*> next_;
+  std::vector<StreamNeedle> needles_;
+  // Whether the text must be folded whole first; otherwise folding ASCII letters as the
+  // needles are compared finds the same (CaseFold.h's needs_only_ascii_folding).
+  bool foldText_ = false;
+  Utf8Folder folder_;
+  std::string folded_;
 };
 
-// Shared with the block search, all ignoring case, over text[0, length) and a pattern of
-// patternLength characters (at least 1):
+// Shared with the block search, all ignoring ASCII letter case, over text[0, length) and a
+// pattern of patternLength characters (at least 1):
 // the first offset at which the whole pattern occurs, or -1;
 ssize_t find_whole(const char* text, size_t length, const char* pattern, size_t patternLength);
 // the first offset, from `from` on, at which the text ends inside an occurrence (the rest of

@@ -7,15 +7,23 @@
 #include <mutex>
 #include <thread>
 
+#include "BlockScanner.h"
+#include "CaseFold.h"
 #include "Search.h"
-#include "platform/AsciiFold.h"
 
 namespace {
 
-size_t find_folded(const std::string& haystack, const std::string& needle) {
-  auto at = std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(),
-                        [](char a, char b) { return ascii::fold(a) == ascii::fold(b); });
-  return at == haystack.end() && !needle.empty() ? std::string::npos : size_t(at - haystack.begin());
+// Where the text first occurs in content with letter case folded as the search folds it: the
+// offsets in content of the match's first byte and of the byte after it.
+bool find_folded(const std::string& content, const std::string& text, size_t* at, size_t* end) {
+  std::vector<size_t> starts;
+  std::string folded = fold_case_mapped(content, &starts);
+  std::string needle = fold_case(text);
+  ssize_t found = StreamNeedle(needle).FindIn(folded.data(), folded.size());
+  if (found < 0) return false;
+  *at = starts[size_t(found)];
+  *end = starts[size_t(found) + needle.size()];
+  return true;
 }
 
 // Keeps a third of the width before the match and the rest after it.
@@ -47,14 +55,14 @@ MatchLineStatus f_match_line(const char* path, const std::string& text, size_t l
     filled += size_t(got);
   }
   content.resize(filled);
-  size_t at = find_folded(content, text);
-  if (at == std::string::npos) return MatchLineStatus::kNotFound;
+  size_t at, end;
+  if (!find_folded(content, text, &at, &end)) return MatchLineStatus::kNotFound;
   size_t newline = at == 0 ? std::string::npos : content.rfind('\n', at - 1);
   size_t lineStart = newline == std::string::npos ? 0 : newline + 1;
-  size_t lineEnd = content.find('\n', at + text.size());
+  size_t lineEnd = content.find('\n', end);
   if (lineEnd == std::string::npos) lineEnd = content.size();
-  if (lineEnd > at + text.size() && content[lineEnd - 1] == '\r') --lineEnd;
-  cut_line(content, lineStart, lineEnd, at, text.size(), line);
+  if (lineEnd > end && content[lineEnd - 1] == '\r') --lineEnd;
+  cut_line(content, lineStart, lineEnd, at, end - at, line);
   return MatchLineStatus::kFound;
 }
 

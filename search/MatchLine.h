@@ -17,8 +17,8 @@ enum class MatchLineStatus { kFound, kNotFound, kUnreadable, kTimedOut };
 
 constexpr size_t kMatchLineWidth = 100;
 
-// Looks for the text in the first `limit` bytes of the file at path, ignoring ASCII letter
-// case as the search does, and fills line with the first line that holds it.
+// Looks for the text in the first `limit` bytes of the file at path, with letter case folded
+// as the search folds it, and fills line with the first line that holds it.
 MatchLineStatus f_match_line(const char* path, const std::string& text, size_t limit, MatchLine* line);
 
 // f_match_line on a thread of its own, waited for at most `wait`, for callers that must not

@@ -1,5 +1,5 @@
 // The search engine: finds, under a folder, the files of chosen MIME types whose contents
-// contain a text, ignoring ASCII letter case. It reaches files only through the platform
+// contain a text, ignoring letter case (CaseFold.h). It reaches files only through the platform
 // layer's storage classes and never includes a Qt header, so the window and the command-line
 // tool share it.
 #pragma once
@@ -13,14 +13,18 @@
 constexpr size_t kSearchBlockSize = 1024;
 
 // File scan: 1 when the file, read from its current position to its end, contains one of the
-// search strings (a BList of char*), -1 when it does not or a read fails.
+// search strings (a BList of char*, UTF-8), -1 when it does not or a read fails. The file is
+// read in blocks of kSearchBlockSize bytes; a block's text ends at its first NUL, and a match
+// may run from one block's text into the next. Letter case is folded in every script
+// (CaseFold.h), in time linear in the file whatever the strings' length.
 int32 f_seek(BFile& file, BList& strings);
 // The same for a file read from its start whose size is known: the scan ends after that many
 // bytes instead of with a read that finds the end (a file that grew meanwhile is read as far
 // as it reached). A negative size reads to the end.
 int32 f_seek(BFile& file, BList& strings, off_t size);
 
-// Block search of a NUL-terminated text for a pattern, ignoring case:
+// Block search of a NUL-terminated text for a pattern, ignoring ASCII letter case (the file
+// scan folds every script and no longer goes through this):
 //   0 or more  the offset of the first occurrence; the pattern pointer is unchanged;
 //   -2         no occurrence, but the text ends inside an attempt that matched at least one
 //              character: the pattern now points past the matched characters (the tail);

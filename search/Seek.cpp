@@ -1,8 +1,8 @@
 // The content scanner: the block search, the file scan and the prefix test.
 //
 // The file scan reads many blocks with one system call and then treats them as the same
-// consecutive 1024-byte blocks; the block search jumps to the start positions whose first
-// character can match. Neither changes a result, a tail or the carried list.
+// consecutive 1024-byte blocks; the searches jump to the start positions whose two rarest
+// characters can match. Neither changes a result.
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -22,6 +22,10 @@ namespace {
 
 // Bytes read with one system call: a whole number of blocks.
 constexpr size_t kReadSize = 64 * kSearchBlockSize;
+
+// What the filtered search answers when it has compared as many start positions in full as
+// it was allowed.
+constexpr ssize_t kOverAllowance = -2;
 
 // The first index in p[0, n) holding a or b, or n.
 size_t find_either(const char* p, size_t n, unsigned char a, unsigned char b) {
@@ -103,7 +107,8 @@ std::pair<size_t, size_t> rarest_pair(const char* pattern, size_t length) {
 // The filter step of find_whole for processors with AVX2: thirty-two start positions at a
 // time, from *s on. Returns the first match, or -1 with *s at the first position left.
 __attribute__((target("avx2"))) ssize_t filter_avx2(const char* text, size_t starts, const char* pattern,
-                                                    size_t patternLength, size_t one, size_t two, size_t* s) {
+                                                    size_t patternLength, size_t one, size_t two, size_t* s,
+                                                    size_t* allowance) {
   const __m256i first0 = _mm256_set1_epi8(char(ascii::fold(pattern[one])));
   const __m256i first1 = _mm256_set1_epi8(char(ascii::upper(pattern[one])));
   const __m256i last0 = _mm256_set1_epi8(char(ascii::fold(pattern[two])));
@@ -113,8 +118,10 @@ __attribute__((target("avx2"))) ssize_t filter_avx2(const char* text, size_t sta
     __m256i tail = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + *s + two));
     __m256i heads = _mm256_or_si256(_mm256_cmpeq_epi8(head, first0), _mm256_cmpeq_epi8(head, first1));
     __m256i tails = _mm256_or_si256(_mm256_cmpeq_epi8(tail, last0), _mm256_cmpeq_epi8(tail, last1));
-    for (unsigned mask = unsigned(_mm256_movemask_epi8(_mm256_and_si256(heads, tails))); mask != 0;
-         mask &= mask - 1) {
+    unsigned mask = unsigned(_mm256_movemask_epi8(_mm256_and_si256(heads, tails)));
+    if (mask != 0 && *allowance < size_t(__builtin_popcount(mask))) return kOverAllowance;
+    for (; mask != 0; mask &= mask - 1) {
+      --*allowance;
       size_t at = *s + size_t(__builtin_ctz(mask));
       if (equal_folded(text + at, pattern, patternLength)) return ssize_t(at);
     }
@@ -131,41 +138,53 @@ const bool kHaveAvx2 = [] {
 }  // namespace
 
 // Whole occurrences are looked for where the pattern's two least common characters stand, in
-// either case, 32 or 16 start positions at a time; only those positions are compared in full.
-ssize_t find_whole(const char* text, size_t length, const char* pattern, size_t patternLength) {
+// either case, 32 or 16 start positions at a time; only those positions are compared in full,
+// at most `allowance` of them: past that the search stops with kOverAllowance and *s at the
+// first start position it has not ruled out.
+ssize_t find_whole_allowed(const char* text, size_t length, const char* pattern, size_t patternLength,
+                           size_t allowance, size_t* s) {
+  *s = 0;
   if (length < patternLength) return -1;
   size_t starts = length - patternLength + 1;
   if (patternLength == 1) {
     size_t at = find_either(text, starts, ascii::fold(pattern[0]), ascii::upper(pattern[0]));
     return at < starts ? ssize_t(at) : -1;
   }
-  auto matchesAt = [&](size_t s) { return equal_folded(text + s, pattern, patternLength); };
-  size_t s = 0;
+  auto matchesAt = [&](size_t at) { return equal_folded(text + at, pattern, patternLength); };
 #ifdef __SSE2__
   auto [one, two] = rarest_pair(pattern, patternLength);
   if (kHaveAvx2) {
-    ssize_t at = filter_avx2(text, starts, pattern, patternLength, one, two, &s);
-    if (at >= 0) return at;
+    ssize_t at = filter_avx2(text, starts, pattern, patternLength, one, two, s, &allowance);
+    if (at != -1) return at;
   }
   const __m128i first0 = _mm_set1_epi8(char(ascii::fold(pattern[one])));
   const __m128i first1 = _mm_set1_epi8(char(ascii::upper(pattern[one])));
   const __m128i last0 = _mm_set1_epi8(char(ascii::fold(pattern[two])));
   const __m128i last1 = _mm_set1_epi8(char(ascii::upper(pattern[two])));
-  for (; s + 16 <= starts; s += 16) {
-    __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + s + one));
-    __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + s + two));
+  for (; *s + 16 <= starts; *s += 16) {
+    __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + *s + one));
+    __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + *s + two));
     __m128i heads = _mm_or_si128(_mm_cmpeq_epi8(head, first0), _mm_cmpeq_epi8(head, first1));
     __m128i tails = _mm_or_si128(_mm_cmpeq_epi8(tail, last0), _mm_cmpeq_epi8(tail, last1));
-    for (unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(heads, tails))); mask != 0;
-         mask &= mask - 1) {
-      size_t at = s + size_t(__builtin_ctz(mask));
+    unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(heads, tails)));
+    if (mask != 0 && allowance < size_t(__builtin_popcount(mask))) return kOverAllowance;
+    for (; mask != 0; mask &= mask - 1) {
+      --allowance;
+      size_t at = *s + size_t(__builtin_ctz(mask));
       if (matchesAt(at)) return ssize_t(at);
     }
   }
 #endif
-  for (; s < starts; ++s)
-    if (matchesAt(s)) return ssize_t(s);
+  for (; *s < starts; ++*s) {
+    if (allowance-- == 0) return kOverAllowance;
+    if (matchesAt(*s)) return ssize_t(*s);
+  }
   return -1;
+}
+
+ssize_t find_whole(const char* text, size_t length, const char* pattern, size_t patternLength) {
+  size_t s;
+  return find_whole_allowed(text, length, pattern, patternLength, SIZE_MAX, &s);
 }
 
 ssize_t find_partial(const char* text, size_t length, const char* pattern, size_t patternLength,
@@ -194,81 +213,99 @@ bool f_match(const char* string, const char* prefix) {
   return true;
 }
 
+// ---- StreamNeedle
+
+StreamNeedle::StreamNeedle(std::string folded) : needle_(std::move(folded)), border_(needle_.size(), 0) {
+  for (size_t i = 1, k = 0; i < needle_.size(); ++i) {
+    while (k > 0 && needle_[i] != needle_[k]) k = border_[k - 1];
+    if (needle_[i] == needle_[k]) ++k;
+    border_[i] = uint32_t(k);
+  }
+}
+
+// The automaton's step: from `state` characters matched, the text character c.
+size_t StreamNeedle::Step(size_t state, char c) const {
+  char folded = char(ascii::fold(c));
+  if (state == needle_.size()) state = border_[state - 1];
+  while (state > 0 && needle_[state] != folded) state = border_[state - 1];
+  return needle_[state] == folded ? state + 1 : 0;
+}
+
+ssize_t StreamNeedle::Automaton(const char* text, size_t length, size_t from) const {
+  for (size_t i = from, state = 0; i < length; ++i) {
+    state = Step(state, text[i]);
+    if (state == needle_.size()) return ssize_t(i + 1);
+  }
+  return -1;
+}
+
+// The filtered search may compare a few start positions per byte in full; past that (a text
+// of near-matches for a long needle) the automaton takes over from where it stopped.
+ssize_t StreamNeedle::FindIn(const char* text, size_t length) const {
+  if (needle_.empty()) return 0;
+  size_t stopped;
+  size_t allowance = 64 + 4 * length / needle_.size();
+  ssize_t at = find_whole_allowed(text, length, needle_.data(), needle_.size(), allowance, &stopped);
+  if (at != kOverAllowance) return at;
+  ssize_t end = Automaton(text, length, stopped);
+  return end < 0 ? -1 : end - ssize_t(needle_.size());
+}
+
+bool StreamNeedle::Feed(const char* text, size_t length) {
+  if (needle_.empty()) return true;
+  // An occurrence begun in earlier pieces goes on here until the automaton lets go of it.
+  size_t from = 0;
+  for (; matched_ > 0 && from < length; ++from) {
+    matched_ = Step(matched_, text[from]);
+    if (matched_ == needle_.size()) return true;
+  }
+  if (from == length) return false;
+  if (FindIn(text + from, length - from) >= 0) return true;
+  // Nothing begun before `from` is alive, so the prefix that ends this piece lies in its
+  // last needle length - 1 bytes.
+  size_t tail = std::max(from, length - std::min(length, needle_.size() - 1));
+  for (size_t i = tail; i < length; ++i) matched_ = Step(matched_, text[i]);
+  return false;
+}
+
 // ---- BlockScanner
 
 BlockScanner::BlockScanner(const BList& strings) {
   int32 count = strings.CountItems();
   needles_.reserve(size_t(count));
   for (int32 i = 0; i < count; ++i) {
-    const char* text = static_cast<const char*>(strings.ItemAt(i));
-    needles_.push_back({text, strlen(text)});
-    runsAsOneText_ = runsAsOneText_ && needles_.back().length <= kSearchBlockSize + 1;
+    std::string needle = static_cast<const char*>(strings.ItemAt(i));
+    foldText_ = foldText_ || !needs_only_ascii_folding(needle);
+    needles_.emplace_back(fold_case(needle));
   }
+}
+
+bool BlockScanner::FeedFolded(const char* text, size_t length) {
+  for (StreamNeedle& needle : needles_)
+    if (needle.Feed(text, length)) return true;
+  return false;
+}
+
+bool BlockScanner::Feed(const char* text, size_t length) {
+  if (!foldText_) return FeedFolded(text, length);
+  folded_.clear();
+  folder_.Fold(text, length, &folded_);
+  return FeedFolded(folded_.data(), folded_.size());
 }
 
 bool BlockScanner::Scan(const char* block, size_t size) {
   const void* nul = memchr(block, '\0', size);
   size_t length = nul ? size_t(static_cast<const char*>(nul) - block) : size;
-  if (ScanTails(block, length)) return true;
-  for (const Needle& needle : needles_)
-    if (ScanNeedle(needle, block, length)) return true;
-  return false;
+  return Feed(block, length);
 }
 
-// Tails are tried in the order they were carried; each one either completes, runs into the
-// end of this text again (and is carried on, advanced), or is dropped.
-bool BlockScanner::ScanTails(const char* text, size_t length) {
-  next_.clear();
-  for (const char* tail : carried_) {
-    size_t i = 0;
-    while (tail[i] != '\0' && i < length && ascii::fold(tail[i]) == ascii::fold(text[i])) ++i;
-    if (tail[i] == '\0') return true;
-    if (i == length) next_.push_back(tail + i);
-  }
-  carried_.swap(next_);
-  return false;
-}
+bool BlockScanner::ScanRun(const char* text, size_t blocks) { return Feed(text, blocks * kSearchBlockSize); }
 
-bool BlockScanner::ScanNeedle(const Needle& needle, const char* text, size_t length) {
-  if (needle.length == 0) return true;
-  if (find_whole(text, length, needle.text, needle.length) >= 0) return true;
-  CarryPartials(needle, text, length);
-  return false;
-}
-
-// No whole occurrence can start after a partial one, so every partial match is carried.
-void BlockScanner::CarryPartials(const Needle& needle, const char* text, size_t length) {
-  for (ssize_t s = find_partial(text, length, needle.text, needle.length, 0); s >= 0;
-       s = find_partial(text, length, needle.text, needle.length, size_t(s) + 1))
-    carried_.push_back(needle.text + (length - size_t(s)));
-}
-
-// Block by block, a match completes in the block where the earliest-ending occurrence in the
-// run's text ends, or in the first block when a carried tail completes there. When no tail
-// can outlive a whole block, tails only reach into the first block, and what is carried out
-// of the run is the partial matches of its last block.
-ssize_t BlockScanner::ScanRun(const char* text, size_t blocks) {
-  if (blocks == 0) return -1;
-  if (!runsAsOneText_) {
-    for (size_t block = 0; block < blocks; ++block)
-      if (Scan(text + block * kSearchBlockSize, kSearchBlockSize)) return ssize_t(block);
-    return -1;
-  }
-  if (ScanTails(text, kSearchBlockSize)) return 0;
-  size_t searched = blocks;  // blocks in which an earlier-ending occurrence may still end
-  ssize_t found = -1;
-  for (const Needle& needle : needles_) {
-    if (needle.length == 0) return 0;
-    ssize_t at = find_whole(text, searched * kSearchBlockSize, needle.text, needle.length);
-    if (at < 0) continue;
-    found = ssize_t((size_t(at) + needle.length - 1) / kSearchBlockSize);
-    searched = size_t(found) + 1;
-  }
-  if (found >= 0) return found;
-  carried_.clear();
-  const char* last = text + (blocks - 1) * kSearchBlockSize;
-  for (const Needle& needle : needles_) CarryPartials(needle, last, kSearchBlockSize);
-  return -1;
+bool BlockScanner::Finish() {
+  if (!foldText_) return false;
+  folded_.clear();
+  folder_.Finish(&folded_);
+  return !folded_.empty() && FeedFolded(folded_.data(), folded_.size());
 }
 
 // ---- File scan
@@ -283,7 +320,7 @@ bool scan_chunk(BlockScanner& scanner, const char* chunk, size_t size) {
     const void* nul = memchr(chunk + offset, '\0', size - offset);
     size_t clean = (nul ? size_t(static_cast<const char*>(nul) - chunk) : size) - offset;
     size_t blocks = clean / kSearchBlockSize;
-    if (scanner.ScanRun(chunk + offset, blocks) >= 0) return true;
+    if (scanner.ScanRun(chunk + offset, blocks)) return true;
     offset += blocks * kSearchBlockSize;
     if (offset < size) {
       size_t length = std::min(kSearchBlockSize, size - offset);
@@ -303,9 +340,11 @@ int32 f_seek(BFile& file, BList& strings, off_t size) {
   char buffer[kReadSize];
   for (off_t total = 0; size < 0 || total < size;) {
     ssize_t got = file.Read(buffer, sizeof buffer);
-    if (got <= 0) return -1;  // the end of the file or a read error: carried tails never complete
+    if (got < 0) return -1;
+    if (got == 0) break;  // the end of the file
     if (scan_chunk(scanner, buffer, size_t(got))) return 1;
     total += got;
   }
-  return -1;  // as far as the file reached when it was opened: no read to find the end
+  // As far as the file reached when it was opened (no read to find the end), or to its end.
+  return scanner.Finish() ? 1 : -1;
 }

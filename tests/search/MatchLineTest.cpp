@@ -1,3 +1,4 @@
+#include <chrono>
 #include <gtest/gtest.h>
 
 #include "TempTree.h"
@@ -40,6 +41,34 @@ TEST(MatchLineTest, OnlyTheFirstBytesAreReadAndAMissingFileIsSaid) {
   line_of(std::string(2000, 'x') + "needle", "needle", MatchLineStatus::kNotFound, 1000);
   MatchLine line;
   EXPECT_EQ(f_match_line("/no/such/file", "needle", 1000, &line), MatchLineStatus::kUnreadable);
+}
+
+// The line shown is the line the search matched, case folded in every script; the match, as
+// the file spells it, may be longer or shorter than the text.
+TEST(MatchLineTest, AFoldedMatchIsShownAsTheFileSpellsIt) {
+  MatchLine line = line_of("first\nune \xc3\x89" "COLE ici\n", "\xc3\xa9" "cole", MatchLineStatus::kFound);
+  EXPECT_EQ(line.before, "une ");
+  EXPECT_EQ(line.match, "\xc3\x89" "COLE");
+  EXPECT_EQ(line.after, " ici");
+  line = line_of("x\n5 \xe2\x84\xaa" "elvin and Congre\xc5\xbf\xc5\xbf\n", "congress", MatchLineStatus::kFound);
+  EXPECT_EQ(line.match, "Congre\xc5\xbf\xc5\xbf");
+  EXPECT_EQ(line.before, "5 \xe2\x84\xaa" "elvin and ");
+  line = line_of("x\n5 \xe2\x84\xaa" "elvin\n", "KELVIN", MatchLineStatus::kFound);
+  EXPECT_EQ(line.match, "\xe2\x84\xaa" "elvin");
+  EXPECT_EQ(line.after, "");
+}
+
+// A long text over a long file: linear, so a tooltip never stalls on it.
+TEST(MatchLineTest, ALongTextInALargeFileIsFoundInLinearTime) {
+  TempTree tree;
+  std::string path = tree.file("f", std::string((1 << 20) - 1, 'a') + "b");  // the most a tooltip reads
+  MatchLine line;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(f_match_line(path.c_str(), std::string(16000, 'a') + "b", 1 << 20, &line), MatchLineStatus::kFound);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 2.0);
+  EXPECT_EQ(line.after, "");
+  EXPECT_TRUE(line.cutBefore);
 }
 
 }  // namespace

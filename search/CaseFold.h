@@ -16,6 +16,8 @@ class Utf8Folder {
   void Fold(const char* text, size_t length, std::string* out);
   // The bytes of an unfinished character at the end of the stream, as they stand.
   void Finish(std::string* out);
+  // Whether the pieces so far end inside a character.
+  bool HasPending() const { return pendingLength_ > 0; }
 
  private:
   char pending_[4];

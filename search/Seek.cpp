@@ -27,6 +27,19 @@ constexpr size_t kReadSize = 64 * kSearchBlockSize;
 // it was allowed.
 constexpr ssize_t kOverAllowance = -2;
 
+// The length of the ASCII head of p[0, n).
+size_t ascii_prefix(const char* p, size_t n) {
+  size_t i = 0;
+#ifdef __SSE2__
+  for (; i + 16 <= n; i += 16) {
+    int mask = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+    if (mask != 0) return i + size_t(__builtin_ctz(unsigned(mask)));
+  }
+#endif
+  while (i < n && static_cast<unsigned char>(p[i]) < 0x80) ++i;
+  return i;
+}
+
 // The first index in p[0, n) holding a or b, or n.
 size_t find_either(const char* p, size_t n, unsigned char a, unsigned char b) {
   if (a == b) {
@@ -286,10 +299,16 @@ bool BlockScanner::FeedFolded(const char* text, size_t length) {
   return false;
 }
 
+// ASCII folds to ASCII alone, and the needles fold ASCII letters as they compare: so the
+// ASCII head of a piece (most often all of it) goes to them as it stands, and only what
+// follows is folded first.
 bool BlockScanner::Feed(const char* text, size_t length) {
   if (!foldText_) return FeedFolded(text, length);
+  size_t ascii = folder_.HasPending() ? 0 : ascii_prefix(text, length);
+  if (ascii > 0 && FeedFolded(text, ascii)) return true;
+  if (ascii == length) return false;
   folded_.clear();
-  folder_.Fold(text, length, &folded_);
+  folder_.Fold(text + ascii, length - ascii, &folded_);
   return FeedFolded(folded_.data(), folded_.size());
 }
 

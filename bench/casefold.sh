@@ -19,6 +19,7 @@ build_at() {  # source-folder build-folder
 old_tree=$(mktemp -d)
 trap 'git -C "$top" worktree remove --force "$old_tree" >/dev/null 2>&1 || true' EXIT
 git -C "$top" worktree add --detach "$old_tree" "$base" >/dev/null 2>&1
+rm -rf "$top/build-bench-base"  # its cache names the last worktree
 build_at "$old_tree" "$top/build-bench-base"
 build_at "$top" "$top/build-bench"
 old="$top/build-bench-base/tools/tarnwickloft-find"

@@ -40,6 +40,7 @@ status_t find_directory(directory_which which, BPath* path, bool createIt) {
   switch (which) {
     case B_USER_SETTINGS_DIRECTORY: folder = xdg_folder("XDG_CONFIG_HOME", ".config"); break;
     case B_USER_DATA_DIRECTORY: folder = xdg_folder("XDG_DATA_HOME", ".local/share"); break;
+    case B_USER_DIRECTORY: folder = home_folder(); break;
   }
   if (folder.empty()) return B_ENTRY_NOT_FOUND;
   if (createIt) {

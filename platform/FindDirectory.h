@@ -10,6 +10,8 @@ enum directory_which {
   B_USER_SETTINGS_DIRECTORY,
   // $XDG_DATA_HOME when it is an absolute path, else ~/.local/share.
   B_USER_DATA_DIRECTORY,
+  // The home folder: $HOME when it is an absolute path, else the account's.
+  B_USER_DIRECTORY,
 };
 
 #include <string>

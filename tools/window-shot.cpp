@@ -1,7 +1,9 @@
 // Saves a picture of the search window, built from the resources of this executable as the
 // application builds it, for the README and for checking the layout by eye:
-//   QT_QPA_PLATFORM=offscreen tarnwickloft-window-shot OUT.png [WIDTH HEIGHT]
+//   QT_QPA_PLATFORM=offscreen tarnwickloft-window-shot [--dark] OUT.png [WIDTH HEIGHT]
+// --dark gives the application a dark palette first, as a dark desktop theme does.
 #include <QApplication>
+#include <QPalette>
 #include <QPixmap>
 #include <QWidget>
 #include <cstdio>
@@ -12,12 +14,33 @@
 #include "window/TarnWin.h"
 #include "window/WindowArchive.h"
 
+// The dark palette of a dark desktop theme, in the manner of Adwaita-dark.
+QPalette dark_palette() {
+  QPalette palette;
+  palette.setColor(QPalette::Window, QColor(53, 53, 53));
+  palette.setColor(QPalette::WindowText, QColor(238, 238, 236));
+  palette.setColor(QPalette::Base, QColor(45, 45, 45));
+  palette.setColor(QPalette::AlternateBase, QColor(60, 60, 60));
+  palette.setColor(QPalette::Text, QColor(238, 238, 236));
+  palette.setColor(QPalette::Button, QColor(60, 60, 60));
+  palette.setColor(QPalette::ButtonText, QColor(238, 238, 236));
+  palette.setColor(QPalette::Highlight, QColor(21, 83, 158));
+  palette.setColor(QPalette::HighlightedText, QColor(255, 255, 255));
+  return palette;
+}
+
 int main(int argc, char** argv) {
+  bool dark = argc > 1 && strcmp(argv[1], "--dark") == 0;
+  if (dark) {
+    --argc;
+    ++argv;
+  }
   if (argc != 2 && argc != 4) {
-    fputs("usage: tarnwickloft-window-shot OUT.png [WIDTH HEIGHT]\n", stderr);
+    fputs("usage: tarnwickloft-window-shot [--dark] OUT.png [WIDTH HEIGHT]\n", stderr);
     return 2;
   }
   BApplication app("application/x-vnd.TaRnWiCkLoFt");
+  if (dark) QApplication::setPalette(dark_palette());
   BMessage archive;
   if (own_window_archive(&archive) != B_OK) {
     fputs("tarnwickloft-window-shot: no window archive in this executable\n", stderr);

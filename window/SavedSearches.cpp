@@ -73,6 +73,7 @@ bool TarnWin::RestoreState(BEntry* entry) {
     // The window keeps its size limits, and a damaged frame cannot move it off every screen.
     MoveTo(state.frame.left, state.frame.top);
     ResizeTo(state.frame.Width(), state.frame.Height());
+    FitOnScreen();  // saved on a larger screen, or at a smaller scale
   }
   return true;
 }

@@ -8,6 +8,7 @@
 #include "EntryItem.h"
 #include "ViewNames.h"
 #include "platform/Directory.h"
+#include "platform/FindDirectory.h"
 #include "platform/MimeType.h"
 #include "platform/Path.h"
 #include "platform/interface/Alert.h"
@@ -77,8 +78,19 @@ TarnWin::TarnWin(BMessage* archive) : BWindow(archive), selectedTypes(20) {
     matches->SetSelectionMessage(new BMessage(command::kMatchSelected));
   }
   AddMenuBar();
+  StartInHomeFolder();
   LoadDefaultState();  // the result is not needed: without a saved search the window stays as built
   Unlock();
+}
+
+// The archive names a folder of another system, which exists nowhere here: a first search
+// then looks in the home folder. A saved search or a drop sets the folder as before.
+void TarnWin::StartInHomeFolder() {
+  BPath home;
+  if (BDirectory(FieldText(view_names::kSearchDir).c_str()).InitCheck() == B_OK ||
+      find_directory(B_USER_DIRECTORY, &home) != B_OK)
+    return;
+  SetFieldText(view_names::kSearchDir, home.Path());
 }
 
 void TarnWin::AddMenuBar() {

@@ -88,6 +88,7 @@ class TarnWin : public BWindow {
   BListView* Matches() const;
   void ShowAbout(BMessage* message);
   void AddMenuBar();
+  void StartInHomeFolder();
   BMenu* MakeFileMenu();
   BMenu* MakeTypesMenu();
   void SaveCommand(BMessage*) { Save(); }

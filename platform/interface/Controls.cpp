@@ -45,7 +45,8 @@ BTextInput::BTextInput(BMessage* archive) : BView(archive, new QLineEdit), edit_
   // readable in it.
   edit_->setFrame(false);
   edit_->setTextMargins(2, 0, 2, 0);
-  edit_->setStyleSheet("QLineEdit { border: 1px solid #989898; background: white; padding: 0; }");
+  edit_->setStyleSheet(
+      "QLineEdit { border: 1px solid #989898; background: palette(base); color: palette(text); padding: 0; }");
 }
 
 // ---- BTextControl

@@ -83,6 +83,8 @@ BListView::BListView(BMessage* archive) : BView(archive, new QListView), list_(s
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   list_->setFrameShape(QFrame::NoFrame);
   list_->setUniformItemSizes(true);
+  // A long label loses its middle, so that a path keeps its file name in sight.
+  list_->setTextElideMode(Qt::ElideMiddle);
   // The scroll view around the list shows the archive's own scroll bars.
   list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   list_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

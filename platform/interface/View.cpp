@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QFontDatabase>
+#include <QApplication>
 #include <QPalette>
 #include <QWidget>
 #include <cmath>
@@ -44,6 +45,28 @@ float edge_shift(uint32 nibble, float delta) {
     default:  // top, left, none
       return 0;
   }
+}
+
+// The archive's standard colours stand for the desktop palette's roles, so that the window
+// follows a light or a dark theme: panel grey for the window colour, field white for the base
+// colour, and black text on either for the text colour. Any other colour is the archive's own
+// and keeps its value, and so does the text on it, which was chosen to be read there.
+bool is_color(const rgb_color& c, uint8_t r, uint8_t g, uint8_t b) { return c.red == r && c.green == g && c.blue == b; }
+
+bool is_standard_background(const rgb_color& c) {
+  return is_color(c, 220, 220, 220) || is_color(c, 216, 216, 216) || is_color(c, 255, 255, 255);
+}
+
+QColor background_color(const rgb_color& c) {
+  const QPalette desktop = QApplication::palette();
+  if (is_color(c, 255, 255, 255)) return desktop.color(QPalette::Base);
+  if (is_standard_background(c)) return desktop.color(QPalette::Window);
+  return QColor(c.red, c.green, c.blue);
+}
+
+QColor text_color(const rgb_color& c, const rgb_color& background) {
+  if (is_color(c, 0, 0, 0) && is_standard_background(background)) return QApplication::palette().color(QPalette::Text);
+  return QColor(c.red, c.green, c.blue);
 }
 
 rgb_color color_from(int32 packed) {
@@ -119,11 +142,12 @@ void BView::Init(QWidget* widget) {
 
 void BView::ApplyColors() {
   QPalette palette = widget_->palette();
-  const rgb_color& view = colors_[2];
-  const rgb_color& high = colors_[0];
-  palette.setColor(QPalette::Window, QColor(view.red, view.green, view.blue));
-  palette.setColor(QPalette::WindowText, QColor(high.red, high.green, high.blue));
-  palette.setColor(QPalette::ButtonText, QColor(high.red, high.green, high.blue));
+  QColor view = background_color(colors_[2]), high = text_color(colors_[0], colors_[2]);
+  palette.setColor(QPalette::Window, view);
+  palette.setColor(QPalette::Base, view);
+  palette.setColor(QPalette::WindowText, high);
+  palette.setColor(QPalette::Text, high);
+  palette.setColor(QPalette::ButtonText, high);
   widget_->setPalette(palette);
   widget_->setAutoFillBackground(true);
 }

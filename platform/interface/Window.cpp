@@ -1,7 +1,9 @@
 #include "Window.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
@@ -105,6 +107,19 @@ void BWindow::ResizeTo(float width, float height) {
   height = std::clamp(height, minHeight_, maxHeight_);
   ContentResized(width, height);
   widget_->resize(int(std::lround(width)) + 1, int(std::lround(height)) + 1);
+}
+
+void BWindow::FitOnScreen() {
+  QScreen* screen = QGuiApplication::screenAt(widget_->pos());
+  if (screen == nullptr) screen = widget_->screen();
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  QRect area = screen->availableGeometry();
+  ResizeTo(std::min(width_, float(area.width() - 1)), std::min(height_, float(area.height() - 1)));
+  QPoint at = widget_->pos();
+  float x = std::clamp(float(at.x()), float(area.left()), std::max(float(area.left()), float(area.right()) - width_));
+  float y = std::clamp(float(at.y()), float(area.top()), std::max(float(area.top()), float(area.bottom()) - height_));
+  MoveTo(x, y);
 }
 
 // Moves the views for a new content size, whoever changed it.

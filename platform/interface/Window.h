@@ -32,6 +32,9 @@ class BWindow : public BLooper {
   BRect Frame() const;
   void MoveTo(float x, float y);
   void ResizeTo(float width, float height);
+  // Brings the window within the free area of the screen it stands on: smaller first, where
+  // its size limits allow, then moved.
+  void FitOnScreen();
   void SetSizeLimits(float minWidth, float maxWidth, float minHeight, float maxHeight);
   void GetSizeLimits(float* minWidth, float* maxWidth, float* minHeight, float* maxHeight) const;
   void SetTitle(const char* title);

@@ -6,6 +6,9 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
+#include <QStyleOptionViewItem>
+#include <QImage>
+#include <cmath>
 #include <gtest/gtest.h>
 
 #include "TempTree.h"
@@ -126,6 +129,26 @@ TEST_F(TarnWinTest, TheConstructorAddsTheMenuBarAndTheListMessages) {
   EXPECT_EQ(window->selectedTypes.CountItems(), 2);  // text/html and text/htmlh
   EXPECT_EQ(matches()->InvocationMessage()->what, four_cc("sriv"));
   EXPECT_EQ(matches()->SelectionMessage()->what, four_cc("srsl"));
+  // The archive's folder exists nowhere here: a first start searches the home folder.
+  EXPECT_STREQ(static_cast<BTextControl*>(window->FindView("TC_SearchDir"))->Text(), getenv("HOME"));
+}
+
+// With "Show Paths", a path too long for the list loses its middle and keeps its file name.
+TEST_F(TarnWinTest, ALongPathKeepsItsFileNameInSight) {
+  window->Show();
+  std::string path = "/home/someone/" + std::string(300, 'x') + "/the file name.txt";
+  matches()->AddItem(new BStringItem(path.c_str()));
+  QListView* list = matches()->List();
+  QStyleOptionViewItem option;
+  option.initFrom(list);
+  option.rect = list->visualRect(list->model()->index(0, 0));
+  option.textElideMode = list->textElideMode();
+  option.text = QString::fromStdString(path);
+  option.features |= QStyleOptionViewItem::HasDisplay;
+  QString shown = option.fontMetrics.elidedText(option.text, option.textElideMode, option.rect.width());
+  EXPECT_TRUE(shown.endsWith("the file name.txt")) << shown.toStdString();
+  EXPECT_TRUE(shown.startsWith("/home/")) << shown.toStdString();
+  delete matches()->RemoveItem(int32(0));
 }
 
 TEST_F(TarnWinTest, TableCodesNeverReachBWindowAndOtherCodesDo) {
@@ -321,6 +344,70 @@ TEST_F(TarnWinTest, OnlyMarkedItemsShowAMark) {
   EXPECT_TRUE(fileMenu()->ActionFor(window->showPathsItem)->isChecked());
   trigger("Show Paths");
   EXPECT_FALSE(fileMenu()->ActionFor(window->showPathsItem)->isCheckable());
+}
+
+}  // namespace
+
+namespace {
+
+double luminance(const QColor& c) {
+  auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+  return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+// The contrast ratio of the Web Content Accessibility Guidelines, from 1 to 21.
+double contrast(const QColor& a, const QColor& b) {
+  double la = luminance(a), lb = luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QPalette dark_palette() {
+  QPalette palette;
+  palette.setColor(QPalette::Window, QColor(53, 53, 53));
+  palette.setColor(QPalette::WindowText, QColor(238, 238, 236));
+  palette.setColor(QPalette::Base, QColor(45, 45, 45));
+  palette.setColor(QPalette::Text, QColor(238, 238, 236));
+  palette.setColor(QPalette::Button, QColor(60, 60, 60));
+  palette.setColor(QPalette::ButtonText, QColor(238, 238, 236));
+  return palette;
+}
+
+// Under a light and a dark desktop palette, the text of the fields, the list, the buttons and
+// the labels stands out from what is behind it.
+TEST(WindowColorsTest, TextIsReadableUnderALightAndADarkPalette) {
+  QPalette desktop = QApplication::palette();
+  QPalette light;
+  light.setColor(QPalette::Window, QColor(246, 245, 244));
+  light.setColor(QPalette::Base, QColor(255, 255, 255));
+  light.setColor(QPalette::Text, QColor(0, 0, 0));
+  for (const QPalette& palette : {light, dark_palette()}) {
+    QApplication::setPalette(palette);
+    BMessage archive = window_archive();
+    auto* window = new TarnWin(&archive);
+    auto edit = [&](const char* name) { return window->FindView(name)->Widget()->findChild<QLineEdit*>(); };
+    for (const char* field : {"TC_File", "TC_SearchDir", "TC_SearchFor"}) {
+      // The field as drawn: its background just inside the right border, where no text is.
+      QLineEdit* line = edit(field);
+      line->setText("x");
+      QImage drawn = line->grab().toImage();
+      QColor background = drawn.pixelColor(drawn.width() - 4, drawn.height() / 2);
+      EXPECT_GE(contrast(line->palette().color(QPalette::Text), background), 4.5) << field;
+      EXPECT_EQ(background, palette.color(QPalette::Base)) << field;  // it follows the desktop
+      QPalette label = window->FindView(field)->Widget()->palette();
+      EXPECT_GE(contrast(label.color(QPalette::WindowText), label.color(QPalette::Window)), 4.5) << field;
+    }
+    QPalette list = static_cast<BListView*>(window->FindView("LV_Matches"))->List()->palette();
+    EXPECT_GE(contrast(list.color(QPalette::Text), list.color(QPalette::Base)), 4.5);
+    for (const char* button : {"B_Search", "B_OpenFile"}) {
+      QPalette shown = window->FindView(button)->Widget()->palette();
+      EXPECT_GE(contrast(shown.color(QPalette::ButtonText), shown.color(QPalette::Button)), 4.5) << button;
+    }
+    QPalette bar = window->FindView("MB")->Widget()->palette();
+    EXPECT_GE(contrast(bar.color(QPalette::WindowText), bar.color(QPalette::Window)), 4.5);
+    window->Lock();
+    window->Quit();
+  }
+  QApplication::setPalette(desktop);
 }
 
 }  // namespace

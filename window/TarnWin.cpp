@@ -78,6 +78,9 @@ TarnWin::TarnWin(BMessage* archive) : BWindow(archive), selectedTypes(20) {
     matches->SetSelectionMessage(new BMessage(command::kMatchSelected));
   }
   AddMenuBar();
+  // Tab goes as the eye does: the example file, the folder, the text, "Search", the matches.
+  SetTabOrder({FindView(view_names::kOpenFile), FindView(view_names::kFile), FindView(view_names::kSearchDir),
+               FindView(view_names::kSearchFor), FindView(view_names::kSearch), Matches()});
   StartInHomeFolder();
   LoadDefaultState();  // the result is not needed: without a saved search the window stays as built
   Unlock();
@@ -128,6 +131,7 @@ BMenu* TarnWin::MakeFileMenu() {
 // the HTML types start selected.
 BMenu* TarnWin::MakeTypesMenu() {
   auto* menu = new BMenu("MIMEs", B_ITEMS_IN_COLUMN);
+  menu->SetStaysOpen(true);  // several types are ticked in one opening
   menu->AddItem(new BMenuItem("All", new BMessage(command::kAllTypes), 'A', B_SHIFT_KEY));
   menu->AddItem(new BMenuItem("None", new BMessage(command::kNoTypes), 'N', B_SHIFT_KEY));
   menu->AddSeparatorItem();

@@ -2,7 +2,11 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QKeyEvent>
 #include <QMenuBar>
+#include <QMouseEvent>
+#include <QProxyStyle>
+#include <QShortcut>
 
 #include "Window.h"
 
@@ -20,11 +24,53 @@ QKeySequence shortcut_for(const BMenuItem* item) {
   return QKeySequence(combination);
 }
 
+// One column that scrolls, instead of the extra columns Qt lays out for a menu taller than
+// the screen, which can run off its side.
+class ScrollingMenuStyle : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* answer) const override {
+    if (hint == SH_Menu_Scrollable) return 1;
+    return QProxyStyle::styleHint(hint, option, widget, answer);
+  }
+};
+
+// Chooses the item under the pointer or the keyboard's item without letting the menu close.
+class StayOpenFilter : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    auto* menu = static_cast<QMenu*>(watched);
+    QAction* action = nullptr;
+    if (event->type() == QEvent::MouseButtonRelease)
+      action = menu->actionAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+    else if (event->type() == QEvent::KeyPress) {
+      int key = static_cast<QKeyEvent*>(event)->key();
+      if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) action = menu->activeAction();
+    }
+    if (action == nullptr || action->isSeparator() || !action->isEnabled() || action->menu() != nullptr)
+      return false;
+    action->trigger();
+    return true;
+  }
+};
+
 }  // namespace
 
 BMenu::BMenu(const char* name, menu_layout layout)
     : name_(name ? name : ""), layout_(layout), menu_(std::make_unique<QMenu>(QString::fromUtf8(name_.c_str()))) {
   apply_archived_font(menu_.get(), nullptr);
+  if (layout == B_ITEMS_IN_COLUMN) {
+    auto* style = new ScrollingMenuStyle;
+    style->setParent(menu_.get());
+    menu_->setStyle(style);
+  }
+}
+
+void BMenu::SetStaysOpen(bool staysOpen) {
+  delete stayOpen_;
+  stayOpen_ = staysOpen ? new StayOpenFilter(menu_.get()) : nullptr;
+  if (stayOpen_ != nullptr) menu_->installEventFilter(stayOpen_);
 }
 
 BMenu::~BMenu() {
@@ -136,6 +182,11 @@ BMenuBar::BMenuBar(BRect frame, const char* name, uint32 resizingMode, menu_layo
       bar_(static_cast<QMenuBar*>(Widget())) {
   bar_->setNativeMenuBar(false);
   apply_archived_font(bar_, nullptr);
+  // F10 opens the first menu, as on the other desktop programs.
+  auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), bar_, nullptr, nullptr, Qt::WindowShortcut);
+  QObject::connect(f10, &QShortcut::activated, bar_, [this] {
+    if (!bar_->actions().isEmpty()) bar_->setActiveAction(bar_->actions().first());
+  });
 }
 
 BMenuBar::~BMenuBar() {
@@ -147,6 +198,9 @@ BMenuBar::~BMenuBar() {
 bool BMenuBar::AddItem(BMenu* menu) {
   if (menu == nullptr || menu->bar_ != nullptr) return false;
   menu->bar_ = this;
+  // Alt and the first letter of the label opens the menu; the label keeps its text.
+  QString title = QString::fromUtf8(menu->Name()).replace("&", "&&");
+  menu->Widget()->setTitle(title.isEmpty() ? title : QString("&") + title);
   bar_->addMenu(menu->Widget());
   menus_.emplace_back(menu);
   return true;

@@ -1,5 +1,7 @@
 // Menus and the menu bar, shown as QMenu and QMenuBar. A menu owns its items; invoking an item
 // sends a copy of its message, with the pointer field "source" naming the item, to the window.
+// A menu of items in a column is one column that scrolls when it is taller than the screen,
+// so that every item can be reached by the pointer and the keyboard.
 #pragma once
 
 #include <memory>
@@ -9,6 +11,7 @@
 #include "platform/MenuItem.h"
 
 class QAction;
+class QObject;
 class QMenu;
 class QMenuBar;
 class BMenuBar;
@@ -54,6 +57,10 @@ class BMenu : public MenuItemPresenter {
 
   void ItemChanged(BMenuItem* item) override;
 
+  // When set, choosing an item (a click, Enter or Space) leaves the menu open, so that several
+  // can be marked in one opening; Escape or a click elsewhere closes it.
+  void SetStaysOpen(bool staysOpen);
+
  private:
   friend class BMenuBar;
   void Invoke(BMenuItem* item);
@@ -65,6 +72,7 @@ class BMenu : public MenuItemPresenter {
   std::vector<BMenuItem*> items_;
   std::vector<QAction*> actions_;
   BMenuBar* bar_ = nullptr;
+  QObject* stayOpen_ = nullptr;  // the filter SetStaysOpen installs, a child of the menu
 };
 
 class BMenuBar : public BView {

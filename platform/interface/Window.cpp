@@ -109,6 +109,28 @@ void BWindow::ResizeTo(float width, float height) {
   widget_->resize(int(std::lround(width)) + 1, int(std::lround(height)) + 1);
 }
 
+namespace {
+
+// The widget of a view that takes the focus from Tab: its own, or the first inside it.
+QWidget* tab_target(QWidget* widget) {
+  if (widget->focusPolicy() & Qt::TabFocus) return widget;
+  for (QWidget* inner : widget->findChildren<QWidget*>())
+    if (inner->focusPolicy() & Qt::TabFocus) return inner;
+  return nullptr;
+}
+
+}  // namespace
+
+void BWindow::SetTabOrder(std::initializer_list<BView*> views) {
+  QWidget* previous = nullptr;
+  for (BView* view : views) {
+    QWidget* widget = view != nullptr ? tab_target(view->Widget()) : nullptr;
+    if (widget == nullptr) continue;
+    if (previous != nullptr) QWidget::setTabOrder(previous, widget);
+    previous = widget;
+  }
+}
+
 void BWindow::FitOnScreen() {
   QScreen* screen = QGuiApplication::screenAt(widget_->pos());
   if (screen == nullptr) screen = widget_->screen();

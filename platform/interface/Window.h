@@ -3,6 +3,8 @@
 // resizing modes.
 #pragma once
 
+#include <initializer_list>
+
 #include <vector>
 
 #include "Looper.h"
@@ -51,6 +53,8 @@ class BWindow : public BLooper {
   // anything else goes to the handler's MessageReceived.
 
   void SetDefaultButton(BButton* button) { defaultButton_ = button; }
+  // The order in which Tab moves the focus through these views (missing ones left out).
+  void SetTabOrder(std::initializer_list<BView*> views);
   BButton* DefaultButton() const { return defaultButton_; }
   // Presses the default button, as Enter in a text field does.
   void InvokeDefaultButton();

@@ -1,10 +1,18 @@
 #include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QScreen>
+#include <QTest>
+#include <cstring>
+#include <set>
 #include <gtest/gtest.h>
 
 #include "TempTree.h"
 #include "WindowFixture.h"
 #include "platform/MimeType.h"
 #include "platform/interface/Menu.h"
+#include "platform/interface/View.h"
 #include "window/TarnWin.h"
 
 namespace {
@@ -98,6 +106,119 @@ TEST_F(TypesMenuTest, MarkMimeMarksOnlyTypeItems) {
     EXPECT_FALSE(window->markMime(BMimeType(other))) << other;
   EXPECT_EQ(selected(), std::vector<std::string>{"text/plain"});
   EXPECT_EQ(marked(), std::vector<std::string>{"text/plain"});
+}
+
+}  // namespace
+
+namespace {
+
+// The window driven from the keyboard alone: menus open with Alt and their first letter or
+// F10, every type of the MIMEs menu can be reached on the screen there is, several types are
+// ticked in one opening, and Tab follows the window's visual order.
+class KeyboardTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    BMessage archive = window_archive();
+    window = new TarnWin(&archive);
+    window->Show();
+    window->Widget()->activateWindow();
+    drain();
+  }
+  void TearDown() override {
+    if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+    window->Quit();
+  }
+  QMenu* types() { return window->typesMenu->Widget(); }
+  void key(QWidget* to, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QTest::keyClick(to, Qt::Key(key), modifiers);
+    drain();
+  }
+  TarnWin* window;
+};
+
+TEST_F(KeyboardTest, AltAndAFirstLetterOrF10OpenTheMenus) {
+  QWidget* field = window->FindView("TC_SearchFor")->Widget()->findChild<QLineEdit*>();
+  field->setFocus();
+  key(field, Qt::Key_M, Qt::AltModifier);
+  EXPECT_EQ(QApplication::activePopupWidget(), types());
+  QApplication::activePopupWidget()->close();
+  drain();
+  key(field, Qt::Key_R, Qt::AltModifier);
+  EXPECT_EQ(QApplication::activePopupWidget(), window->restoreMenu->Widget());
+  QApplication::activePopupWidget()->close();
+  drain();
+  key(field, Qt::Key_F10);
+  EXPECT_EQ(QApplication::activePopupWidget(), window->typesMenu->Window() ? static_cast<BMenuBar*>(window->FindView("MB"))->SubmenuAt(0)->Widget() : nullptr);
+  EXPECT_STREQ(static_cast<BMenuBar*>(window->FindView("MB"))->SubmenuAt(0)->Name(), "File");  // the label keeps its text
+}
+
+TEST_F(KeyboardTest, EveryTypeIsReachedOnScreenAndSeveralAreTickedInOneOpening) {
+  QWidget* field = window->FindView("TC_SearchFor")->Widget()->findChild<QLineEdit*>();
+  field->setFocus();
+  key(field, Qt::Key_M, Qt::AltModifier);
+  QMenu* menu = types();
+  ASSERT_EQ(QApplication::activePopupWidget(), menu);
+  QRect screen = menu->screen()->availableGeometry();
+  std::set<QAction*> reached;
+  int typeItems = 0;
+  for (int32 i = 0; i < window->typesMenu->CountItems(); ++i)
+    if (strncmp(window->typesMenu->ItemAt(i)->Label(), "text", 4) == 0) ++typeItems;
+  for (int step = 0; step < typeItems + 10; ++step) {
+    key(menu, Qt::Key_Down);
+    QAction* active = menu->activeAction();
+    ASSERT_NE(active, nullptr);
+    // Shown where it can be seen: inside the menu, and on the screen.
+    QRect at = menu->actionGeometry(active).translated(menu->pos());
+    EXPECT_TRUE(screen.contains(at.center())) << active->text().toStdString() << " at " << at.y();
+    EXPECT_TRUE(menu->geometry().contains(at.center())) << active->text().toStdString();
+    if (active->text().startsWith("text")) reached.insert(active);
+  }
+  EXPECT_EQ(int(reached.size()), typeItems);
+
+  // Ticks three unmarked types without the menu closing in between.
+  std::vector<std::string> before = selected_types(window);
+  int ticked = 0;
+  for (int step = 0; step < typeItems && ticked < 3; ++step) {
+    key(menu, Qt::Key_Up);
+    QAction* active = menu->activeAction();
+    if (active == nullptr || !active->text().startsWith("text") || active->isChecked()) continue;
+    key(menu, Qt::Key_Return);
+    ++ticked;
+    EXPECT_EQ(QApplication::activePopupWidget(), menu);
+    EXPECT_TRUE(active->isChecked()) << active->text().toStdString();
+  }
+  EXPECT_EQ(ticked, 3);
+  EXPECT_EQ(selected_types(window).size(), before.size() + 3);
+  // A click on a type does the same.
+  QAction* html = nullptr;
+  for (QAction* action : menu->actions())
+    if (action->text() == "text/html") html = action;
+  ASSERT_NE(html, nullptr);
+  QRect where = menu->actionGeometry(html);
+  if (menu->rect().contains(where.center())) {
+    QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, where.center());
+    drain();
+    EXPECT_EQ(QApplication::activePopupWidget(), menu);
+  }
+}
+
+TEST_F(KeyboardTest, TabFollowsTheVisualOrder) {
+  auto owner = [&](QWidget* focused) -> std::string {
+    for (const char* name : {"B_OpenFile", "TC_File", "TC_SearchDir", "TC_SearchFor", "B_Search", "LV_Matches"}) {
+      QWidget* widget = window->FindView(name)->Widget();
+      if (focused == widget || widget->isAncestorOf(focused)) return name;
+    }
+    return "elsewhere";
+  };
+  window->FindView("B_OpenFile")->Widget()->setFocus();
+  drain();
+  std::vector<std::string> order{owner(QApplication::focusWidget())};
+  for (int i = 0; i < 5; ++i) {
+    key(QApplication::focusWidget(), Qt::Key_Tab);
+    order.push_back(owner(QApplication::focusWidget()));
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"B_OpenFile", "TC_File", "TC_SearchDir", "TC_SearchFor", "B_Search",
+                                             "LV_Matches"}));
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "AppFileInfo.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -209,19 +212,57 @@ std::string BAppFileInfo::MimePackage() const {
          types + "</mime-info>\n";
 }
 
+namespace {
+
+// Whether a program of that name is on the PATH.
+bool on_path(const char* program) {
+  const char* path = getenv("PATH");
+  std::stringstream folders(path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin");
+  for (std::string folder; std::getline(folders, folder, ':');)
+    if (!folder.empty() && is_executable(folder + "/" + program)) return true;
+  return false;
+}
+
+bool is_own_script(const std::string& path, const std::string& mark) {
+  std::ifstream script(path);
+  std::string first, second;
+  return std::getline(script, first) && std::getline(script, second) && second == mark;
+}
+
+}  // namespace
+
+// A "Search here" script for each of Nautilus, Nemo and Caja that is installed; Nemo takes
+// the installed program's own action instead when there is one. A script an earlier start
+// wrote for a file manager that has gone since is taken away. A script whose program has
+// gone (the package removed) removes itself when run and does nothing else.
 void BAppFileInfo::WriteFileManagerScripts(const std::string& dataFolder) const {
   std::string host = helper_path(executable_, kFileManagerHost);
   if (!is_executable(host)) return;
-  std::string script = "#!/bin/sh\n"
-                       "# Written by " + display_name(executable_) + "'s registration.\n"
-                       "exec " + shell_quote(host) + " \"$PWD\" \"$@\"\n";
+  std::string mark = "# Written by " + display_name(executable_) + "'s registration.";
+  std::string script = "#!/bin/sh\n" + mark + "\n"
+                       "host=" + shell_quote(host) + "\n"
+                       "if [ ! -x \"$host\" ]; then rm -f -- \"$0\"; exit 0; fi\n"
+                       "exec \"$host\" \"$PWD\" \"$@\"\n";
   std::string action = kFileManagerAction + display_name(executable_);
   BPath config;
   find_directory(B_USER_SETTINGS_DIRECTORY, &config);
-  for (const std::string& folder : {dataFolder + "/nautilus/scripts", dataFolder + "/nemo/scripts",
-                                    std::string(config.Path() ? config.Path() : "") + "/caja/scripts"}) {
+  std::string prefix = installed_prefix(executable_);
+  bool nemoAction = !prefix.empty() &&
+      access((prefix + "/share/nemo/actions/" + desktop_id(signature_.c_str()) + ".nemo_action").c_str(), F_OK) == 0;
+  struct {
+    const char* program;
+    std::string folder;
+    bool wanted;
+  } managers[] = {{"nautilus", dataFolder + "/nautilus/scripts", true},
+                  {"nemo", dataFolder + "/nemo/scripts", !nemoAction},
+                  {"caja", std::string(config.Path() ? config.Path() : "") + "/caja/scripts", true}};
+  for (const auto& manager : managers) {
+    std::string path = manager.folder + "/" + action;
+    if (!manager.wanted || !on_path(manager.program)) {
+      if (is_own_script(path, mark)) unlink(path.c_str());
+      continue;
+    }
     status_t status;
-    std::string path = folder + "/" + action;
     update_file(path, script, &status);
     chmod(path.c_str(), 0755);
   }

@@ -27,6 +27,8 @@
 
 extern char** environ;
 
+namespace fs = std::filesystem;
+
 namespace {
 
 // A process started with its standard output on a pipe.
@@ -93,7 +95,18 @@ const char kStartUp[] =
     "Pre aTwRehydrated->Show()\n";
 
 TEST_F(AppTest, StartUpPrintsItsLinesInOrderRegistersAndQuitsWhenAsked) {
+  // Nautilus is installed here, Nemo was once (its script is left from then), Caja never.
+  std::string bin = tree.folder("bin");
+  tree.file("bin/nautilus", "#!/bin/sh\n", "");
+  chmod((bin + "/nautilus").c_str(), 0755);
+  std::string oldNemo = home.home() + "/.local/share/nemo/scripts/Search here with Tarnwickloft";
+  tree.file("stale", "#!/bin/sh\n# Written by Tarnwickloft's registration.\nexit 0\n", "");
+  fs::create_directories(fs::path(oldNemo).parent_path());
+  fs::copy_file(tree.path("stale"), oldNemo);
+  std::string path = getenv("PATH");
+  setenv("PATH", (bin + ":" + path).c_str(), 1);
   Child app = Start({TARNWICKLOFT_APP});
+  setenv("PATH", path.c_str(), 1);
   ASSERT_TRUE(app.ReadUntil("Show()\n")) << app.output;
   // A save past the file-size limit must fail as an error, not end the program.
   std::string status = read_file("/proc/" + std::to_string(app.pid) + "/status");
@@ -117,7 +130,10 @@ TEST_F(AppTest, StartUpPrintsItsLinesInOrderRegistersAndQuitsWhenAsked) {
   EXPECT_NE(package.find("value=\"TWKM\""), std::string::npos);
   std::string script = home.home() + "/.local/share/nautilus/scripts/Search here with Tarnwickloft";
   EXPECT_EQ(access(script.c_str(), X_OK), 0);
-  EXPECT_NE(read_file(script).find("tarnwickloft-filemanager' \"$PWD\" \"$@\""), std::string::npos);
+  EXPECT_NE(read_file(script).find("tarnwickloft-filemanager'\n"), std::string::npos) << read_file(script);
+  EXPECT_NE(read_file(script).find("exec \"$host\" \"$PWD\" \"$@\""), std::string::npos) << read_file(script);
+  EXPECT_FALSE(fs::exists(oldNemo));  // Nemo has gone
+  EXPECT_FALSE(fs::exists(home.home() + "/.config/caja/scripts/Search here with Tarnwickloft"));
 
   // A second start rewrites nothing.
   struct stat before, after;

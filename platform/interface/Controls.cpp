@@ -2,7 +2,9 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QPushButton>
+#include <QStyleOptionFocusRect>
 #include <climits>
 
 #include "Window.h"
@@ -31,6 +33,22 @@ std::unique_ptr<BMessage> flattened_message(BMessage* archive, const char* field
     return nullptr;
   return message;
 }
+
+// Draws a focus frame inside a button that has the focus: the default button is already drawn
+// highlighted, so without one a user tabbing to it could not tell where the focus is.
+class FocusFrameStyle : public QProxyStyle {
+ public:
+  void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                   const QWidget* widget) const override {
+    QProxyStyle::drawControl(element, option, painter, widget);
+    if (element != CE_PushButton || !(option->state & State_HasFocus)) return;
+    QStyleOptionFocusRect frame;
+    frame.QStyleOption::operator=(*option);
+    frame.rect = option->rect.adjusted(4, 4, -4, -4);
+    frame.backgroundColor = option->palette.color(QPalette::Button);
+    QProxyStyle::drawPrimitive(PE_FrameFocusRect, &frame, painter, widget);
+  }
+};
 
 }  // namespace
 
@@ -109,6 +127,9 @@ BButton::BButton(BMessage* archive) : BView(archive, new QPushButton), button_(s
   archive->FindBool("_default", &default_);
   button_->setText(QString::fromUtf8(label_.c_str()));
   button_->setDefault(default_);
+  auto* style = new FocusFrameStyle;
+  style->setParent(button_);
+  button_->setStyle(style);
   QObject::connect(button_, &QPushButton::clicked, button_, [this] { Invoke(); });
 }
 

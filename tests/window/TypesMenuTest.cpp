@@ -1,4 +1,5 @@
 #include <QAction>
+#include <QImage>
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
@@ -219,6 +220,17 @@ TEST_F(KeyboardTest, TabFollowsTheVisualOrder) {
   }
   EXPECT_EQ(order, (std::vector<std::string>{"B_OpenFile", "TC_File", "TC_SearchDir", "TC_SearchFor", "B_Search",
                                              "LV_Matches"}));
+  // A button with the focus looks it.
+  for (const char* name : {"B_Search", "B_OpenFile"}) {
+    QWidget* button = window->FindView(name)->Widget();
+    window->FindView("TC_SearchFor")->Widget()->findChild<QLineEdit*>()->setFocus();
+    drain();
+    QImage without = button->grab().toImage();
+    button->setFocus(Qt::TabFocusReason);
+    drain();
+    ASSERT_TRUE(button->hasFocus()) << name;
+    EXPECT_NE(button->grab().toImage(), without) << name;
+  }
 }
 
 }  // namespace

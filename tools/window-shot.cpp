@@ -10,24 +10,10 @@
 #include <charconv>
 #include <cstring>
 
+#include "DarkPalette.h"
 #include "platform/interface/Application.h"
 #include "window/TarnWin.h"
 #include "window/WindowArchive.h"
-
-// The dark palette of a dark desktop theme, in the manner of Adwaita-dark.
-QPalette dark_palette() {
-  QPalette palette;
-  palette.setColor(QPalette::Window, QColor(53, 53, 53));
-  palette.setColor(QPalette::WindowText, QColor(238, 238, 236));
-  palette.setColor(QPalette::Base, QColor(45, 45, 45));
-  palette.setColor(QPalette::AlternateBase, QColor(60, 60, 60));
-  palette.setColor(QPalette::Text, QColor(238, 238, 236));
-  palette.setColor(QPalette::Button, QColor(60, 60, 60));
-  palette.setColor(QPalette::ButtonText, QColor(238, 238, 236));
-  palette.setColor(QPalette::Highlight, QColor(21, 83, 158));
-  palette.setColor(QPalette::HighlightedText, QColor(255, 255, 255));
-  return palette;
-}
 
 int main(int argc, char** argv) {
   bool dark = argc > 1 && strcmp(argv[1], "--dark") == 0;
@@ -40,7 +26,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   BApplication app("application/x-vnd.TaRnWiCkLoFt");
-  if (dark) QApplication::setPalette(dark_palette());
+  if (dark) QApplication::setPalette(dark_desktop_palette());
   BMessage archive;
   if (own_window_archive(&archive) != B_OK) {
     fputs("tarnwickloft-window-shot: no window archive in this executable\n", stderr);

@@ -154,20 +154,39 @@ TEST_F(ResultsTest, CtrlCCopiesDraggingOffersAFileAndEnterOpens) {
   EXPECT_EQ(opened(), file + "\n");
 }
 
+// A private session bus for the life of the object, in DBUS_SESSION_BUS_ADDRESS meanwhile.
+class PrivateBus {
+ public:
+  PrivateBus() {
+    if (const char* address = getenv("DBUS_SESSION_BUS_ADDRESS")) saved_ = address;
+    FILE* daemon = popen("dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1", "r");
+    char address[512] = {}, pid[32] = {};
+    if (daemon == nullptr) return;
+    if (fgets(address, sizeof address, daemon) != nullptr && fgets(pid, sizeof pid, daemon) != nullptr) {
+      address[strcspn(address, "\n")] = '\0';
+      setenv("DBUS_SESSION_BUS_ADDRESS", address, 1);
+      pid_ = pid_t(atoi(pid));
+    }
+    pclose(daemon);
+  }
+  ~PrivateBus() {
+    if (pid_ > 0) kill(pid_, SIGKILL);
+    setenv("DBUS_SESSION_BUS_ADDRESS", saved_.c_str(), 1);
+  }
+  pid_t pid() const { return pid_; }
+
+ private:
+  std::string saved_;
+  pid_t pid_ = -1;
+};
+
 // Where a file manager answers org.freedesktop.FileManager1 on the session bus, "Open
 // Containing Folder" asks it to show the file selected.
 TEST_F(ResultsTest, OpenContainingFolderAsksTheFileManagerToSelectTheFile) {
   std::string file = tree.file("docs/selected file.txt", "needle");
   // A private session bus, and a file manager on it that records what it is asked to show.
-  FILE* daemon = popen("dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1", "r");
-  ASSERT_NE(daemon, nullptr);
-  char address[512] = {}, pid[32] = {};
-  ASSERT_NE(fgets(address, sizeof address, daemon), nullptr);
-  ASSERT_NE(fgets(pid, sizeof pid, daemon), nullptr);
-  pclose(daemon);
-  address[strcspn(address, "\n")] = '\0';
-  std::string saved = getenv("DBUS_SESSION_BUS_ADDRESS") ? getenv("DBUS_SESSION_BUS_ADDRESS") : "";
-  setenv("DBUS_SESSION_BUS_ADDRESS", address, 1);
+  auto bus = std::make_unique<PrivateBus>();
+  ASSERT_GT(bus->pid(), 0);
   std::string log = tree.path("shown");
   FILE* manager = popen((std::string(FAKE_FILE_MANAGER) + " '" + log + "'").c_str(), "r");
   char ready[16] = {};
@@ -181,9 +200,8 @@ TEST_F(ResultsTest, OpenContainingFolderAsksTheFileManagerToSelectTheFile) {
     shown = read_file(log);
     if (shown.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(30));
   }
-  kill(pid_t(atoi(pid)), SIGTERM);  // the bus goes, and the file manager with it
+  bus.reset();  // the bus goes, and the file manager with it
   pclose(manager);
-  setenv("DBUS_SESSION_BUS_ADDRESS", saved.c_str(), 1);
   EXPECT_EQ(shown, "ShowItems " + QUrl::fromLocalFile(QString::fromStdString(file)).toString(QUrl::FullyEncoded).toStdString() + "\n");
   EXPECT_EQ(read_file(test_home() + "/opened"), "");  // the folder itself was not opened
 }
@@ -242,16 +260,9 @@ TEST_F(ResultsTest, HoveringAFileWhoseReadsHangDoesNotHoldTheWindow) {
 // Containing Folder" gives up on the bus within seconds and opens the folder instead.
 TEST_F(ResultsTest, OpenContainingFolderWithAStoppedBusOpensTheFolderInTime) {
   std::string file = tree.file("docs/selected file.txt", "needle");
-  FILE* daemon = popen("dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1", "r");
-  ASSERT_NE(daemon, nullptr);
-  char address[512] = {}, pid[32] = {};
-  ASSERT_NE(fgets(address, sizeof address, daemon), nullptr);
-  ASSERT_NE(fgets(pid, sizeof pid, daemon), nullptr);
-  pclose(daemon);
-  address[strcspn(address, "\n")] = '\0';
-  pid_t bus = pid_t(atoi(pid));
-  std::string saved = getenv("DBUS_SESSION_BUS_ADDRESS") ? getenv("DBUS_SESSION_BUS_ADDRESS") : "";
-  setenv("DBUS_SESSION_BUS_ADDRESS", address, 1);
+  PrivateBus privateBus;
+  pid_t bus = privateBus.pid();
+  ASSERT_GT(bus, 0);
   search(tree.root(), "needle");
   ASSERT_EQ(matches()->CountItems(), 1);
   kill(bus, SIGSTOP);
@@ -267,8 +278,6 @@ TEST_F(ResultsTest, OpenContainingFolderWithAStoppedBusOpensTheFolderInTime) {
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   done = true;
   watchdog.join();
-  kill(bus, SIGKILL);
-  setenv("DBUS_SESSION_BUS_ADDRESS", saved.c_str(), 1);
   EXPECT_LT(seconds, 6.0);
   EXPECT_EQ(opened(), tree.path("docs") + "\n");
 }

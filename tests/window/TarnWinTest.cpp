@@ -14,6 +14,7 @@
 #include "TempTree.h"
 #include "WindowFixture.h"
 #include "platform/Entry.h"
+#include "tools/DarkPalette.h"
 #include <QFileDialog>
 #include <QLineEdit>
 #include "platform/interface/FilePanel.h"
@@ -361,17 +362,6 @@ double contrast(const QColor& a, const QColor& b) {
   return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
-QPalette dark_palette() {
-  QPalette palette;
-  palette.setColor(QPalette::Window, QColor(53, 53, 53));
-  palette.setColor(QPalette::WindowText, QColor(238, 238, 236));
-  palette.setColor(QPalette::Base, QColor(45, 45, 45));
-  palette.setColor(QPalette::Text, QColor(238, 238, 236));
-  palette.setColor(QPalette::Button, QColor(60, 60, 60));
-  palette.setColor(QPalette::ButtonText, QColor(238, 238, 236));
-  return palette;
-}
-
 // Under a light and a dark desktop palette, the text of the fields, the list, the buttons and
 // the labels stands out from what is behind it.
 TEST(WindowColorsTest, TextIsReadableUnderALightAndADarkPalette) {
@@ -380,7 +370,7 @@ TEST(WindowColorsTest, TextIsReadableUnderALightAndADarkPalette) {
   light.setColor(QPalette::Window, QColor(246, 245, 244));
   light.setColor(QPalette::Base, QColor(255, 255, 255));
   light.setColor(QPalette::Text, QColor(0, 0, 0));
-  for (const QPalette& palette : {light, dark_palette()}) {
+  for (const QPalette& palette : {light, dark_desktop_palette()}) {
     QApplication::setPalette(palette);
     BMessage archive = window_archive();
     auto* window = new TarnWin(&archive);

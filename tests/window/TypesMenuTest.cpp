@@ -141,11 +141,11 @@ TEST_F(KeyboardTest, AltAndAFirstLetterOrF10OpenTheMenus) {
   QWidget* field = window->FindView("TC_SearchFor")->Widget()->findChild<QLineEdit*>();
   field->setFocus();
   key(field, Qt::Key_M, Qt::AltModifier);
-  EXPECT_EQ(QApplication::activePopupWidget(), types());
+  ASSERT_EQ(QApplication::activePopupWidget(), types());
   QApplication::activePopupWidget()->close();
   drain();
   key(field, Qt::Key_R, Qt::AltModifier);
-  EXPECT_EQ(QApplication::activePopupWidget(), window->restoreMenu->Widget());
+  ASSERT_EQ(QApplication::activePopupWidget(), window->restoreMenu->Widget());
   QApplication::activePopupWidget()->close();
   drain();
   key(field, Qt::Key_F10);

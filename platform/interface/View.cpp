@@ -1,10 +1,12 @@
 #include "View.h"
 
+#include <algorithm>
 #include <QFont>
 #include <QFontDatabase>
 #include <QApplication>
 #include <QPalette>
 #include <QWidget>
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -48,24 +50,32 @@ float edge_shift(uint32 nibble, float delta) {
 }
 
 // The archive's standard colours stand for the desktop palette's roles, so that the window
-// follows a light or a dark theme: panel grey for the window colour, field white for the base
-// colour, and black text on either for the text colour. Any other colour is the archive's own
-// and keeps its value, and so does the text on it, which was chosen to be read there.
+// follows a light or a dark theme: field white for the base colour, panel grey for the window
+// colour, and another light neutral grey (a list's) for the window colour shaded as the
+// archive shades it against the panel; black text on any of these is the text colour. Any
+// other colour is the archive's own and keeps its value, and so does the text on it, which
+// was chosen to be read there.
+constexpr int kPanelGrey = 220;
+
 bool is_color(const rgb_color& c, uint8_t r, uint8_t g, uint8_t b) { return c.red == r && c.green == g && c.blue == b; }
 
-bool is_standard_background(const rgb_color& c) {
-  return is_color(c, 220, 220, 220) || is_color(c, 216, 216, 216) || is_color(c, 255, 255, 255);
+bool is_light_neutral(const rgb_color& c) {
+  int low = std::min({c.red, c.green, c.blue}), high = std::max({c.red, c.green, c.blue});
+  return high - low <= 2 && low >= 192;
 }
 
 QColor background_color(const rgb_color& c) {
   const QPalette desktop = QApplication::palette();
   if (is_color(c, 255, 255, 255)) return desktop.color(QPalette::Base);
-  if (is_standard_background(c)) return desktop.color(QPalette::Window);
-  return QColor(c.red, c.green, c.blue);
+  if (!is_light_neutral(c)) return QColor(c.red, c.green, c.blue);
+  int shade = (c.red + c.green + c.blue) / 3;
+  QColor window = desktop.color(QPalette::Window);
+  return shade == kPanelGrey || shade == 216 ? window : window.darker(100 * kPanelGrey / shade);
 }
 
 QColor text_color(const rgb_color& c, const rgb_color& background) {
-  if (is_color(c, 0, 0, 0) && is_standard_background(background)) return QApplication::palette().color(QPalette::Text);
+  if (is_color(c, 0, 0, 0) && (is_light_neutral(background) || is_color(background, 255, 255, 255)))
+    return QApplication::palette().color(QPalette::Text);
   return QColor(c.red, c.green, c.blue);
 }
 

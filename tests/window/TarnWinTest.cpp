@@ -388,6 +388,8 @@ TEST(WindowColorsTest, TextIsReadableUnderALightAndADarkPalette) {
     }
     QPalette list = static_cast<BListView*>(window->FindView("LV_Matches"))->List()->palette();
     EXPECT_GE(contrast(list.color(QPalette::Text), list.color(QPalette::Base)), 4.5);
+    // The list is light in a light theme and dark in a dark one, a shade off the panel.
+    EXPECT_EQ(list.color(QPalette::Base).lightness() > 128, palette.color(QPalette::Window).lightness() > 128);
     for (const char* button : {"B_Search", "B_OpenFile"}) {
       QPalette shown = window->FindView(button)->Widget()->palette();
       EXPECT_GE(contrast(shown.color(QPalette::ButtonText), shown.color(QPalette::Button)), 4.5) << button;

@@ -1,9 +1,8 @@
 #include "View.h"
 
-#include <algorithm>
+#include <QApplication>
 #include <QFont>
 #include <QFontDatabase>
-#include <QApplication>
 #include <QPalette>
 #include <QWidget>
 #include <algorithm>

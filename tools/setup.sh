@@ -42,15 +42,17 @@ build() {  # build-folder cmake-options...
   ninja -C "$folder" -j 2
 }
 
-# Short fuzzing runs of the parsers of bytes from disk; any crash fails the tests.
+# Short fuzzing runs of the code that reads bytes from disk; any crash fails the tests.
 fuzz() {
   cmake -S "$top" -B "$top/build-fuzz" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
     -DTARNWICKLOFT_FUZZ=ON -DTARNWICKLOFT_TESTS=OFF >/dev/null
-  ninja -C "$top/build-fuzz" -j 2 message_fuzz resource_fuzz >/dev/null
+  ninja -C "$top/build-fuzz" -j 2 message_fuzz resource_fuzz fold_fuzz >/dev/null
   # Records as large as a megabyte, each read within 2 s: reading must stay linear in size.
   fuzz_one message_fuzz "$top/tests/fuzz/seeds" -dict="$top/tests/fuzz/message.dict" \
     -max_len=1048576 -timeout=2
   fuzz_one resource_fuzz "$top/tests/fuzz/resource-seeds" -max_len=16384
+  # The case folding and the matcher: pieces fold as the whole does, and find what it holds.
+  fuzz_one fold_fuzz "$top/tests/fuzz/fold-seeds" -max_len=8192
 }
 
 fuzz_one() {  # target seed-folder options...

@@ -14,6 +14,9 @@
 #                 no user attributes), searched with the default types
 #   usr           /usr/include, /usr/share/doc and the Python and Perl libraries, copied with
 #                 `cp -r --no-preserve=all`, which copies no attributes; default types
+# On the untyped and real trees, "tarnwickloft-6.1" is tarnwickloft-find on the path of a
+# kernel without getxattrat(2) (before Linux 6.13, as Debian 12's own), through an
+# LD_PRELOAD library, bench/without-getxattrat.c, that answers ENOSYS to that call.
 # The real trees are also timed with a cold cache (as root: `echo 3 > drop_caches` before
 # each run) and in the window: the first search of a process against the later ones, and
 # with "Show Paths" against without.
@@ -36,6 +39,9 @@ done
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWICKLOFT_TESTS=OFF >/dev/null
 ninja -C "$build" tarnwickloft-find bench-corpus tarnwickloft-window-bench >/dev/null
 find_cmd="$build/tools/tarnwickloft-find"
+# The kernel path of Linux before 6.13 (Debian 12's own), which has no getxattrat(2).
+shim="$build/without-getxattrat.so"
+cc -O2 -shared -fPIC -o "$shim" "$top/bench/without-getxattrat.c" -ldl
 
 make_corpus() {  # name folder
   case $1 in
@@ -66,6 +72,7 @@ types=(--type text/plain)  # the typed corpora; the others use every text type
 run_tool() {  # tool folder needle: prints the matching paths
   case $1 in
     tarnwickloft) "$find_cmd" --paths "${types[@]}" -- "$2" "$3" || [ $? = 1 ] ;;
+    tarnwickloft-6.1) LD_PRELOAD=$shim "$find_cmd" --paths "${types[@]}" -- "$2" "$3" || [ $? = 1 ] ;;
     grep) LC_ALL=C grep -rilF -- "$3" "$2" || [ $? = 1 ] ;;
     rg) rg -ilF -j1 -uuu -- "$3" "$2" || [ $? = 1 ] ;;
     rg-j2) rg -ilF -j2 -uuu -- "$3" "$2" || [ $? = 1 ] ;;
@@ -84,9 +91,9 @@ check_lists() {  # corpus folder needle
   for tool in "${tools[@]}"; do
     mine=$(run_tool "$tool" "$2" "$3" | sort)
     if [ "$1" = linux ] || [ "$1" = usr ]; then
-      [ "$tool" = tarnwickloft ] && mine=$(comm -23 <(echo "$mine") <(echo "$reference"))
-      [ "$tool" = tarnwickloft ] && [ -z "$mine" ] && continue
-      [ "$tool" != tarnwickloft ] && [ "$mine" = "$reference" ] && continue
+      [[ $tool == tarnwickloft* ]] && mine=$(comm -23 <(echo "$mine") <(echo "$reference"))
+      [[ $tool == tarnwickloft* ]] && [ -z "$mine" ] && continue
+      [[ $tool != tarnwickloft* ]] && [ "$mine" = "$reference" ] && continue
     elif [ "$mine" = "$reference" ]; then
       continue
     fi
@@ -136,16 +143,17 @@ for corpus in small large; do
 done
 
 types=()  # every installed text type, as a new user searches
+tools=(tarnwickloft tarnwickloft-6.1 grep rg)
 report untyped "$corpora/untyped" xylophone " (default types)"
 for corpus in linux usr; do
   report "$corpus" "$corpora/$corpus" xylophone " (default types, warm)"
 done
 if [ "$(id -u)" = 0 ]; then
   cold=true
-  tools=(tarnwickloft grep rg rg-j2)
+  tools=(tarnwickloft tarnwickloft-6.1 grep rg rg-j2)
   report linux "$corpora/linux" xylophone " (default types, cold cache)"
   cold=false
-  tools=(tarnwickloft grep rg)
+  tools=(tarnwickloft tarnwickloft-6.1 grep rg)
 else
   echo "(cold-cache figures need root to drop the page cache)"
 fi

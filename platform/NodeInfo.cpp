@@ -148,6 +148,21 @@ status_t BNodeInfo::GetTypeWithoutContent(const BEntry& entry, char* type) {
   return status;
 }
 
+status_t BNodeInfo::GetTypeByName(const BEntry& entry, char* type) {
+  if (type == nullptr || entry.InitCheck() != B_OK) return B_BAD_VALUE;
+  status_t status = guess_by_name(entry.Name(), type);
+  if (status == B_OK) use_text_name(type);
+  return status;
+}
+
+status_t BNodeInfo::GetStoredType(const BNode& node, char* type) {
+  if (type == nullptr || node.InitCheck() != B_OK) return B_BAD_VALUE;
+  status_t status = take_string_attr(node.ReadAttr(kTypeAttr, type, B_MIME_TYPE_LENGTH - 1), type);
+  if (status != B_OK) return B_ENTRY_NOT_FOUND;
+  use_text_name(type);
+  return B_OK;
+}
+
 status_t BNodeInfo::GetTypeFromContent(const BNode& node, const struct stat& st, char* type) {
   if (type == nullptr || !node.CanRead()) return B_BAD_VALUE;
   SniffKey key{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, node.Name()};

@@ -42,6 +42,11 @@ class BNodeInfo {
   // timestamps are coarse its status may not show a change yet. Together they give the same type as GetType.
   static status_t GetTypeWithoutContent(const BEntry& entry, char* type);
   static status_t GetTypeFromContent(const BNode& node, const struct stat& st, char* type);
+  // The first step split in two, for where reading an attribute by name is dear (see
+  // entry_attributes_read_in_place): the type the name gives (or B_TYPE_NEEDS_CONTENT), and
+  // the stored type of an open file (B_ENTRY_NOT_FOUND without one), which wins over the name.
+  static status_t GetTypeByName(const BEntry& entry, char* type);
+  static status_t GetStoredType(const BNode& node, char* type);
   // Writes the "user.mime_type" attribute; null or "" removes it.
   status_t SetType(const char* type);
 

@@ -10,6 +10,7 @@
 
 #include "Search.h"
 #include "platform/AsciiFold.h"
+#include "platform/Entry.h"
 #include "platform/MenuItem.h"
 #include "platform/NodeInfo.h"
 
@@ -105,14 +106,35 @@ class UnsettledFiles {
 // text is found.
 bool file_matches(BEntry& entry, BFile& file, WalkLists& lists, UnsettledFiles& unsettled) {
   char type[B_MIME_TYPE_LENGTH];
-  status_t known = BNodeInfo::GetTypeWithoutContent(entry, type);
+  auto refused = [&](status_t known, int32 selected) {
+    return known == B_OK ? selected < 0 : known != B_TYPE_NEEDS_CONTENT || lists.types.IsEmpty();
+  };
+  // Where an attribute read by name costs a path lookup (kernels before getxattrat), a file
+  // whose name already makes it a candidate has its attribute read once it is open; only a
+  // name that refuses it needs the lookup, since the attribute, which wins, might accept it.
+  bool storedTypeUnread = false;
+  status_t known;
+  if (entry_attributes_read_in_place()) {
+    known = BNodeInfo::GetTypeWithoutContent(entry, type);
+  } else {
+    known = BNodeInfo::GetTypeByName(entry, type);
+    storedTypeUnread = !refused(known, known == B_OK ? lists.types.Find(type) : -1);
+    if (!storedTypeUnread) known = BNodeInfo::GetTypeWithoutContent(entry, type);
+  }
   int32 selected = known == B_OK ? lists.types.Find(type) : -1;
-  if (known == B_OK ? selected < 0 : known != B_TYPE_NEEDS_CONTENT || lists.types.IsEmpty())
-    return false;  // a type not selected, no type, or no type selected: no content is read
+  if (refused(known, selected)) return false;  // a type not selected, no type, or no type selected: no content is read
   struct stat st;
   // Never a link's target, and never what is no longer a regular file. A file that does not
   // open goes through the filter no more than it did when the filter came after the open.
   if (file.SetToRegular(&entry, &st) != B_OK) return false;
+  if (storedTypeUnread && BNodeInfo::GetStoredType(file, type) == B_OK) {
+    known = B_OK;
+    selected = lists.types.Find(type);
+    if (selected < 0) {
+      file.Unset();
+      return false;
+    }
+  }
   // The type from the file's head, through the filter.
   auto head_accepted = [&] {
     bool accepted = BNodeInfo::GetTypeFromContent(file, st, type) == B_OK && lists.types.Check(type);

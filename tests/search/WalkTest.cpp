@@ -410,15 +410,42 @@ TEST(TypeCacheTest, AChangedFileIsNeverServedAnOldType) {
   EXPECT_EQ(walk(tree.root(), types.list, "needle").count, 1);
 }
 
+// The stored type wins over the name whichever way it is read: by name through getxattrat, or,
+// on older kernels, from the open file where the name makes it a candidate and by path where
+// the name refuses it. Both ways find the same files and leave the type list in one order.
 TEST(TypeCacheTest, TheAttributeIsReadWithAndWithoutGetxattrat) {
   TempTree tree;
-  tree.file("typed", "needle", "text/html");
+  tree.file("typed", "needle", "text/html");             // no extension: the attribute decides
+  tree.file("page.html", "needle", "image/png");         // the name accepts, the attribute refuses
+  tree.file("photo.png", "needle", "text/html");         // the name refuses, the attribute accepts
+  tree.file("notes.txt", "needle", "application/json");  // a textual type under its text/ name
   tree.file("untyped.txt", "needle", "");
+  tree.file("LICENCE", "a needle\n", "");  // the name leaves the type to the content
+  tree.file("too long.html", "needle", "");
+  std::string tooLong(300, 'x');
+  ASSERT_EQ(setxattr(tree.path("too long.html").c_str(), "user.mime_type", tooLong.data(), tooLong.size(), 0), 0);
+  tree.folder("folder.png");
+  ASSERT_EQ(setxattr(tree.path("folder.png").c_str(), "user.mime_type", "text/html", 9, 0), 0);
+  tree.file("folder.png/inner", "needle", "text/plain");
+  tree.link("link.html", "page.html");
+  std::vector<std::string> expectedPaths;
+  std::vector<std::string> expectedOrder;
   for (bool use : {true, false}) {
     use_getxattrat_for_tests(use);
-    TypeList html({"text/html"});
-    WalkResult result = walk(tree.root(), html.list, "needle");
-    EXPECT_EQ(result.paths, std::vector<std::string>{tree.path("typed")}) << use;
+    TypeList types({"text/plain", "text/json", "text/html"});
+    WalkResult result = walk(tree.root(), types.list, "needle");
+    std::sort(result.paths.begin(), result.paths.end());
+    if (use) {
+      expectedPaths = result.paths;
+      expectedOrder = types.Labels();
+      std::vector<std::string> wanted = {tree.path("LICENCE"), tree.path("folder.png/inner"), tree.path("notes.txt"),
+                                         tree.path("photo.png"), tree.path("too long.html"), tree.path("typed"),
+                                         tree.path("untyped.txt")};
+      EXPECT_EQ(result.paths, wanted);
+    } else {
+      EXPECT_EQ(result.paths, expectedPaths);
+      EXPECT_EQ(types.Labels(), expectedOrder);
+    }
   }
   use_getxattrat_for_tests(true);
 }

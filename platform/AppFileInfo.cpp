@@ -1,9 +1,8 @@
 #include "AppFileInfo.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
+#include <glib.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -216,11 +215,9 @@ namespace {
 
 // Whether a program of that name is on the PATH.
 bool on_path(const char* program) {
-  const char* path = getenv("PATH");
-  std::stringstream folders(path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin");
-  for (std::string folder; std::getline(folders, folder, ':');)
-    if (!folder.empty() && is_executable(folder + "/" + program)) return true;
-  return false;
+  gchar* found = g_find_program_in_path(program);
+  g_free(found);
+  return found != nullptr;
 }
 
 bool is_own_script(const std::string& path, const std::string& mark) {

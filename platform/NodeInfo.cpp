@@ -141,11 +141,8 @@ status_t BNodeInfo::GetType(char* type) const {
 }
 
 status_t BNodeInfo::GetTypeWithoutContent(const BEntry& entry, char* type) {
-  if (type == nullptr || entry.InitCheck() != B_OK) return B_BAD_VALUE;
-  status_t status = take_string_attr(entry.ReadAttr(kTypeAttr, type, B_MIME_TYPE_LENGTH - 1), type);
-  if (status != B_OK) status = guess_by_name(entry.Name(), type);
-  if (status == B_OK) use_text_name(type);
-  return status;
+  status_t status = GetStoredType(entry, type);
+  return status == B_OK || status == B_BAD_VALUE ? status : GetTypeByName(entry, type);
 }
 
 status_t BNodeInfo::GetTypeByName(const BEntry& entry, char* type) {
@@ -155,12 +152,29 @@ status_t BNodeInfo::GetTypeByName(const BEntry& entry, char* type) {
   return status;
 }
 
+namespace {
+
+// A stored type read as `read` reads the attribute into a buffer, by its text/ name; type is
+// left alone unless there is one.
+template <typename Read>
+status_t take_stored_type(Read read, char* type) {
+  char stored[B_MIME_TYPE_LENGTH];
+  if (take_string_attr(read(stored, B_MIME_TYPE_LENGTH - 1), stored) != B_OK) return B_ENTRY_NOT_FOUND;
+  use_text_name(stored);
+  strcpy(type, stored);
+  return B_OK;
+}
+
+}  // namespace
+
+status_t BNodeInfo::GetStoredType(const BEntry& entry, char* type) {
+  if (type == nullptr || entry.InitCheck() != B_OK) return B_BAD_VALUE;
+  return take_stored_type([&](char* buffer, size_t size) { return entry.ReadAttr(kTypeAttr, buffer, size); }, type);
+}
+
 status_t BNodeInfo::GetStoredType(const BNode& node, char* type) {
   if (type == nullptr || node.InitCheck() != B_OK) return B_BAD_VALUE;
-  status_t status = take_string_attr(node.ReadAttr(kTypeAttr, type, B_MIME_TYPE_LENGTH - 1), type);
-  if (status != B_OK) return B_ENTRY_NOT_FOUND;
-  use_text_name(type);
-  return B_OK;
+  return take_stored_type([&](char* buffer, size_t size) { return node.ReadAttr(kTypeAttr, buffer, size); }, type);
 }
 
 status_t BNodeInfo::GetTypeFromContent(const BNode& node, const struct stat& st, char* type) {

@@ -39,14 +39,17 @@ class BNodeInfo {
   // when that leaves the type open; the second then guesses from the head of the open
   // file, whose status (from its open descriptor) keys a cache for the life of the process;
   // a file changed in the last few seconds is guessed afresh each time, since where
-  // timestamps are coarse its status may not show a change yet. Together they give the same type as GetType.
+  // timestamps are coarse its status may not show a change yet. Together they give the same
+  // type as GetType.
   static status_t GetTypeWithoutContent(const BEntry& entry, char* type);
   static status_t GetTypeFromContent(const BNode& node, const struct stat& st, char* type);
-  // The first step split in two, for where reading an attribute by name is dear (see
-  // entry_attributes_read_in_place): the type the name gives (or B_TYPE_NEEDS_CONTENT), and
-  // the stored type of an open file (B_ENTRY_NOT_FOUND without one), which wins over the name.
-  static status_t GetTypeByName(const BEntry& entry, char* type);
+  // The first step's two parts, for a walk that orders them itself (where reading an
+  // attribute by name is dear, see entry_attributes_read_in_place): the stored type, by name
+  // or from an open file (B_ENTRY_NOT_FOUND without one, type then untouched), which wins
+  // over the type the name gives (or B_TYPE_NEEDS_CONTENT).
+  static status_t GetStoredType(const BEntry& entry, char* type);
   static status_t GetStoredType(const BNode& node, char* type);
+  static status_t GetTypeByName(const BEntry& entry, char* type);
   // Writes the "user.mime_type" attribute; null or "" removes it.
   status_t SetType(const char* type);
 

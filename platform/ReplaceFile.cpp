@@ -10,17 +10,12 @@
 
 #include "Entry.h"
 #include "File.h"
+#include "Path.h"
 
 namespace {
 
 constexpr time_t kStaleSeconds = 60;
 constexpr int kNameAttempts = 16;
-
-std::string folder_of(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 // Sixteen letters and digits from the kernel's random source: about 95 bits, not guessable
 // by another user who would plant a link or a file at the name.
@@ -85,7 +80,9 @@ bool is_replace_temporary(const char* name) {
 
 status_t replace_file(const std::string& target, const std::string& bytes,
                       const std::function<status_t(BFile&)>& finish) {
-  std::string folder = folder_of(target);
+  BPath parent;
+  if (BPath(target.c_str()).GetParent(&parent) != B_OK) return B_BAD_VALUE;
+  std::string folder = parent.Path();
   remove_stale_temporaries(folder);
   BFile file;
   std::string temporary;

@@ -15,12 +15,13 @@ constexpr const char* kReplacePrefix = ".tarnwickloft-saving-";
 // True for a name replace_file gives its new files, which are never a user's own.
 bool is_replace_temporary(const char* name);
 
-// Replaces the file at target (not a link: resolve one first) with one holding bytes. The
-// bytes go to a new file in target's folder under an unpredictable hidden name, created
-// exclusively and never through a link, with the old file's permissions from the start (or
-// 0666 less the umask for a new one); it is synced, handed to finish (attributes, a type),
-// and renamed over target only when all of that succeeded. On any failure target is
-// untouched and the new file removed. Files of earlier replacements that died midway, in
-// the same folder, owned by this user and over a minute old, are removed first.
+// Replaces the file at target (an absolute path, not a link: resolve one first) with one
+// holding bytes. The bytes go to a new file in target's folder under an unpredictable hidden
+// name, created exclusively and never through a link, with the old file's permissions from
+// the start (or 0666 less the umask for a new one); it is synced, handed to finish
+// (attributes, a type), and renamed over target only when all of that succeeded. On any
+// failure target is untouched and the new file removed. Files of earlier replacements that
+// died midway, in the same folder, owned by this user and over a minute old, are removed
+// first.
 status_t replace_file(const std::string& target, const std::string& bytes,
                       const std::function<status_t(BFile&)>& finish = {});

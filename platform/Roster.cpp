@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <fcntl.h>
@@ -109,34 +110,23 @@ GAppInfo* app_for_type(const char* type) {
 // daemon stopped or hung).
 constexpr std::chrono::milliseconds kLaunchLimit{2000};
 
-// What a launching thread and its caller share; the last of the two to let go frees it.
-struct PendingLaunch {
-  std::mutex lock;
-  std::condition_variable ended;
-  bool done = false;  // guarded by lock, as is started
-  bool started = false;
-};
-
 // Starts the application with the file, and lets go of the application. The launch runs on
 // a thread of its own and is waited for at most kLaunchLimit: past that it goes on alone and
 // B_TIMED_OUT is returned, so a caller's window never hangs on the bus.
 status_t launch_with(GAppInfo* app, const char* path) {
   if (app == nullptr) return B_ENTRY_NOT_FOUND;
-  auto pending = std::make_shared<PendingLaunch>();
-  std::thread([pending, app, name = std::string(path)] {
+  std::packaged_task<bool()> launch([app, name = std::string(path)] {
     GFile* file = g_file_new_for_path(name.c_str());
     GList files = {file, nullptr, nullptr};
     bool started = g_app_info_launch(app, &files, nullptr, nullptr);
     g_object_unref(file);
     g_object_unref(app);
-    std::lock_guard<std::mutex> hold(pending->lock);
-    pending->started = started;
-    pending->done = true;
-    pending->ended.notify_one();
-  }).detach();
-  std::unique_lock<std::mutex> hold(pending->lock);
-  if (!pending->ended.wait_for(hold, kLaunchLimit, [&] { return pending->done; })) return B_TIMED_OUT;
-  return pending->started ? B_OK : B_ERROR;
+    return started;
+  });
+  std::future<bool> started = launch.get_future();
+  std::thread(std::move(launch)).detach();
+  if (started.wait_for(kLaunchLimit) != std::future_status::ready) return B_TIMED_OUT;
+  return started.get() ? B_OK : B_ERROR;
 }
 
 }  // namespace

@@ -11,18 +11,19 @@
 #include "CaseFold.h"
 #include "platform/List.h"
 
-// A folded needle looked for in a stream of folded text given in pieces, in time linear in
-// the stream whatever the needle's length: a fast filtered search inside each piece, and the
-// needle's border table (Knuth-Morris-Pratt) for what runs across pieces or where the filter
-// would do too much work.
-class StreamNeedle {
+// A folded needle, ready to be looked for in folded text, in time linear in the text whatever
+// the needle's length: a fast filtered search inside a piece of text, and the needle's border
+// table (Knuth-Morris-Pratt) for what runs across pieces or where the filter would do too
+// much work. Made once per search; it holds no state of a scan.
+class FoldedNeedle {
  public:
-  explicit StreamNeedle(std::string folded);
-  // True when an occurrence ends in this piece, counting the pieces before it; an empty
-  // needle is found at once.
-  bool Feed(const char* text, size_t length);
+  explicit FoldedNeedle(std::string folded);
   // The offset of the first occurrence in text alone, or -1.
   ssize_t FindIn(const char* text, size_t length) const;
+  // The next piece of a stream: `matched` is the length of the needle's longest prefix that
+  // ends the stream so far, and is brought up to date. True when an occurrence ends in this
+  // piece, counting the pieces before it; an empty needle is found at once.
+  bool Feed(size_t* matched, const char* text, size_t length) const;
 
  private:
   size_t Step(size_t state, char c) const;
@@ -31,13 +32,27 @@ class StreamNeedle {
 
   std::string needle_;
   std::vector<uint32_t> border_;  // border_[i]: the longest proper border of needle_[0, i]
-  size_t matched_ = 0;             // the needle's longest prefix that ends the stream so far
+};
+
+// The search strings of one search, folded and ready: made once, shared by every file scan.
+class SearchStrings {
+ public:
+  // strings: a BList of NUL-terminated char*, taken as UTF-8.
+  explicit SearchStrings(const BList& strings);
+  const std::vector<FoldedNeedle>& Needles() const { return needles_; }
+  // Whether the text must be folded whole before the needles see it; otherwise folding ASCII
+  // letters as they compare finds the same (CaseFold.h's needs_only_ascii_folding).
+  bool FoldsText() const { return foldsText_; }
+
+ private:
+  std::vector<FoldedNeedle> needles_;
+  bool foldsText_ = false;
 };
 
 class BlockScanner {
  public:
-  // strings: a BList of NUL-terminated char*, taken as UTF-8 and folded.
-  explicit BlockScanner(const BList& strings);
+  // strings must outlive the scanner.
+  explicit BlockScanner(const SearchStrings& strings);
 
   // Searches one block of at most kSearchBlockSize bytes, whose text ends at its first NUL;
   // true when a search string completes in it.
@@ -52,10 +67,8 @@ class BlockScanner {
   bool Feed(const char* text, size_t length);
   bool FeedFolded(const char* text, size_t length);
 
-  std::vector<StreamNeedle> needles_;
-  // Whether the text must be folded whole first; otherwise folding ASCII letters as the
-  // needles are compared finds the same (CaseFold.h's needs_only_ascii_folding).
-  bool foldText_ = false;
+  const SearchStrings& strings_;
+  std::vector<size_t> matched_;  // per needle, what Feed carries from one piece to the next
   Utf8Folder folder_;
   std::string folded_;
 };

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "BlockScanner.h"
 #include "Search.h"
 #include "platform/AsciiFold.h"
 #include "platform/Entry.h"
@@ -64,7 +65,7 @@ class TypeFilter {
 struct WalkLists {
   TypeFilter& types;
   BList& results;
-  BList& strings;
+  const SearchStrings& strings;  // made ready once for every file of the walk
 };
 
 // Files read before their type is known (below) are at most this big; a larger one has its
@@ -109,19 +110,20 @@ bool file_matches(BEntry& entry, BFile& file, WalkLists& lists, UnsettledFiles& 
   auto refused = [&](status_t known, int32 selected) {
     return known == B_OK ? selected < 0 : known != B_TYPE_NEEDS_CONTENT || lists.types.IsEmpty();
   };
-  // Where an attribute read by name costs a path lookup (kernels before getxattrat), a file
-  // whose name already makes it a candidate has its attribute read once it is open; only a
-  // name that refuses it needs the lookup, since the attribute, which wins, might accept it.
-  bool storedTypeUnread = false;
-  status_t known;
-  if (entry_attributes_read_in_place()) {
-    known = BNodeInfo::GetTypeWithoutContent(entry, type);
-  } else {
-    known = BNodeInfo::GetTypeByName(entry, type);
-    storedTypeUnread = !refused(known, known == B_OK ? lists.types.Find(type) : -1);
-    if (!storedTypeUnread) known = BNodeInfo::GetTypeWithoutContent(entry, type);
-  }
+  // The stored type wins over the name. Where reading it by name costs a path lookup (kernels
+  // before getxattrat), a file the name already makes a candidate has it read once open; only
+  // a name that refuses the file needs the lookup, since the stored type might accept it.
+  bool storedTypeUnread = !entry_attributes_read_in_place();
+  status_t known = storedTypeUnread ? BNodeInfo::GetTypeByName(entry, type)
+                                    : BNodeInfo::GetTypeWithoutContent(entry, type);
   int32 selected = known == B_OK ? lists.types.Find(type) : -1;
+  if (storedTypeUnread && refused(known, selected)) {
+    storedTypeUnread = false;
+    if (BNodeInfo::GetStoredType(entry, type) == B_OK) {
+      known = B_OK;
+      selected = lists.types.Find(type);
+    }
+  }
   if (refused(known, selected)) return false;  // a type not selected, no type, or no type selected: no content is read
   struct stat st;
   // Never a link's target, and never what is no longer a regular file. A file that does not
@@ -240,7 +242,8 @@ int32 f_dirsearch_BMI(BDirectory& dir, BList& types, BList& results, BList& stri
 int32 f_dirsearch_BMI(BDirectory& dir, BList& types, BList& results, BList& strings,
                       status_t* incomplete) {
   TypeFilter filter(types);
-  WalkLists lists{filter, results, strings};
+  SearchStrings ready(strings);
+  WalkLists lists{filter, results, ready};
   UnsettledFiles unsettled;
   FolderPath path(dir);
   BEntry entry;

@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
+#include <future>
 #include <thread>
+#include <utility>
 
 #include "BlockScanner.h"
 #include "CaseFold.h"
@@ -19,7 +18,7 @@ bool find_folded(const std::string& content, const std::string& text, size_t* at
   std::vector<size_t> starts;
   std::string folded = fold_case_mapped(content, &starts);
   std::string needle = fold_case(text);
-  ssize_t found = StreamNeedle(needle).FindIn(folded.data(), folded.size());
+  ssize_t found = FoldedNeedle(needle).FindIn(folded.data(), folded.size());
   if (found < 0) return false;
   *at = starts[size_t(found)];
   *end = starts[size_t(found) + needle.size()];
@@ -72,34 +71,22 @@ namespace {
 constexpr int kMaxHungReads = 4;
 std::atomic<int> running_reads{0};
 
-// What a reading thread and its caller share; the last of the two to let go frees it.
-struct PendingLine {
-  std::mutex lock;
-  std::condition_variable ready;
-  bool done = false;  // guarded by lock, as are status and line
-  MatchLineStatus status = MatchLineStatus::kUnreadable;
-  MatchLine line;
-};
-
 }  // namespace
 
 MatchLineStatus f_match_line_within(const char* path, const std::string& text, size_t limit,
                                     std::chrono::milliseconds wait, MatchLine* line) {
   if (running_reads.load() >= kMaxHungReads) return MatchLineStatus::kTimedOut;
-  auto pending = std::make_shared<PendingLine>();
   ++running_reads;
-  std::thread([pending, file = std::string(path), text, limit] {
+  std::packaged_task<std::pair<MatchLineStatus, MatchLine>()> read([file = std::string(path), text, limit] {
     MatchLine found;
     MatchLineStatus status = f_match_line(file.c_str(), text, limit, &found);
-    std::lock_guard<std::mutex> hold(pending->lock);
-    pending->status = status;
-    pending->line = std::move(found);
-    pending->done = true;
-    pending->ready.notify_one();
     --running_reads;
-  }).detach();
-  std::unique_lock<std::mutex> hold(pending->lock);
-  if (!pending->ready.wait_for(hold, wait, [&] { return pending->done; })) return MatchLineStatus::kTimedOut;
-  *line = std::move(pending->line);
-  return pending->status;
+    return std::pair(status, std::move(found));
+  });
+  std::future<std::pair<MatchLineStatus, MatchLine>> result = read.get_future();
+  std::thread(std::move(read)).detach();  // a read that hangs is left to itself
+  if (result.wait_for(wait) != std::future_status::ready) return MatchLineStatus::kTimedOut;
+  auto [status, found] = result.get();
+  *line = std::move(found);
+  return status;
 }

@@ -22,6 +22,9 @@ int32 f_seek(BFile& file, BList& strings);
 // bytes instead of with a read that finds the end (a file that grew meanwhile is read as far
 // as it reached). A negative size reads to the end.
 int32 f_seek(BFile& file, BList& strings, off_t size);
+// The same with the strings made ready once (BlockScanner.h), for a walk that scans many files.
+class SearchStrings;
+int32 f_seek(BFile& file, const SearchStrings& strings, off_t size);
 
 // Block search of a NUL-terminated text for a pattern, ignoring ASCII letter case (the file
 // scan folds every script and no longer goes through this):

@@ -226,9 +226,9 @@ bool f_match(const char* string, const char* prefix) {
   return true;
 }
 
-// ---- StreamNeedle
+// ---- FoldedNeedle
 
-StreamNeedle::StreamNeedle(std::string folded) : needle_(std::move(folded)), border_(needle_.size(), 0) {
+FoldedNeedle::FoldedNeedle(std::string folded) : needle_(std::move(folded)), border_(needle_.size(), 0) {
   for (size_t i = 1, k = 0; i < needle_.size(); ++i) {
     while (k > 0 && needle_[i] != needle_[k]) k = border_[k - 1];
     if (needle_[i] == needle_[k]) ++k;
@@ -237,14 +237,14 @@ StreamNeedle::StreamNeedle(std::string folded) : needle_(std::move(folded)), bor
 }
 
 // The automaton's step: from `state` characters matched, the text character c.
-size_t StreamNeedle::Step(size_t state, char c) const {
+size_t FoldedNeedle::Step(size_t state, char c) const {
   char folded = char(ascii::fold(c));
   if (state == needle_.size()) state = border_[state - 1];
   while (state > 0 && needle_[state] != folded) state = border_[state - 1];
   return needle_[state] == folded ? state + 1 : 0;
 }
 
-ssize_t StreamNeedle::Automaton(const char* text, size_t length, size_t from) const {
+ssize_t FoldedNeedle::Automaton(const char* text, size_t length, size_t from) const {
   for (size_t i = from, state = 0; i < length; ++i) {
     state = Step(state, text[i]);
     if (state == needle_.size()) return ssize_t(i + 1);
@@ -254,7 +254,7 @@ ssize_t StreamNeedle::Automaton(const char* text, size_t length, size_t from) co
 
 // The filtered search may compare a few start positions per byte in full; past that (a text
 // of near-matches for a long needle) the automaton takes over from where it stopped.
-ssize_t StreamNeedle::FindIn(const char* text, size_t length) const {
+ssize_t FoldedNeedle::FindIn(const char* text, size_t length) const {
   if (needle_.empty()) return 0;
   size_t stopped;
   size_t allowance = 64 + 4 * length / needle_.size();
@@ -264,38 +264,41 @@ ssize_t StreamNeedle::FindIn(const char* text, size_t length) const {
   return end < 0 ? -1 : end - ssize_t(needle_.size());
 }
 
-bool StreamNeedle::Feed(const char* text, size_t length) {
+bool FoldedNeedle::Feed(size_t* matched, const char* text, size_t length) const {
   if (needle_.empty()) return true;
   // An occurrence begun in earlier pieces goes on here until the automaton lets go of it.
   size_t from = 0;
-  for (; matched_ > 0 && from < length; ++from) {
-    matched_ = Step(matched_, text[from]);
-    if (matched_ == needle_.size()) return true;
+  for (; *matched > 0 && from < length; ++from) {
+    *matched = Step(*matched, text[from]);
+    if (*matched == needle_.size()) return true;
   }
   if (from == length) return false;
   if (FindIn(text + from, length - from) >= 0) return true;
   // Nothing begun before `from` is alive, so the prefix that ends this piece lies in its
   // last needle length - 1 bytes.
   size_t tail = std::max(from, length - std::min(length, needle_.size() - 1));
-  for (size_t i = tail; i < length; ++i) matched_ = Step(matched_, text[i]);
+  for (size_t i = tail; i < length; ++i) *matched = Step(*matched, text[i]);
   return false;
 }
 
-// ---- BlockScanner
+// ---- SearchStrings and BlockScanner
 
-BlockScanner::BlockScanner(const BList& strings) {
+SearchStrings::SearchStrings(const BList& strings) {
   int32 count = strings.CountItems();
   needles_.reserve(size_t(count));
   for (int32 i = 0; i < count; ++i) {
     std::string needle = static_cast<const char*>(strings.ItemAt(i));
-    foldText_ = foldText_ || !needs_only_ascii_folding(needle);
+    foldsText_ = foldsText_ || !needs_only_ascii_folding(needle);
     needles_.emplace_back(fold_case(needle));
   }
 }
 
+BlockScanner::BlockScanner(const SearchStrings& strings)
+    : strings_(strings), matched_(strings.Needles().size(), 0) {}
+
 bool BlockScanner::FeedFolded(const char* text, size_t length) {
-  for (StreamNeedle& needle : needles_)
-    if (needle.Feed(text, length)) return true;
+  for (size_t i = 0; i < matched_.size(); ++i)
+    if (strings_.Needles()[i].Feed(&matched_[i], text, length)) return true;
   return false;
 }
 
@@ -303,7 +306,7 @@ bool BlockScanner::FeedFolded(const char* text, size_t length) {
 // ASCII head of a piece (most often all of it) goes to them as it stands, and only what
 // follows is folded first.
 bool BlockScanner::Feed(const char* text, size_t length) {
-  if (!foldText_) return FeedFolded(text, length);
+  if (!strings_.FoldsText()) return FeedFolded(text, length);
   size_t ascii = folder_.HasPending() ? 0 : ascii_prefix(text, length);
   if (ascii > 0 && FeedFolded(text, ascii)) return true;
   if (ascii == length) return false;
@@ -321,7 +324,7 @@ bool BlockScanner::Scan(const char* block, size_t size) {
 bool BlockScanner::ScanRun(const char* text, size_t blocks) { return Feed(text, blocks * kSearchBlockSize); }
 
 bool BlockScanner::Finish() {
-  if (!foldText_) return false;
+  if (!strings_.FoldsText()) return false;
   folded_.clear();
   folder_.Finish(&folded_);
   return !folded_.empty() && FeedFolded(folded_.data(), folded_.size());
@@ -354,7 +357,9 @@ bool scan_chunk(BlockScanner& scanner, const char* chunk, size_t size) {
 
 int32 f_seek(BFile& file, BList& strings) { return f_seek(file, strings, -1); }
 
-int32 f_seek(BFile& file, BList& strings, off_t size) {
+int32 f_seek(BFile& file, BList& strings, off_t size) { return f_seek(file, SearchStrings(strings), size); }
+
+int32 f_seek(BFile& file, const SearchStrings& strings, off_t size) {
   BlockScanner scanner(strings);
   char buffer[kReadSize];
   for (off_t total = 0; size < 0 || total < size;) {

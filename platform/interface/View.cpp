@@ -55,6 +55,7 @@ float edge_shift(uint32 nibble, float delta) {
 // other colour is the archive's own and keeps its value, and so does the text on it, which
 // was chosen to be read there.
 constexpr int kPanelGrey = 220;
+constexpr int kDefaultViewGrey = 216;  // a view's colour when its archive names none
 
 bool is_color(const rgb_color& c, uint8_t r, uint8_t g, uint8_t b) { return c.red == r && c.green == g && c.blue == b; }
 
@@ -69,7 +70,7 @@ QColor background_color(const rgb_color& c) {
   if (!is_light_neutral(c)) return QColor(c.red, c.green, c.blue);
   int shade = (c.red + c.green + c.blue) / 3;
   QColor window = desktop.color(QPalette::Window);
-  return shade == kPanelGrey || shade == 216 ? window : window.darker(100 * kPanelGrey / shade);
+  return shade == kPanelGrey || shade == kDefaultViewGrey ? window : window.darker(100 * kPanelGrey / shade);
 }
 
 QColor text_color(const rgb_color& c, const rgb_color& background) {

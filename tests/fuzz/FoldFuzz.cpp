@@ -27,11 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Utf8Folder folder;
   std::string pieces;
   size_t from = 0;
-  StreamNeedle streamed(needle);
+  FoldedNeedle ready(needle);
+  size_t matched = 0;
   bool found = false;
   auto feed = [&](const std::string& folded) {
     pieces += folded;
-    if (!found && streamed.Feed(folded.data(), folded.size())) found = true;
+    if (!found && ready.Feed(&matched, folded.data(), folded.size())) found = true;
   };
   for (size_t cut : at) {
     std::string folded;
@@ -48,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (pieces != whole) abort();
   size_t plain = whole.find(needle);
   if (found != (plain != std::string::npos)) abort();
-  ssize_t first = StreamNeedle(needle).FindIn(whole.data(), whole.size());
+  ssize_t first = ready.FindIn(whole.data(), whole.size());
   if ((first < 0 ? std::string::npos : size_t(first)) != plain) abort();
   return 0;
 }

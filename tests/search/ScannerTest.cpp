@@ -91,7 +91,8 @@ void expect_scanner_agrees(const std::string& content, const std::vector<const c
   RefScan expected = ref_file_scan(content, strings);
   BList list;
   for (const char* s : strings) list.AddItem(const_cast<char*>(s));
-  BlockScanner scanner(list);
+  SearchStrings ready(list);
+  BlockScanner scanner(ready);
   for (size_t block = 0;; ++block) {
     size_t offset = block * kSearchBlockSize;
     if (offset >= content.size()) {
@@ -197,7 +198,8 @@ TEST(FileScanTest, ARunOfWholeBlocksScansAsItsBlocksOneByOne) {
     if (round % 10 == 0) patterns.push_back(longPattern);
     BList list;
     for (std::string& p : patterns) list.AddItem(p.data());
-    BlockScanner byBlock(list), byRun(list);
+    SearchStrings ready(list);
+    BlockScanner byBlock(ready), byRun(ready);
     // A first block leaves tails for the run to take up.
     std::string lead = random_text(random, "ab", 1 + random() % kSearchBlockSize);
     bool leadFound = byBlock.Scan(lead.data(), lead.size());
@@ -448,10 +450,11 @@ TEST(CaseFoldTest, FindsWhatRipgrepFindsForEveryFoldedCharacter) {
   int differences = 0;
   for (const std::string& needle : needles) {
     std::set<int> ours;
+    BList list;
+    list.AddItem(const_cast<char*>(needle.c_str()));
+    SearchStrings ready(list);
     for (size_t i = 0; i < lines.size(); ++i) {
-      BList list;
-      list.AddItem(const_cast<char*>(needle.c_str()));
-      BlockScanner scanner(list);
+      BlockScanner scanner(ready);
       if (scanner.Scan(lines[i].data(), lines[i].size()) || scanner.Finish()) ours.insert(int(i + 1));
     }
     std::set<int> theirs = ripgrep_lines(corpus, needle, tree.path("pattern"));

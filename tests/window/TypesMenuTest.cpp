@@ -116,25 +116,23 @@ namespace {
 // The window driven from the keyboard alone: menus open with Alt and their first letter or
 // F10, every type of the MIMEs menu can be reached on the screen there is, several types are
 // ticked in one opening, and Tab follows the window's visual order.
-class KeyboardTest : public ::testing::Test {
+class KeyboardTest : public TypesMenuTest {
  protected:
   void SetUp() override {
-    BMessage archive = window_archive();
-    window = new TarnWin(&archive);
+    TypesMenuTest::SetUp();
     window->Show();
     window->Widget()->activateWindow();
     drain();
   }
   void TearDown() override {
     if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
-    window->Quit();
+    TypesMenuTest::TearDown();
   }
-  QMenu* types() { return window->typesMenu->Widget(); }
+  QMenu* types() { return menu->Widget(); }
   void key(QWidget* to, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     QTest::keyClick(to, Qt::Key(key), modifiers);
     drain();
   }
-  TarnWin* window;
 };
 
 TEST_F(KeyboardTest, AltAndAFirstLetterOrF10OpenTheMenus) {
@@ -149,29 +147,30 @@ TEST_F(KeyboardTest, AltAndAFirstLetterOrF10OpenTheMenus) {
   QApplication::activePopupWidget()->close();
   drain();
   key(field, Qt::Key_F10);
-  EXPECT_EQ(QApplication::activePopupWidget(), window->typesMenu->Window() ? static_cast<BMenuBar*>(window->FindView("MB"))->SubmenuAt(0)->Widget() : nullptr);
-  EXPECT_STREQ(static_cast<BMenuBar*>(window->FindView("MB"))->SubmenuAt(0)->Name(), "File");  // the label keeps its text
+  BMenu* file = static_cast<BMenuBar*>(window->FindView("MB"))->SubmenuAt(0);
+  EXPECT_EQ(QApplication::activePopupWidget(), file->Widget());
+  EXPECT_STREQ(file->Name(), "File");  // the label keeps its text
 }
 
 TEST_F(KeyboardTest, EveryTypeIsReachedOnScreenAndSeveralAreTickedInOneOpening) {
   QWidget* field = window->FindView("TC_SearchFor")->Widget()->findChild<QLineEdit*>();
   field->setFocus();
   key(field, Qt::Key_M, Qt::AltModifier);
-  QMenu* menu = types();
-  ASSERT_EQ(QApplication::activePopupWidget(), menu);
-  QRect screen = menu->screen()->availableGeometry();
+  QMenu* popup = types();
+  ASSERT_EQ(QApplication::activePopupWidget(), popup);
+  QRect screen = popup->screen()->availableGeometry();
   std::set<QAction*> reached;
   int typeItems = 0;
-  for (int32 i = 0; i < window->typesMenu->CountItems(); ++i)
-    if (strncmp(window->typesMenu->ItemAt(i)->Label(), "text", 4) == 0) ++typeItems;
+  for (int32 i = 0; i < menu->CountItems(); ++i)
+    if (strncmp(menu->ItemAt(i)->Label(), "text", 4) == 0) ++typeItems;
   for (int step = 0; step < typeItems + 10; ++step) {
-    key(menu, Qt::Key_Down);
-    QAction* active = menu->activeAction();
+    key(popup, Qt::Key_Down);
+    QAction* active = popup->activeAction();
     ASSERT_NE(active, nullptr);
     // Shown where it can be seen: inside the menu, and on the screen.
-    QRect at = menu->actionGeometry(active).translated(menu->pos());
+    QRect at = popup->actionGeometry(active).translated(popup->pos());
     EXPECT_TRUE(screen.contains(at.center())) << active->text().toStdString() << " at " << at.y();
-    EXPECT_TRUE(menu->geometry().contains(at.center())) << active->text().toStdString();
+    EXPECT_TRUE(popup->geometry().contains(at.center())) << active->text().toStdString();
     if (active->text().startsWith("text")) reached.insert(active);
   }
   EXPECT_EQ(int(reached.size()), typeItems);
@@ -180,28 +179,30 @@ TEST_F(KeyboardTest, EveryTypeIsReachedOnScreenAndSeveralAreTickedInOneOpening) 
   std::vector<std::string> before = selected_types(window);
   int ticked = 0;
   for (int step = 0; step < typeItems && ticked < 3; ++step) {
-    key(menu, Qt::Key_Up);
-    QAction* active = menu->activeAction();
+    key(popup, Qt::Key_Up);
+    QAction* active = popup->activeAction();
     if (active == nullptr || !active->text().startsWith("text") || active->isChecked()) continue;
-    key(menu, Qt::Key_Return);
+    key(popup, Qt::Key_Return);
     ++ticked;
-    EXPECT_EQ(QApplication::activePopupWidget(), menu);
+    EXPECT_EQ(QApplication::activePopupWidget(), popup);
     EXPECT_TRUE(active->isChecked()) << active->text().toStdString();
   }
   EXPECT_EQ(ticked, 3);
   EXPECT_EQ(selected_types(window).size(), before.size() + 3);
-  // A click on a type does the same.
-  QAction* html = nullptr;
-  for (QAction* action : menu->actions())
-    if (action->text() == "text/html") html = action;
+  // A click on a type does the same: text/html, ticked from the start, is unticked.
+  QAction* html = menu->ActionFor(menu->FindItem("text/html"));
   ASSERT_NE(html, nullptr);
-  QRect where = menu->actionGeometry(html);
-  if (menu->rect().contains(where.center())) {
-    QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, where.center());
-    drain();
-    EXPECT_EQ(QApplication::activePopupWidget(), menu);
-  }
+  popup->setActiveAction(html);  // scrolled into sight
+  drain();
+  QRect where = popup->actionGeometry(html);
+  ASSERT_TRUE(popup->rect().contains(where.center()));
+  QTest::mouseClick(popup, Qt::LeftButton, Qt::NoModifier, where.center());
+  drain();
+  EXPECT_EQ(QApplication::activePopupWidget(), popup);
+  EXPECT_FALSE(menu->FindItem("text/html")->IsMarked());
 }
+
+
 
 TEST_F(KeyboardTest, TabFollowsTheVisualOrder) {
   auto owner = [&](QWidget* focused) -> std::string {

@@ -8,6 +8,25 @@
 #include "DirHandle.h"
 #include "File.h"
 
+namespace {
+
+entry_kind kind_of_listed(unsigned char type) {
+  switch (type) {
+    case DT_UNKNOWN: return entry_kind::unknown;
+    case DT_REG: return entry_kind::file;
+    case DT_DIR: return entry_kind::folder;
+    default: return entry_kind::other;
+  }
+}
+
+}  // namespace
+
+entry_kind kind_of(const struct stat& st) {
+  if (S_ISREG(st.st_mode)) return entry_kind::file;
+  if (S_ISDIR(st.st_mode)) return entry_kind::folder;
+  return entry_kind::other;
+}
+
 BDirectory::BDirectory() = default;
 
 BDirectory::BDirectory(const char* path) { SetTo(path); }
@@ -78,7 +97,7 @@ status_t BDirectory::GetNextEntry(BEntry* entry, bool traverse) {
     auto* record = reinterpret_cast<const dirent64*>(buffer_.get() + offset_);
     offset_ += record->d_reclen;
     position_ = record->d_off;
-    lastKind_ = record->d_type;
+    lastKind_ = kind_of_listed(record->d_type);
     const char* name = record->d_name;
     if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
     if (!traverse) {

@@ -10,6 +10,11 @@
 class BFile;
 class DirHandle;
 
+// What an entry of a folder is, as far as a walk cares.
+enum class entry_kind { unknown, file, folder, other };
+// The kind a status tells (a link is other).
+entry_kind kind_of(const struct stat& st);
+
 class BDirectory {
  public:
   BDirectory();
@@ -30,9 +35,9 @@ class BDirectory {
   // The next entry, never "." or ".."; B_ENTRY_NOT_FOUND at the end of the folder.
   status_t GetNextEntry(BEntry* entry, bool traverse = false);
   status_t Rewind();
-  // The kind the listing gave for the last entry handed out, as getdents64's d_type (DT_REG,
-  // DT_DIR, ...); DT_UNKNOWN on file systems that do not tell, where GetStatFor must.
-  unsigned char LastEntryKind() const { return lastKind_; }
+  // The kind the listing gave for the last entry handed out; unknown on file systems that do
+  // not tell (getdents64's DT_UNKNOWN), where GetStatFor must.
+  entry_kind LastEntryKind() const { return lastKind_; }
   // The status of the entry itself at a path relative to this folder (a link shows as a link).
   status_t GetStatFor(const char* path, struct stat* st) const;
   // Creates a file, or opens and empties an existing one unless failIfExists.
@@ -64,7 +69,7 @@ class BDirectory {
   size_t filled_ = 0;
   size_t offset_ = 0;
   off_t position_ = 0;  // the listing position after the last entry handed out
-  unsigned char lastKind_ = 0;
+  entry_kind lastKind_ = entry_kind::unknown;
   bool suspended_ = false;
   dev_t suspendedDevice_ = 0;
   ino_t suspendedInode_ = 0;

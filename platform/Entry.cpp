@@ -1,5 +1,7 @@
 #include "Entry.h"
 
+#include <atomic>
+
 #include <cstring>
 #include <fcntl.h>
 #include <sys/syscall.h>
@@ -232,14 +234,16 @@ struct xattr_args {
   uint32_t size;
   uint32_t flags;
 };
-bool have_getxattrat = true;  // until the kernel says it does not know the call
+// Until the kernel says it does not know the call; read and written by every thread of a
+// search, so atomic (a thread that still tries the call once more only gets ENOSYS again).
+std::atomic<bool> have_getxattrat{true};
 
 ssize_t getxattr_at(int dirFd, const char* name, const char* attr, void* buffer, size_t size) {
-  if (have_getxattrat) {
+  if (have_getxattrat.load(std::memory_order_relaxed)) {
     xattr_args args{uint64_t(reinterpret_cast<uintptr_t>(buffer)), uint32_t(size), 0};
     long got = syscall(kGetxattratCall, dirFd, name, AT_SYMLINK_NOFOLLOW, attr, &args, sizeof args);
     if (got >= 0 || errno != ENOSYS) return got;
-    have_getxattrat = false;
+    have_getxattrat.store(false, std::memory_order_relaxed);
   }
   std::string path = "/proc/self/fd/" + std::to_string(dirFd) + "/" + name;
   return lgetxattr(path.c_str(), attr, buffer, size);
@@ -247,9 +251,9 @@ ssize_t getxattr_at(int dirFd, const char* name, const char* attr, void* buffer,
 
 }  // namespace
 
-void use_getxattrat_for_tests(bool use) { have_getxattrat = use; }
+void use_getxattrat_for_tests(bool use) { have_getxattrat.store(use); }
 
-bool entry_attributes_read_in_place() { return have_getxattrat; }
+bool entry_attributes_read_in_place() { return have_getxattrat.load(std::memory_order_relaxed); }
 
 ssize_t BEntry::ReadAttr(const char* attr, void* buffer, size_t size) const {
   if (status_ != B_OK) return status_;

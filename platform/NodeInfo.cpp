@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string>
 #include <sys/stat.h>
 #include <unordered_map>
@@ -81,6 +82,8 @@ struct SniffKeyHash {
 
 // Bounded, so that searching millions of files cannot grow it without end.
 constexpr size_t kMaxSniffCache = 1 << 19;
+// Shared by the threads of a search; guarded by sniff_mutex.
+std::mutex sniff_mutex;
 std::unordered_map<SniffKey, std::string, SniffKeyHash> sniff_cache;
 
 // Where timestamps are coarse (a second on ext4 with small inodes, two on FAT), a file
@@ -180,14 +183,19 @@ status_t BNodeInfo::GetStoredType(const BNode& node, char* type) {
 status_t BNodeInfo::GetTypeFromContent(const BNode& node, const struct stat& st, char* type) {
   if (type == nullptr || !node.CanRead()) return B_BAD_VALUE;
   SniffKey key{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, node.Name()};
-  if (auto found = sniff_cache.find(key); found != sniff_cache.end()) {
-    if (found->second.empty()) return B_ENTRY_NOT_FOUND;
-    memcpy(type, found->second.c_str(), found->second.size() + 1);
-    return B_OK;
+  {
+    std::lock_guard<std::mutex> guard(sniff_mutex);
+    if (auto found = sniff_cache.find(key); found != sniff_cache.end()) {
+      if (found->second.empty()) return B_ENTRY_NOT_FOUND;
+      memcpy(type, found->second.c_str(), found->second.size() + 1);
+      return B_OK;
+    }
   }
+  // The guess itself runs unlocked: two threads guessing the same file agree.
   status_t status = guess_by_content(node.Descriptor(), node.Name(), type);
   if (status == B_OK) use_text_name(type);
   if (too_recent_to_cache(st)) return status;
+  std::lock_guard<std::mutex> guard(sniff_mutex);
   if (sniff_cache.size() >= kMaxSniffCache) sniff_cache.clear();
   sniff_cache.emplace(std::move(key), status == B_OK ? std::string(type) : std::string());
   return status;

@@ -38,6 +38,7 @@ constexpr status_t B_NAME_TOO_LONG = -ENAMETOOLONG;
 constexpr status_t B_NO_MORE_FDS = -EMFILE;
 constexpr status_t B_FILE_ERROR = -EIO;
 constexpr status_t B_TIMED_OUT = -ETIMEDOUT;
+constexpr status_t B_CANCELED = -ECANCELED;
 
 constexpr status_t kOwnCodeBase = -0x10000;
 constexpr status_t B_NO_INIT = kOwnCodeBase - 1;

@@ -1,15 +1,19 @@
 #include "FindCommand.h"
 
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <getopt.h>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/MenuItem.h"
 #include "platform/MimeType.h"
 #include "platform/NodeInfo.h"
 #include "platform/TextTypes.h"
 #include "saved/SavedSearch.h"
+#include "search/BlockScanner.h"
+#include "search/Engine.h"
 #include "search/Search.h"
 
 namespace {
@@ -19,12 +23,15 @@ constexpr int kNoMatch = 1;
 constexpr int kError = 2;
 
 const char kUsage[] =
-    "Usage: tarnwickloft-find [--paths] [--type TYPE]... FOLDER TEXT\n"
+    "Usage: tarnwickloft-find [--paths] [-j N] [--type TYPE]... FOLDER TEXT\n"
     "       tarnwickloft-find --saved-search FILE\n"
     "       tarnwickloft-find --type-of FILE...\n"
     "Lists the files under FOLDER whose contents contain TEXT, ignoring letter case, among\n"
     "the files of the given MIME types (without --type, every installed text type).\n"
     "  --paths        print absolute paths instead of file names\n"
+    "  -j, --threads N  read files on N threads (default: one per processor this process\n"
+    "                 may use; 1 searches on a single thread); the output keeps the order\n"
+    "                 of a depth-first walk either way\n"
     "  --type TYPE    search files of this MIME type; may be repeated\n"
     "  --saved-search run the search a saved-search file describes: its folder, text and\n"
     "                 types, with full paths when it has \"Show Paths\" set\n"
@@ -40,12 +47,25 @@ struct Options {
   std::vector<const char*> operands;
   std::vector<std::string> owned;  // operands read from a saved search
   bool noTypesMeansNone = false;
+  int threads = 0;
 };
+
+constexpr int kMaxThreads = 1024;
+
+bool parse_threads(const char* text, int* threads) {
+  char* end = nullptr;
+  errno = 0;
+  long value = strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || value < 1 || value > kMaxThreads) return false;
+  *threads = int(value);
+  return true;
+}
 
 // Parses the options; returns -1 to go on, or the exit status to end with.
 int parse_options(int argc, char** argv, Options* options, FILE* out, FILE* err) {
-  enum { kPaths = 1, kType, kTypeOf, kSavedSearch, kHelp };
+  enum { kPaths = 1, kType, kTypeOf, kSavedSearch, kHelp, kThreads = 'j' };
   static const option longOptions[] = {{"paths", no_argument, nullptr, kPaths},
+                                       {"threads", required_argument, nullptr, kThreads},
                                        {"type", required_argument, nullptr, kType},
                                        {"type-of", no_argument, nullptr, kTypeOf},
                                        {"saved-search", required_argument, nullptr, kSavedSearch},
@@ -54,9 +74,16 @@ int parse_options(int argc, char** argv, Options* options, FILE* out, FILE* err)
   optind = 0;  // getopt keeps state between calls; 0 also resets its internals
   opterr = 0;
   // "+" stops at the first operand, so a folder or text that begins with a dash can follow --.
-  for (int option; (option = getopt_long(argc, argv, "+", longOptions, nullptr)) != -1;) {
+  for (int option; (option = getopt_long(argc, argv, "+j:", longOptions, nullptr)) != -1;) {
     switch (option) {
       case kPaths: options->paths = true; break;
+      case kThreads:
+        if (!parse_threads(optarg, &options->threads)) {
+          fprintf(err, "tarnwickloft-find: -j takes a number of threads from 1 to %d, not '%s'\n",
+                  kMaxThreads, optarg);
+          return kError;
+        }
+        break;
       case kType: options->types.emplace_back(optarg); break;
       case kTypeOf: options->typeOf = true; break;
       case kSavedSearch: options->savedSearch = optarg; break;
@@ -93,31 +120,47 @@ int print_types(const std::vector<const char*>& files, FILE* out, FILE* err) {
   return status;
 }
 
-std::vector<std::unique_ptr<BMenuItem>> make_type_items(const std::vector<std::string>& types,
-                                                         bool noTypesMeansNone) {
-  std::vector<std::unique_ptr<BMenuItem>> items;
-  // A type is selected by the name files are read as: application/x-shellscript is text/x-sh.
-  for (const std::string& type : types)
-    items.push_back(std::make_unique<BMenuItem>(text_name_of(type.c_str()).c_str(), nullptr));
-  if (!types.empty() || noTypesMeansNone) return items;
+// A type is selected by the name files are read as: application/x-shellscript is text/x-sh.
+// Without --type, every installed text type.
+std::vector<std::string> type_names(const std::vector<std::string>& types, bool noTypesMeansNone) {
+  std::vector<std::string> names;
+  for (const std::string& type : types) names.push_back(text_name_of(type.c_str()));
+  if (!types.empty() || noTypesMeansNone) return names;
   BMessage installed;
   const char* type;
   if (BMimeType::GetInstalledTypes("text", &installed) == B_OK)
-    for (int32 i = 0; installed.FindString("types", i, &type) == B_OK; ++i)
-      items.push_back(std::make_unique<BMenuItem>(type, nullptr));
-  return items;
+    for (int32 i = 0; installed.FindString("types", i, &type) == B_OK; ++i) names.emplace_back(type);
+  return names;
 }
 
-// The path is the one the walk reached the file by; it is printed as found, not looked up
-// again, so printing costs no system call.
-void print_match(const entry_ref& ref, bool paths, FILE* out) {
-  if (paths) {
-    std::string folder = ref.directory_path();
-    fputs(folder.c_str(), out);
-    if (folder != "/") fputc('/', out);
+// Prints each match as the search reports it, in walk order, so that a pipe sees the first
+// ones at once: the output is flushed whenever the search waits for files, and at least every
+// 20 ms while matches come. The path is the one the walk reached the file by; it is printed
+// as found, not looked up again, so printing costs no system call.
+class PrintingSink : public SearchSink {
+ public:
+  PrintingSink(bool paths, FILE* out) : paths_(paths), out_(out) {}
+  void Matched(entry_ref&& ref) override {
+    if (paths_) {
+      std::string folder = ref.directory_path();
+      fputs(folder.c_str(), out_);
+      if (folder != "/") fputc('/', out_);
+    }
+    fprintf(out_, "%s\n", ref.name);
+    if (std::chrono::steady_clock::now() - lastFlush_ >= kFlushEvery) Flush();
   }
-  fprintf(out, "%s\n", ref.name);
-}
+  void Waiting() override { Flush(); }
+  void Flush() {
+    fflush(out_);
+    lastFlush_ = std::chrono::steady_clock::now();
+  }
+
+ private:
+  static constexpr std::chrono::milliseconds kFlushEvery{20};
+  bool paths_;
+  FILE* out_;
+  std::chrono::steady_clock::time_point lastFlush_ = std::chrono::steady_clock::now();
+};
 
 // Takes folder, text, types and "Show Paths" from a saved-search file.
 int load_saved_search(Options* options, FILE* err) {
@@ -152,20 +195,17 @@ int search(const Options& options, FILE* out, FILE* err) {
             status_text(dir.InitCheck()));
     return kError;
   }
-  std::string text = options.operands[1];
-  auto items = make_type_items(options.types, options.noTypesMeansNone);
-  BList types;
-  for (auto& item : items) types.AddItem(item.get());
   BList strings;
+  std::string text = options.operands[1];
   strings.AddItem(text.data());
-  BList results;
-  status_t incomplete;
-  int32 count = f_dirsearch_BMI(dir, types, results, strings, &incomplete);
-  for (int32 i = 0; i < results.CountItems(); ++i) {
-    auto* ref = static_cast<entry_ref*>(results.ItemAt(i));
-    print_match(*ref, options.paths, out);
-    delete ref;
-  }
+  PrintingSink printer(options.paths, out);
+  SearchOptions searchOptions;
+  searchOptions.threads = options.threads;
+  SearchOutcome outcome = search_folder(dir, TypeSet(type_names(options.types, options.noTypesMeansNone)),
+                                        SearchStrings(strings), printer, searchOptions);
+  printer.Flush();
+  status_t incomplete = outcome.incomplete;
+  int32 count = outcome.matches;
   if (incomplete != B_OK) {
     fprintf(err, "tarnwickloft-find: part of '%s' could not be searched: %s\n", folder,
             status_text(incomplete));

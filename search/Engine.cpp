@@ -1,0 +1,423 @@
+// The walk, the type filter and the pool of threads that reads files in the walk's order.
+#include "Engine.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
+
+#include "BlockScanner.h"
+#include "Search.h"
+#include "platform/AsciiFold.h"
+#include "platform/File.h"
+#include "platform/Limits.h"
+#include "platform/NodeInfo.h"
+
+namespace {
+
+std::string ascii_folded(const char* text) {
+  std::string folded(text);
+  for (char& c : folded) c = char(ascii::fold(c));
+  return folded;
+}
+
+}  // namespace
+
+TypeSet::TypeSet(const std::vector<std::string>& names) {
+  for (const std::string& name : names) folded_.insert(ascii_folded(name.c_str()));
+}
+
+bool TypeSet::Contains(const char* type) const { return folded_.count(ascii_folded(type)) > 0; }
+
+namespace {
+
+// What the search learnt of one file.
+struct Verdict {
+  bool matched = false;
+  bool unsettled = false;
+  std::string accepted;  // the type that let the file through, "" when none did
+  entry_ref ref;         // for a match or an unsettled file
+};
+
+// What every file of a search is read against; shared, read-only, by the threads.
+struct FileRules {
+  const TypeSet& types;
+  const SearchStrings& strings;
+  bool reportUnsettled;
+};
+
+// Files read before their type is known (below) are at most this big; a larger one has its
+// type settled from its head first, so that a big binary file is not read through.
+constexpr off_t kContentFirstLimit = 1 << 20;
+
+// Decides whether a regular file is a match, opening it only when it must. A type the
+// attribute or the name gives is filtered before the file is opened. A file whose name leaves
+// its type open is read first when small (a file without the text is no match whatever its
+// type, so most never need their type), and its type is settled from its head only when the
+// text is found.
+void examine_file(const BEntry& entry, BFile& file, const FileRules& rules, Verdict* verdict) {
+  char type[B_MIME_TYPE_LENGTH];
+  auto refused = [&](status_t known, bool selected) {
+    return known == B_OK ? !selected : known != B_TYPE_NEEDS_CONTENT || rules.types.IsEmpty();
+  };
+  // The stored type wins over the name. Where reading it by name costs a path lookup (kernels
+  // before getxattrat), a file the name already makes a candidate has it read once open; only
+  // a name that refuses the file needs the lookup, since the stored type might accept it.
+  bool storedTypeUnread = !entry_attributes_read_in_place();
+  status_t known = storedTypeUnread ? BNodeInfo::GetTypeByName(entry, type)
+                                    : BNodeInfo::GetTypeWithoutContent(entry, type);
+  bool selected = known == B_OK && rules.types.Contains(type);
+  if (storedTypeUnread && refused(known, selected)) {
+    storedTypeUnread = false;
+    if (BNodeInfo::GetStoredType(entry, type) == B_OK) {
+      known = B_OK;
+      selected = rules.types.Contains(type);
+    }
+  }
+  if (refused(known, selected)) return;  // a type not selected, no type, or no type selected
+  struct stat st;
+  // Never a link's target, and never what is no longer a regular file.
+  if (file.SetToRegular(&entry, &st) != B_OK) return;
+  if (storedTypeUnread && BNodeInfo::GetStoredType(file, type) == B_OK) {
+    known = B_OK;
+    if (!rules.types.Contains(type)) {
+      file.Unset();
+      return;
+    }
+  }
+  // The type from the file's head, through the filter.
+  auto head_accepted = [&] {
+    bool accepted = BNodeInfo::GetTypeFromContent(file, st, type) == B_OK && rules.types.Contains(type);
+    if (accepted) verdict->accepted = type;
+    return accepted;
+  };
+  if (known == B_OK) {
+    verdict->accepted = type;
+    verdict->matched = f_seek(file, rules.strings, st.st_size) == 1;
+  } else if (st.st_size <= kContentFirstLimit) {
+    verdict->matched = f_seek(file, rules.strings, st.st_size) == 1;
+    if (verdict->matched) verdict->matched = head_accepted();
+    else verdict->unsettled = rules.reportUnsettled;
+  } else {
+    verdict->matched = head_accepted() && f_seek(file, rules.strings, st.st_size) == 1;
+  }
+  // Closing now keeps the walk's descriptors to its folders.
+  file.Unset();
+  if ((verdict->matched || verdict->unsettled) && entry.GetRef(&verdict->ref) != B_OK)
+    verdict->matched = verdict->unsettled = false;
+}
+
+// Hands verdicts to the sink in walk order, reporting accepted types as SearchSink says.
+class Reporter {
+ public:
+  explicit Reporter(SearchSink& sink) : sink_(sink) {}
+
+  void Report(Verdict& verdict) {
+    if (!verdict.accepted.empty()) {
+      if (unsettledSince_ || ascii::casecmp(verdict.accepted.c_str(), lastAccepted_.c_str()) != 0) {
+        sink_.TypeAccepted(verdict.accepted.c_str());
+        unsettledSince_ = false;
+      }
+      lastAccepted_ = std::move(verdict.accepted);
+    }
+    if (verdict.unsettled) {
+      sink_.TypeUnsettled(std::move(verdict.ref));
+      unsettledSince_ = true;
+    } else if (verdict.matched) {
+      sink_.Matched(std::move(verdict.ref));
+      ++matches_;
+    }
+  }
+  void Waiting() { sink_.Waiting(); }
+  int32 Matches() const { return matches_; }
+  std::string& LastAccepted() { return lastAccepted_; }
+
+ private:
+  SearchSink& sink_;
+  std::string lastAccepted_;
+  bool unsettledSince_ = false;
+  int32 matches_ = 0;
+};
+
+// Files of the walk, in its order, read together by one thread.
+struct Batch {
+  std::vector<BEntry> entries;
+  std::vector<Verdict> verdicts;
+  size_t folders = 0;  // folder descriptors its entries hold, counted as the walk met them
+  bool done = false;   // guarded by FilePool::mutex_
+};
+
+// The threads that read files. The walk submits batches in its order; the batches are
+// reported in that order as soon as every earlier one is done. Folder descriptors held by
+// batches in flight stay within a budget, so that the pool cannot run the process out of
+// descriptors however many small folders the tree has.
+class FilePool {
+ public:
+  FilePool(int threads, const FileRules& rules, Reporter& reporter, size_t folderBudget,
+           const std::atomic<bool>* stop)
+      : rules_(rules), reporter_(reporter), folderBudget_(folderBudget), stop_(stop),
+        maxBatches_(size_t(threads) * 8) {
+    for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
+  }
+  ~FilePool() {
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      closing_ = true;
+    }
+    workReady_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+  }
+
+  // Files are added in walk order; `folder` is the descriptor their folder is read through.
+  void Add(const BEntry& entry, const void* folder) {
+    if (!current_) current_ = std::make_unique<Batch>();
+    if (folder != lastFolder_) {
+      ++current_->folders;
+      lastFolder_ = folder;
+    }
+    current_->entries.push_back(entry);
+    // Full batches while the threads are busy; at once when one waits, so that a slow walk
+    // (a cold cache) keeps every thread fed and the first matches come early.
+    if (current_->entries.size() >= kBatchFiles || current_->folders >= folderBudget_ ||
+        idle_.load(std::memory_order_relaxed) > 0)
+      Submit();
+  }
+
+  // Waits for every file added and reports the rest.
+  void Finish() {
+    if (current_) Submit();
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!inFlight_.empty()) {
+      if (!ReportFinished(lock)) WaitForFront(lock);
+    }
+  }
+
+ private:
+  static constexpr size_t kBatchFiles = 32;
+
+  void Submit() {
+    std::unique_ptr<Batch> batch = std::move(current_);
+    lastFolder_ = nullptr;  // the next batch counts its first folder again
+    batch->verdicts.resize(batch->entries.size());
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      ReportFinished(lock);
+      bool room = inFlight_.size() < maxBatches_ &&
+                  (inFlight_.empty() || folders_ + batch->folders <= folderBudget_);
+      if (room) break;
+      WaitForFront(lock);
+    }
+    folders_ += batch->folders;
+    toDo_.push_back(batch.get());
+    inFlight_.push_back(std::move(batch));
+    lock.unlock();
+    workReady_.notify_one();
+  }
+
+  // Waits until the first batch in flight is done, telling the sink first if it was given
+  // anything since it last heard.
+  void WaitForFront(std::unique_lock<std::mutex>& lock) {
+    if (reportedSinceWaiting_) {
+      reportedSinceWaiting_ = false;
+      lock.unlock();
+      reporter_.Waiting();
+      lock.lock();
+    }
+    batchDone_.wait(lock, [this] { return inFlight_.front()->done; });
+  }
+
+  // Reports the finished batches at the front, unlocking meanwhile; false when there was none.
+  bool ReportFinished(std::unique_lock<std::mutex>& lock) {
+    bool any = false;
+    while (!inFlight_.empty() && inFlight_.front()->done) {
+      std::unique_ptr<Batch> batch = std::move(inFlight_.front());
+      inFlight_.pop_front();
+      folders_ -= batch->folders;
+      lock.unlock();
+      if (!Stopped())
+        for (Verdict& verdict : batch->verdicts) reporter_.Report(verdict);
+      batch.reset();
+      lock.lock();
+      any = reportedSinceWaiting_ = true;
+    }
+    return any;
+  }
+
+  bool Stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
+
+  void Work() {
+    BFile file;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      idle_.fetch_add(1, std::memory_order_relaxed);
+      workReady_.wait(lock, [this] { return closing_ || !toDo_.empty(); });
+      idle_.fetch_sub(1, std::memory_order_relaxed);
+      if (toDo_.empty()) return;  // closing, nothing left
+      Batch* batch = toDo_.front();
+      toDo_.pop_front();
+      lock.unlock();
+      for (size_t i = 0; i < batch->entries.size() && !Stopped(); ++i) {
+        examine_file(batch->entries[i], file, rules_, &batch->verdicts[i]);
+        batch->entries[i].Unset();  // lets go of the folder's descriptor
+      }
+      lock.lock();
+      batch->done = true;
+      batchDone_.notify_one();
+    }
+  }
+
+  const FileRules& rules_;
+  Reporter& reporter_;  // walk thread only
+  const size_t folderBudget_;
+  const std::atomic<bool>* stop_;
+  const size_t maxBatches_;
+  std::unique_ptr<Batch> current_;  // walk thread only
+  const void* lastFolder_ = nullptr;  // walk thread only
+  bool reportedSinceWaiting_ = false;  // walk thread only
+
+  std::mutex mutex_;
+  std::condition_variable workReady_;  // a batch to do, or closing
+  std::condition_variable batchDone_;  // a batch done
+  std::deque<std::unique_ptr<Batch>> inFlight_;  // guarded by mutex_; walk order
+  std::deque<Batch*> toDo_;                      // guarded by mutex_
+  size_t folders_ = 0;                           // guarded by mutex_
+  bool closing_ = false;                         // guarded by mutex_
+  std::atomic<int> idle_{0};                     // threads waiting for a batch
+  std::vector<std::thread> threads_;
+};
+
+bool out_of_descriptors(status_t status) { return status == B_NO_MORE_FDS || status == -ENFILE; }
+
+// How many folders of the current path the walk keeps open at once, and how many the pool's
+// batches may hold: a quarter of the descriptor limit each, so that the rest of the program
+// keeps room, and at most 256.
+size_t open_folder_budget() {
+  size_t limit = descriptor_limit();
+  return limit == 0 ? 256 : std::clamp<size_t>(limit / 4, 2, 256);
+}
+
+// The folders from the top of the walk down to the one being listed. Only the deepest few
+// hold descriptors; the ones above are suspended and reopened through ".." on the way back up,
+// so neither the descriptor limit nor the stack bounds the depth of a tree.
+class FolderPath {
+ public:
+  FolderPath(BDirectory& top, size_t budget) : top_(top), budget_(budget) {}
+
+  BDirectory& Current() { return below_.empty() ? top_ : *below_.back(); }
+  bool AtTop() const { return below_.empty(); }
+
+  // Opens the sub-folder the entry names and makes it current; the status of the open.
+  status_t Enter(const BEntry& entry) {
+    if (open_ >= budget_) SuspendOldest();
+    auto folder = std::make_unique<BDirectory>();
+    status_t status;
+    while (out_of_descriptors(status = folder->SetTo(&entry)) && SuspendOldest()) {
+    }
+    if (status != B_OK) return status;
+    below_.push_back(std::move(folder));
+    ++open_;
+    return B_OK;
+  }
+
+  // Leaves the current folder for its parent, reopening the parent when it was suspended.
+  status_t Leave() {
+    std::unique_ptr<BDirectory> child = std::move(below_.back());
+    below_.pop_back();
+    --open_;
+    BDirectory& parent = Current();
+    if (!parent.IsSuspended()) return B_OK;
+    status_t status = parent.ResumeFromChild(*child);
+    if (status == B_OK) ++open_;
+    return status;
+  }
+
+ private:
+  // Suspends the shallowest open folder below the top; false when none is left to suspend.
+  bool SuspendOldest() {
+    for (auto& folder : below_) {
+      if (folder->IsSuspended() || folder.get() == &Current()) continue;
+      folder->Suspend();
+      --open_;
+      return true;
+    }
+    return false;
+  }
+
+  BDirectory& top_;
+  std::vector<std::unique_ptr<BDirectory>> below_;
+  size_t budget_;
+  size_t open_ = 0;  // folders below the top that hold a descriptor
+};
+
+// The walk itself: lists folders and hands each regular file to `file` in walk order.
+template <typename FileFn>
+status_t walk(BDirectory& top, size_t budget, const std::atomic<bool>* stop, FileFn file) {
+  FolderPath path(top, budget);
+  BEntry entry;
+  char name[B_FILE_NAME_LENGTH];
+  struct stat st;
+  status_t trouble = B_OK;
+  top.Rewind();  // the walk starts at the first entry whatever the folder's position
+  for (;;) {
+    if (stop != nullptr && stop->load(std::memory_order_relaxed)) return B_CANCELED;
+    BDirectory& folder = path.Current();
+    if (folder.GetNextEntry(&entry, false) != B_OK) {
+      // The end of the folder, or an iteration that failed: go on in the folder above.
+      entry.Unset();
+      if (path.AtTop()) break;
+      if (status_t status = path.Leave(); status != B_OK) {
+        trouble = status;  // the folder above changed under the walk, or cannot be reopened
+        break;
+      }
+      continue;
+    }
+    // The listing tells the kind on most file systems; elsewhere the status does. An entry
+    // whose status cannot be read (it vanished, or permission was refused) is passed over,
+    // like any entry that is neither a regular file nor a folder.
+    entry_kind kind = folder.LastEntryKind();
+    if (kind == entry_kind::unknown) {
+      if (entry.GetName(name) != B_OK || folder.GetStatFor(name, &st) != B_OK) continue;
+      kind = kind_of(st);
+    }
+    if (kind == entry_kind::file) {
+      file(entry, folder);
+    } else if (kind == entry_kind::folder) {
+      // A folder that does not open lists no entries and adds nothing; one that cannot be
+      // opened for lack of descriptors is reported.
+      if (status_t status = path.Enter(entry); out_of_descriptors(status)) trouble = status;
+    }
+  }
+  return trouble;
+}
+
+}  // namespace
+
+SearchOutcome search_folder(BDirectory& folder, const TypeSet& types, const SearchStrings& strings,
+                            SearchSink& sink, const SearchOptions& options) {
+  FileRules rules{types, strings, options.reportUnsettled};
+  Reporter reporter(sink);
+  size_t budget = open_folder_budget();
+  int threads = options.threads > 0 ? options.threads : available_cpus();
+  SearchOutcome outcome;
+  if (threads == 1) {
+    BFile file;
+    outcome.incomplete = walk(folder, budget, options.stop, [&](const BEntry& entry, BDirectory&) {
+      Verdict verdict;
+      examine_file(entry, file, rules, &verdict);
+      reporter.Report(verdict);
+    });
+  } else {
+    FilePool pool(threads, rules, reporter, budget, options.stop);
+    outcome.incomplete = walk(folder, budget, options.stop, [&](const BEntry& entry, BDirectory& in) {
+      pool.Add(entry, in.Handle().get());
+    });
+    pool.Finish();
+  }
+  if (options.stop != nullptr && options.stop->load()) outcome.incomplete = B_CANCELED;
+  outcome.matches = reporter.Matches();
+  outcome.lastAccepted = std::move(reporter.LastAccepted());
+  return outcome;
+}

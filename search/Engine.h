@@ -1,0 +1,70 @@
+// The search engine's own interface: a search of a folder for the files of a set of types whose
+// contents contain one of the search strings. Files are opened, typed and scanned by a pool of
+// threads, yet everything the search finds reaches its sink in the order of a sequential
+// depth-first walk, on the thread that called search_folder. The threads are the engine's
+// own: none outlives a search, and none calls the sink.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/Directory.h"
+#include "platform/Entry.h"
+
+class SearchStrings;
+
+// The type names a search accepts, compared ignoring ASCII letter case; fixed for the search.
+class TypeSet {
+ public:
+  explicit TypeSet(const std::vector<std::string>& names);
+  bool Contains(const char* type) const;
+  bool IsEmpty() const { return folded_.empty(); }
+
+ private:
+  std::unordered_set<std::string> folded_;
+};
+
+// What a search finds, in walk order.
+class SearchSink {
+ public:
+  virtual ~SearchSink() = default;
+  // A regular file of an accepted type that contains one of the strings.
+  virtual void Matched(entry_ref&& ref) = 0;
+  // A file whose type was accepted. Reported when it differs, ignoring case, from the type
+  // reported before it, or when files were reported unsettled since: enough to replay the
+  // order in which a list of types would have met them.
+  virtual void TypeAccepted(const char* /*type*/) {}
+  // Only with SearchOptions::reportUnsettled: a file whose type only its content could tell,
+  // left untold because its text was not found (telling it costs more than the scan). Whoever
+  // needs every accepted type asks BNodeInfo::GetTypeFromContent itself.
+  virtual void TypeUnsettled(entry_ref&& /*ref*/) {}
+  // Everything found so far has been reported, and the search waits for files being read:
+  // a moment to flush what was reported.
+  virtual void Waiting() {}
+};
+
+struct SearchOptions {
+  // How many threads read files: 0 for every processor this process may run on; 1 for a plain
+  // single-threaded search on the caller's thread.
+  int threads = 0;
+  // Set by another thread to end the search: no more files are read, and nothing more
+  // reaches the sink. Checked between files.
+  const std::atomic<bool>* stop = nullptr;
+  bool reportUnsettled = false;
+};
+
+struct SearchOutcome {
+  // B_OK, B_CANCELED when stopped, or why part of the tree could not be walked (descriptors
+  // ran out, or a folder changed under the walk so that it could not go back up).
+  status_t incomplete = B_OK;
+  int32 matches = 0;
+  std::string lastAccepted;  // the type of the last file accepted, "" when none was
+};
+
+// Walks the folder depth first, pre-order, from its first entry, without following links.
+// The walk keeps only a few folders of its path open and holds no recursion, so any depth is
+// walked within the descriptor limit.
+SearchOutcome search_folder(BDirectory& folder, const TypeSet& types, const SearchStrings& strings,
+                            SearchSink& sink, const SearchOptions& options = {});

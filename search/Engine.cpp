@@ -47,6 +47,7 @@ struct FileRules {
   const TypeSet& types;
   const SearchStrings& strings;
   bool reportUnsettled;
+  const std::function<void()>& beforeFile;
 };
 
 // Files read before their type is known (below) are at most this big; a larger one has its
@@ -59,6 +60,7 @@ constexpr off_t kContentFirstLimit = 1 << 20;
 // type, so most never need their type), and its type is settled from its head only when the
 // text is found.
 void examine_file(const BEntry& entry, BFile& file, const FileRules& rules, Verdict* verdict) {
+  if (rules.beforeFile) rules.beforeFile();
   char type[B_MIME_TYPE_LENGTH];
   auto refused = [&](status_t known, bool selected) {
     return known == B_OK ? !selected : known != B_TYPE_NEEDS_CONTENT || rules.types.IsEmpty();
@@ -397,7 +399,7 @@ status_t walk(BDirectory& top, size_t budget, const std::atomic<bool>* stop, Fil
 
 SearchOutcome search_folder(BDirectory& folder, const TypeSet& types, const SearchStrings& strings,
                             SearchSink& sink, const SearchOptions& options) {
-  FileRules rules{types, strings, options.reportUnsettled};
+  FileRules rules{types, strings, options.reportUnsettled, options.beforeFile};
   Reporter reporter(sink);
   size_t budget = open_folder_budget();
   int threads = options.threads > 0 ? options.threads : available_cpus();

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -53,6 +54,8 @@ struct SearchOptions {
   // reaches the sink. Checked between files.
   const std::atomic<bool>* stop = nullptr;
   bool reportUnsettled = false;
+  // Called on the reading thread before each file is read; tests slow threads down with it.
+  std::function<void()> beforeFile;
 };
 
 struct SearchOutcome {

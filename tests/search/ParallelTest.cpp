@@ -1,0 +1,134 @@
+// The engine with several threads against the engine with one: on real trees, with threads
+// slowed down at random, everything the sink hears must come in the same order.
+#include <chrono>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <gtest/gtest.h>
+#include <random>
+#include <sys/resource.h>
+#include <sys/xattr.h>
+#include <thread>
+#include <unistd.h>
+
+#include "TempTree.h"
+#include "platform/MimeType.h"
+#include "platform/TextTypes.h"
+#include "search/BlockScanner.h"
+#include "search/Engine.h"
+
+namespace {
+
+// Every call the sink hears, as a line, in order.
+class RecordingSink : public SearchSink {
+ public:
+  void Matched(entry_ref&& ref) override { Add("match " + ref.directory_path() + "/" + ref.name); }
+  void TypeAccepted(const char* type) override { Add(std::string("type ") + type); }
+  void TypeUnsettled(entry_ref&& ref) override { Add("unsettled " + ref.directory_path() + "/" + ref.name); }
+  void Add(std::string line) { events.push_back(std::move(line)); }
+  std::vector<std::string> events;
+};
+
+struct SearchRun {
+  std::vector<std::string> events;
+  SearchOutcome outcome;
+};
+
+SearchRun search(const std::string& folder, const std::vector<std::string>& types, std::string text,
+           int threads, bool slowly) {
+  BDirectory dir(folder.c_str());
+  BList strings;
+  strings.AddItem(text.data());
+  RecordingSink sink;
+  SearchOptions options;
+  options.threads = threads;
+  options.reportUnsettled = true;
+  if (slowly) {
+    // About one file in sixteen waits up to half a millisecond, at random per thread.
+    options.beforeFile = [] {
+      thread_local std::minstd_rand random(std::hash<std::thread::id>()(std::this_thread::get_id()));
+      if (random() % 16 == 0) std::this_thread::sleep_for(std::chrono::microseconds(random() % 500));
+    };
+  }
+  SearchRun run;
+  run.outcome = search_folder(dir, TypeSet(types), SearchStrings(strings), sink, options);
+  run.events = std::move(sink.events);
+  return run;
+}
+
+TEST(ParallelTest, ThreadsReportWhatOneThreadReportsInTheSameOrder) {
+  std::vector<std::string> allText = installed_text_types();
+  ASSERT_FALSE(allText.empty());
+  const std::vector<std::vector<std::string>> choices = {
+      allText, {"text/x-chdr", "text/x-c++hdr"}, {"text/plain", "text/x-sh", "text/html"}, {}};
+  for (const char* folder : {"/usr/share/doc", "/usr/include/linux", "/usr/lib/python3"}) {
+    for (const auto& choice : choices) {
+      for (const char* text : {"xylophone-absent", "Copyright", "#!", "define"}) {
+        SearchRun one = search(folder, choice, text, 1, false);
+        for (int threads : {2, 8}) {
+          SearchRun many = search(folder, choice, text, threads, true);
+          ASSERT_EQ(many.events, one.events) << folder << " '" << text << "', " << threads << " threads";
+          EXPECT_EQ(many.outcome.matches, one.outcome.matches);
+          EXPECT_EQ(many.outcome.lastAccepted, one.outcome.lastAccepted);
+          EXPECT_EQ(many.outcome.incomplete, B_OK);
+        }
+      }
+    }
+  }
+}
+
+size_t count_entries(const char* folder) {
+  size_t count = 0;
+  if (DIR* dir = opendir(folder)) {
+    while (readdir(dir) != nullptr) ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+// A search stopped from another thread ends soon, reports nothing more, and leaves no thread
+// and no descriptor behind.
+TEST(ParallelTest, AStoppedSearchEndsPromptlyAndLeavesNothingBehind) {
+  size_t fds = count_entries("/proc/self/fd"), tasks = count_entries("/proc/self/task");
+  std::atomic<bool> stop{false};
+  BList strings;
+  std::string text = "xylophone-absent";
+  strings.AddItem(text.data());
+  RecordingSink sink;
+  SearchOptions options;
+  options.threads = 8;
+  options.stop = &stop;
+  options.beforeFile = [&] {
+    std::this_thread::sleep_for(std::chrono::microseconds(200));  // a search of minutes
+  };
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    stop = true;
+  });
+  auto started = std::chrono::steady_clock::now();
+  SearchOutcome outcome = search_folder(*std::make_unique<BDirectory>("/usr"), TypeSet(installed_text_types()), SearchStrings(strings), sink, options);
+  auto took = std::chrono::steady_clock::now() - started;
+  stopper.join();
+  EXPECT_EQ(outcome.incomplete, B_CANCELED);
+  EXPECT_LT(took, std::chrono::milliseconds(600));
+  EXPECT_EQ(count_entries("/proc/self/fd"), fds);
+  EXPECT_EQ(count_entries("/proc/self/task"), tasks);
+}
+
+// Batches in flight hold their folders' descriptors: with a tree of many one-file folders and
+// a small descriptor limit, eight threads still find every file.
+TEST(ParallelTest, ManyThreadsKeepWithinASmallDescriptorLimit) {
+  TempTree tree;
+  for (int i = 0; i < 600; ++i) tree.file("d" + std::to_string(i) + "/e/f", "needle");
+  rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+  rlimit low = old;
+  low.rlim_cur = 64;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  SearchRun run = search(tree.root(), {"text/plain"}, "needle", 8, true);
+  setrlimit(RLIMIT_NOFILE, &old);
+  EXPECT_EQ(run.outcome.incomplete, B_OK);
+  EXPECT_EQ(run.outcome.matches, 600);
+}
+
+}  // namespace

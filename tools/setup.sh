@@ -14,7 +14,8 @@ mode=${1:-}
 packages=(build-essential cmake ninja-build pkg-config libglib2.0-dev libicu-dev shared-mime-info qt6-base-dev
   fonts-dejavu-core)
 test_packages=(libgtest-dev clang libclang-rt-14-dev xvfb xdotool desktop-file-utils libglib2.0-bin
-  dpkg-dev file lintian appstream man-db dbus-daemon libfuse3-dev fuse3 ripgrep)
+  dpkg-dev file lintian appstream man-db dbus-daemon libfuse3-dev fuse3 ripgrep
+  libxcb1-dev bc)
 
 usage() {
   sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'

@@ -224,7 +224,9 @@ void TarnWin::SearchButton(BMessage*) {
   EmptyMatches();
   BList strings, results;
   strings.AddItem(text.data());
-  f_dirsearch_BMI(folder, selectedTypes, results, strings);  // its count is results' size
+  // Off the window's thread: the window stays drawn and answers the desktop, while clicks,
+  // keys and messages wait for the search to end. Only the search touches these lists.
+  RunHeld([&] { f_dirsearch_BMI(folder, selectedTypes, results, strings); });
   BListView* matches = Matches();
   bool paths = showPathsItem != nullptr && showPathsItem->IsMarked();
   auto searched = std::make_shared<const std::string>(text);  // for the items' tooltips

@@ -1,12 +1,16 @@
 #include "Window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QWidget>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 #include "Controls.h"
 #include "platform/AppDefs.h"
@@ -200,4 +204,23 @@ void BWindow::Quit() {
 
 void BWindow::InvokeDefaultButton() {
   if (defaultButton_ != nullptr) defaultButton_->Invoke();
+}
+
+// The window's thread waits in the event loop, but takes only what is not user input: Qt
+// leaves input events, and the window manager's close requests, queued in the order they came
+// (X11's _NET_WM_PING is not input, so it is answered). This window's own messages wait in
+// its queue because the handler that called this has not returned.
+void BWindow::RunHeld(const std::function<void()>& work) {
+  std::atomic<bool> done{false};
+  QObject waker;  // woken on this thread when the work ends
+  std::thread thread([&] {
+    work();
+    done.store(true);
+    QMetaObject::invokeMethod(&waker, [] {}, Qt::QueuedConnection);
+  });
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  while (!done.load())
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+  thread.join();  // before waker goes, with the wake-up it may still hold
+  QApplication::restoreOverrideCursor();
 }

@@ -3,6 +3,8 @@
 // resizing modes.
 #pragma once
 
+#include <functional>
+
 #include <initializer_list>
 
 #include <vector>
@@ -58,6 +60,14 @@ class BWindow : public BLooper {
   BButton* DefaultButton() const { return defaultButton_; }
   // Presses the default button, as Enter in a text field does.
   void InvokeDefaultButton();
+
+  // Runs work on a thread of its own and returns once it has ended. Meanwhile the window
+  // keeps painting and answering the window system (X11's _NET_WM_PING, a compositor's
+  // ping), and the pointer over it shows the busy shape; user input, close requests and
+  // messages to this window wait, and are handled afterwards in the order they came. No
+  // handler of the window runs meanwhile. Called from a handler, on the window's thread;
+  // work must not touch the window's widgets.
+  void RunHeld(const std::function<void()>& work);
 
   QWidget* Widget() const;
   // The window shown by a top-level widget, or null.

@@ -1,13 +1,18 @@
 /* A file system of one file, "slow.txt", whose reads hang as on a stalled network mount:
- * each read waits 20 seconds before it answers. Run as: stall-fs MOUNTPOINT (foreground). */
+ * each read waits 20 seconds before it answers. Run as: stall-fs MOUNTPOINT [SECONDS [NAME]]
+ * (foreground), for another wait or another name. */
 #define FUSE_USE_VERSION 31
 #include <errno.h>
 #include <fuse.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 static const char kContent[] = "a line with the needle in it\n";
+static unsigned stall_seconds = 20;
+static char file_path[256] = "/slow.txt";
 
 static int stall_getattr(const char* path, struct stat* st, struct fuse_file_info* fi) {
   (void)fi;
@@ -17,7 +22,7 @@ static int stall_getattr(const char* path, struct stat* st, struct fuse_file_inf
     st->st_nlink = 2;
     return 0;
   }
-  if (strcmp(path, "/slow.txt") != 0) return -ENOENT;
+  if (strcmp(path, file_path) != 0) return -ENOENT;
   st->st_mode = S_IFREG | 0444;
   st->st_nlink = 1;
   st->st_size = sizeof kContent - 1;
@@ -30,18 +35,18 @@ static int stall_readdir(const char* path, void* buf, fuse_fill_dir_t fill, off_
   if (strcmp(path, "/") != 0) return -ENOENT;
   fill(buf, ".", NULL, 0, 0);
   fill(buf, "..", NULL, 0, 0);
-  fill(buf, "slow.txt", NULL, 0, 0);
+  fill(buf, file_path + 1, NULL, 0, 0);
   return 0;
 }
 
 static int stall_open(const char* path, struct fuse_file_info* fi) {
   (void)fi;
-  return strcmp(path, "/slow.txt") == 0 ? 0 : -ENOENT;
+  return strcmp(path, file_path) == 0 ? 0 : -ENOENT;
 }
 
 static int stall_read(const char* path, char* buf, size_t size, off_t offset, struct fuse_file_info* fi) {
   (void)path, (void)fi;
-  sleep(20);
+  sleep(stall_seconds);
   if ((size_t)offset >= sizeof kContent - 1) return 0;
   if (size > sizeof kContent - 1 - (size_t)offset) size = sizeof kContent - 1 - (size_t)offset;
   memcpy(buf, kContent + offset, size);
@@ -56,7 +61,9 @@ static const struct fuse_operations kOperations = {
 };
 
 int main(int argc, char* argv[]) {
-  if (argc != 2) return 2;
+  if (argc < 2 || argc > 4) return 2;
+  if (argc > 2) stall_seconds = (unsigned)atoi(argv[2]);
+  if (argc > 3) snprintf(file_path, sizeof file_path, "/%s", argv[3]);
   char foreground[] = "-f";
   char* args[] = {argv[0], foreground, argv[1], NULL};
   return fuse_main(3, args, &kOperations, NULL);

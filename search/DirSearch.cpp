@@ -39,6 +39,9 @@ class TypeFilter {
   }
   // Whether an accepted type can change the list's order at all.
   bool MayReorder() const { return types_.CountItems() > 1; }
+  bool HasLabelsEqualIgnoringCase() const {
+    return std::any_of(byLabel_.begin(), byLabel_.end(), [](const auto& label) { return label.second.size() > 1; });
+  }
 
  private:
   // Where the type stands in the list, -1 when it is not there.
@@ -63,12 +66,12 @@ class TypeFilter {
   std::string folded_;
 };
 
-// Fills the result list and replays the rotation. The files whose type the search left
-// unsettled after the last accepted one are typed at the end, from the last back, until one is
-// accepted: the list then ends as though every file had been through the filter.
+// Fills the result list and replays the rotation; the files left unsettled after the last
+// accepted type are kept in order.
 class ListSink : public SearchSink {
  public:
-  ListSink(TypeFilter& filter, BList& results) : filter_(filter), results_(results) {}
+  ListSink(TypeFilter& filter, BList& results, std::vector<entry_ref>& unsettled)
+      : filter_(filter), results_(results), unsettled_(unsettled) {}
   void Matched(entry_ref&& ref) override { results_.AddItem(new entry_ref(std::move(ref))); }
   void TypeAccepted(const char* type) override {
     filter_.Check(type);
@@ -76,25 +79,31 @@ class ListSink : public SearchSink {
   }
   void TypeUnsettled(entry_ref&& ref) override { unsettled_.push_back(std::move(ref)); }
 
-  void Settle() {
-    char type[B_MIME_TYPE_LENGTH];
-    for (auto ref = unsettled_.rbegin(); ref != unsettled_.rend(); ++ref) {
-      BEntry entry(&*ref);
-      BFile file;
-      struct stat st;
-      if (file.SetToRegular(&entry, &st) != B_OK) continue;
-      if (BNodeInfo::GetTypeFromContent(file, st, type) == B_OK && filter_.Check(type)) break;
-    }
-    unsettled_.clear();
-  }
-
  private:
   TypeFilter& filter_;
   BList& results_;
-  std::vector<entry_ref> unsettled_;
+  std::vector<entry_ref>& unsettled_;
 };
 
+void settle(std::vector<entry_ref>& unsettled, TypeFilter& filter) {
+  char type[B_MIME_TYPE_LENGTH];
+  for (auto ref = unsettled.rbegin(); ref != unsettled.rend(); ++ref) {
+    BEntry entry(&*ref);
+    BFile file;
+    struct stat st;
+    if (file.SetToRegular(&entry, &st) != B_OK) continue;
+    if (BNodeInfo::GetTypeFromContent(file, st, type) == B_OK && filter.Check(type)) break;
+  }
+  unsettled.clear();
+}
+
 }  // namespace
+
+void PendingTypeOrder::Settle(BList& types) {
+  if (refs_.empty()) return;
+  TypeFilter filter(types);
+  settle(refs_, filter);
+}
 
 int32 f_dirsearch_BMI(BDirectory& dir, BList& types, BList& results, BList& strings) {
   return f_dirsearch_BMI(dir, types, results, strings, nullptr);
@@ -102,12 +111,24 @@ int32 f_dirsearch_BMI(BDirectory& dir, BList& types, BList& results, BList& stri
 
 int32 f_dirsearch_BMI(BDirectory& dir, BList& types, BList& results, BList& strings,
                       status_t* incomplete) {
+  PendingTypeOrder pending;
+  int32 count = f_dirsearch_BMI(dir, types, results, strings, incomplete, &pending);
+  pending.Settle(types);
+  return count;
+}
+
+int32 f_dirsearch_BMI(BDirectory& dir, BList& types, BList& results, BList& strings,
+                      status_t* incomplete, PendingTypeOrder* pending) {
   TypeFilter filter(types);
-  ListSink sink(filter, results);
+  // Where two labels differ only in case, which of them an accepted type brings to the front
+  // depends on the list's order: an earlier search's pending files must be settled first.
+  // Otherwise a type accepted now makes them moot, since bringing an item to the front gives
+  // the same list from any rotation of it.
+  if (filter.HasLabelsEqualIgnoringCase()) settle(pending->refs_, filter);
+  ListSink sink(filter, results, pending->refs_);
   SearchOptions options;
   options.reportUnsettled = filter.MayReorder();
   SearchOutcome outcome = search_folder(dir, TypeSet(filter.Labels()), SearchStrings(strings), sink, options);
-  sink.Settle();
   if (incomplete != nullptr) *incomplete = outcome.incomplete;
   return outcome.matches;
 }

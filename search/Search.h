@@ -9,6 +9,8 @@
 #include "platform/List.h"
 #include "platform/Path.h"
 
+#include <vector>
+
 // Size of the blocks whose text the scanner searches; a block's text ends at its first NUL.
 constexpr size_t kSearchBlockSize = 1024;
 
@@ -49,6 +51,31 @@ int32 f_dirsearch_BMI(BDirectory& dir, BList& types, BList& results, BList& stri
 // (descriptors ran out, or a folder changed under the walk so that it could not go back up).
 int32 f_dirsearch_BMI(BDirectory& dir, BList& types, BList& results, BList& strings,
                       status_t* incomplete);
+
+// The files a search passed over without telling their types (their text was not found,
+// and only their content could tell), after the last file whose type it accepted. Each could
+// still move a type to the front of the list, and telling their types costs a content guess
+// each, more than the search itself when there are many. A list's order is seen only where it
+// is saved, so a caller may keep them here and settle the list when it needs the order.
+class PendingTypeOrder {
+ public:
+  bool IsEmpty() const { return refs_.empty(); }
+  // Types the files from the last back until one is accepted: the list ends as though the
+  // search had typed every file.
+  void Settle(BList& types);
+  // For a list about to be replaced.
+  void Drop() { refs_.clear(); }
+
+ private:
+  friend int32 f_dirsearch_BMI(BDirectory&, BList&, BList&, BList&, status_t*, PendingTypeOrder*);
+  std::vector<entry_ref> refs_;
+};
+
+// f_dirsearch_BMI that leaves the list's last rotations pending: the list is as the search
+// left it once pending is settled. A pending order from an earlier search of the same list is
+// carried on (the list must not have changed meanwhile).
+int32 f_dirsearch_BMI(BDirectory& dir, BList& types, BList& results, BList& strings,
+                      status_t* incomplete, PendingTypeOrder* pending);
 
 // True when the label of an item of types equals type, ignoring case. The items before the
 // matching one move, in their order, to the end of the list, so the type just found comes

@@ -30,6 +30,7 @@ void TarnWin::SetFieldText(const char* view, const std::string& text) {
 
 void TarnWin::SaveState(BMessage* record) {
   SearchState state;
+  pendingTypeOrder.Settle(selectedTypes);
   for (int32 i = 0; i < selectedTypes.CountItems(); ++i)
     state.types.push_back(static_cast<BMenuItem*>(selectedTypes.ItemAt(i))->Label());
   state.file = FieldText(view_names::kFile);
@@ -63,6 +64,7 @@ bool TarnWin::RestoreState(BEntry* entry) {
     BMenuItem* item = typesMenu->ItemAt(i);
     if (strncmp(item->Label(), "text", 4) == 0) item->SetMarked(false);
   }
+  pendingTypeOrder.Drop();
   selectedTypes.MakeEmpty();
   for (const std::string& type : state.types) markMime(BMimeType(type.c_str()));
   SetFieldText(view_names::kFile, state.file);

@@ -158,6 +158,7 @@ void TarnWin::MimeSelected(BMessage* message) {
   void* source = nullptr;
   if (message->FindPointer("source", &source) != B_OK) return;  // dragged data, not an item
   auto* item = static_cast<BMenuItem*>(source);
+  pendingTypeOrder.Settle(selectedTypes);
   if (item->IsMarked()) {
     item->SetMarked(false);
     selectedTypes.RemoveItem(static_cast<void*>(item));
@@ -174,6 +175,7 @@ bool TarnWin::markMime(const BMimeType& type) {
   for (int32 i = 0; i < typesMenu->CountItems(); ++i) {
     BMenuItem* item = typesMenu->ItemAt(i);
     if (!is_type_item(item) || !(type == BMimeType(item->Label()))) continue;
+    pendingTypeOrder.Settle(selectedTypes);
     item->SetMarked(true);
     selectedTypes.AddItem(item);
     return true;
@@ -182,6 +184,7 @@ bool TarnWin::markMime(const BMimeType& type) {
 }
 
 void TarnWin::markMimes(bool mark) {
+  pendingTypeOrder.Settle(selectedTypes);
   for (int32 i = 0; typesMenu != nullptr && i < typesMenu->CountItems(); ++i) {
     BMenuItem* item = typesMenu->ItemAt(i);
     if (!is_type_item(item)) continue;
@@ -226,7 +229,7 @@ void TarnWin::SearchButton(BMessage*) {
   strings.AddItem(text.data());
   // Off the window's thread: the window stays drawn and answers the desktop, while clicks,
   // keys and messages wait for the search to end. Only the search touches these lists.
-  RunHeld([&] { f_dirsearch_BMI(folder, selectedTypes, results, strings); });
+  RunHeld([&] { f_dirsearch_BMI(folder, selectedTypes, results, strings, nullptr, &pendingTypeOrder); });
   BListView* matches = Matches();
   bool paths = showPathsItem != nullptr && showPathsItem->IsMarked();
   auto searched = std::make_shared<const std::string>(text);  // for the items' tooltips

@@ -7,6 +7,7 @@
 
 #include "platform/List.h"
 #include "platform/interface/Window.h"
+#include "search/Search.h"
 
 class BDirectory;
 class BEntry;
@@ -69,6 +70,9 @@ class TarnWin : public BWindow {
   static std::span<const Command> CommandTable();
 
   BList selectedTypes;
+  // The rotations of selectedTypes the last searches left to settle: settled before the list
+  // is read for a record or changed.
+  PendingTypeOrder pendingTypeOrder;
   BFilePanel* openPanel;
   BFilePanel* savePanel;
   BMenu* typesMenu;

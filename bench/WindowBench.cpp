@@ -2,6 +2,7 @@
 // the same folder, in one process:
 //   QT_QPA_PLATFORM=offscreen tarnwickloft-window-bench FOLDER TEXT [ROUNDS] [OPTION]...
 //     --all-types   every text type selected (otherwise text/plain only, as in bench/run.sh)
+//     --type TYPE   this type selected instead of text/plain; may be repeated
 //     --show-paths  "Show Paths" marked: the labels are full paths
 // The first search of the process is reported on its own: the later ones find the MIME
 // database loaded and the content guesses cached, as a user refining the text does.
@@ -36,7 +37,10 @@ double engine_seconds(const char* folder, const char* text, BList& types) {
   BList strings, results;
   std::string copy = text;
   strings.AddItem(copy.data());
-  f_dirsearch_BMI(dir, types, results, strings);
+  // On a copy of the window's list, whose rotations are left pending as the window leaves them.
+  BList typesCopy(types);
+  PendingTypeOrder pending;
+  f_dirsearch_BMI(dir, typesCopy, results, strings, nullptr, &pending);
   for (int32 i = 0; i < results.CountItems(); ++i) delete static_cast<entry_ref*>(results.ItemAt(i));
   return double(timer.nsecsElapsed()) / 1e9;
 }
@@ -55,21 +59,25 @@ double window_seconds(TarnWin* window) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    fputs("usage: tarnwickloft-window-bench FOLDER TEXT [ROUNDS] [--all-types] [--show-paths]\n", stderr);
+    fputs("usage: tarnwickloft-window-bench FOLDER TEXT [ROUNDS] [--all-types] [--show-paths] [--type TYPE]...\n", stderr);
     return 2;
   }
   int rounds = argc > 3 ? atoi(argv[3]) : 5;
   bool allTypes = false, showPaths = false;
+  std::vector<const char*> types;
   for (int i = 4; i < argc; ++i) {
     allTypes |= strcmp(argv[i], "--all-types") == 0;
     showPaths |= strcmp(argv[i], "--show-paths") == 0;
+    if (strcmp(argv[i], "--type") == 0 && i + 1 < argc) types.push_back(argv[++i]);
   }
+  if (types.empty()) types.push_back("text/plain");
   BApplication app("application/x-vnd.TaRnWiCkLoFt");
   BMessage archive;
   if (own_window_archive(&archive) != B_OK) return 1;
   auto* window = new TarnWin(&archive);
   window->markMimes(allTypes);
-  if (!allTypes) window->markMime(BMimeType("text/plain"));
+  if (!allTypes)
+    for (const char* type : types) window->markMime(BMimeType(type));
   if (showPaths) window->showPathsItem->SetMarked(true);
   static_cast<BTextControl*>(window->FindView("TC_SearchDir"))->SetText(argv[1]);
   static_cast<BTextControl*>(window->FindView("TC_SearchFor"))->SetText(argv[2]);

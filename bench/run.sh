@@ -14,6 +14,8 @@
 #                 no user attributes), searched with the default types
 #   usr           /usr/include, /usr/share/doc and the Python and Perl libraries, copied with
 #                 `cp -r --no-preserve=all`, which copies no attributes; default types
+# "tarnwickloft" is tarnwickloft-find with its default threads (one per processor), "-j1" and
+# "-j2" with one and two; "rg" is ripgrep with its default threads, "rg-j1" with one.
 # On the untyped and real trees, "tarnwickloft-6.1" is tarnwickloft-find on the path of a
 # kernel without getxattrat(2) (before Linux 6.13, as Debian 12's own), through an
 # LD_PRELOAD library, bench/without-getxattrat.c, that answers ENOSYS to that call.
@@ -37,7 +39,7 @@ done
 [ -f /usr/src/linux-source-6.1.tar.xz ] || $sudo apt-get install -y linux-source-6.1 >/dev/null
 
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWICKLOFT_TESTS=OFF >/dev/null
-ninja -C "$build" tarnwickloft-find bench-corpus tarnwickloft-window-bench >/dev/null
+ninja -C "$build" tarnwickloft-find bench-corpus tarnwickloft-window-bench sequential-share >/dev/null
 find_cmd="$build/tools/tarnwickloft-find"
 # The kernel path of Linux before 6.13 (Debian 12's own), which has no getxattrat(2).
 shim="$build/without-getxattrat.so"
@@ -70,16 +72,18 @@ needles=(xylophone lambda)  # one that never occurs, one in nearly every file
 
 types=(--type text/plain)  # the typed corpora; the others use every text type
 run_tool() {  # tool folder needle: prints the matching paths
+  local preload=
+  case $1 in tarnwickloft-6.1*) preload=$shim ;; esac
   case $1 in
-    tarnwickloft) "$find_cmd" --paths "${types[@]}" -- "$2" "$3" || [ $? = 1 ] ;;
-    tarnwickloft-6.1) LD_PRELOAD=$shim "$find_cmd" --paths "${types[@]}" -- "$2" "$3" || [ $? = 1 ] ;;
+    tarnwickloft | tarnwickloft-6.1) LD_PRELOAD=$preload "$find_cmd" --paths "${types[@]}" -- "$2" "$3" || [ $? = 1 ] ;;
+    tarnwickloft*-j*) LD_PRELOAD=$preload "$find_cmd" --paths -j "${1##*-j}" "${types[@]}" -- "$2" "$3" || [ $? = 1 ] ;;
     grep) LC_ALL=C grep -rilF -- "$3" "$2" || [ $? = 1 ] ;;
-    rg) rg -ilF -j1 -uuu -- "$3" "$2" || [ $? = 1 ] ;;
-    rg-j2) rg -ilF -j2 -uuu -- "$3" "$2" || [ $? = 1 ] ;;
+    rg) rg -ilF -uuu -- "$3" "$2" || [ $? = 1 ] ;;  # its default threads, as users run it
+    rg-j1) rg -ilF -j1 -uuu -- "$3" "$2" || [ $? = 1 ] ;;
   esac
 }
 
-tools=(tarnwickloft grep rg)
+tools=(tarnwickloft tarnwickloft-j1 grep rg rg-j1)
 cold=false
 cold_cache() { $cold && sync && echo 3 >/proc/sys/vm/drop_caches; return 0; }
 
@@ -120,19 +124,20 @@ report() {  # corpus folder needle label
   done
   echo
   echo "corpus $1$4: $files files, $((bytes / 1000000)) MB; needle '$needle': $matched files match (grep)"
-  printf '%-14s %10s %10s %16s %16s\n' program "median s" "MB/s" "÷ grep (rounds)" "÷ rg (rounds)"
+  printf '%-20s %8s %7s %16s %16s %16s\n' program "median s" "MB/s" "÷ grep (rounds)" "÷ rg (rounds)" "÷ rg -j1"
   for tool in "${tools[@]}"; do
     read -r -a mine <<<"${times[$tool]}"
     read -r -a g <<<"${times[grep]}"
     read -r -a r <<<"${times[rg]}"
+    read -r -a r1 <<<"${times[rg-j1]}"
     median=$(printf '%s\n' "${mine[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
     ratio() {  # median of the per-round ratios against another program's times
       local -n other=$1
       for ((k = 0; k < ${#mine[@]}; k++)); do echo "${mine[k]} / ${other[k]}" | bc -l; done |
         sort -g | awk '{a[NR]=$1} END {printf "%.2f (%.2f-%.2f)", a[int((NR+1)/2)], a[1], a[NR]}'
     }
-    printf '%-14s %10.3f %10.0f %16s %16s\n' "$tool" "$median" \
-      "$(echo "$bytes / 1000000 / $median" | bc -l)" "$(ratio g)" "$(ratio r)"
+    printf '%-20s %8.3f %7.0f %16s %16s %16s\n' "$tool" "$median" \
+      "$(echo "$bytes / 1000000 / $median" | bc -l)" "$(ratio g)" "$(ratio r)" "$(ratio r1)"
   done
 }
 
@@ -143,20 +148,35 @@ for corpus in small large; do
 done
 
 types=()  # every installed text type, as a new user searches
-tools=(tarnwickloft tarnwickloft-6.1 grep rg)
+# Our default threads (one per processor), one and two threads, and the same on the path of a
+# kernel without getxattrat(2).
+tools=(tarnwickloft tarnwickloft-j1 tarnwickloft-j2 tarnwickloft-6.1 tarnwickloft-6.1-j1 grep rg rg-j1)
 report untyped "$corpora/untyped" xylophone " (default types)"
 for corpus in linux usr; do
   report "$corpus" "$corpora/$corpus" xylophone " (default types, warm)"
 done
 if [ "$(id -u)" = 0 ]; then
   cold=true
-  tools=(tarnwickloft tarnwickloft-6.1 grep rg rg-j2)
+  tools=(tarnwickloft tarnwickloft-6.1 grep rg rg-j1)
   report linux "$corpora/linux" xylophone " (default types, cold cache)"
   cold=false
-  tools=(tarnwickloft tarnwickloft-6.1 grep rg)
 else
   echo "(cold-cache figures need root to drop the page cache)"
 fi
+
+# The part of a search that stays on one thread: the walk and the ordered report.
+echo
+echo "sequential part, Linux source, default types, needle 'xylophone' ($rounds rounds):"
+"$build/bench/sequential-share" "$corpora/linux" xylophone "$rounds"
+
+# Several types chosen where many files are typed only by their content and lack the text:
+# the window against the same search with one of those types.
+echo
+for chosen in "--type text/html" "--type text/html --type text/css"; do
+  echo "window on the untyped corpus, $chosen, needle 'xylophone':"
+  # shellcheck disable=SC2086
+  QT_QPA_PLATFORM=offscreen "$build/bench/tarnwickloft-window-bench" "$corpora/untyped" xylophone "$rounds" $chosen 2>/dev/null
+done
 
 # The window: from pressing "Search" until the list is filled, next to the engine's own walk
 # in the same process, and to tarnwickloft-find on the same folder above.

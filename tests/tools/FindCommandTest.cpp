@@ -96,6 +96,25 @@ TEST_F(FindCommandTest, ErrorsNameTheFolderOrOption) {
   EXPECT_NE(help.out.find("Usage: tarnwickloft-find"), std::string::npos);
 }
 
+// Any number of threads prints what one thread prints, in the same order; a number that is
+// not one is refused by name.
+TEST_F(FindCommandTest, ThreadsChangeNothingButTheTime) {
+  for (int i = 0; i < 40; ++i) tree.file("many/d" + std::to_string(i % 7) + "/f" + std::to_string(i) + ".txt", "needle");
+  Outcome one = find({"--paths", "-j", "1", tree.root(), "needle"});
+  EXPECT_EQ(one.status, 0);
+  for (const char* threads : {"2", "5", "64"}) {
+    Outcome many = find({"--paths", "-j", threads, tree.root(), "needle"});
+    EXPECT_EQ(many.out, one.out) << threads << " threads";
+    EXPECT_EQ(many.status, 0);
+  }
+  EXPECT_EQ(find({"--paths", "--threads=3", tree.root(), "needle"}).out, one.out);
+  for (const char* bad : {"0", "-2", "two", "3x", "100000"}) {
+    Outcome refused = find({"-j", bad, tree.root(), "needle"});
+    EXPECT_EQ(refused.status, 2) << bad;
+    EXPECT_NE(refused.err.find(std::string("'") + bad + "'"), std::string::npos) << refused.err;
+  }
+}
+
 TEST_F(FindCommandTest, TypeOfPrintsTheTypeReadForEachFile) {
   tree.file("untyped.html", "<p>", "");
   tree.file("blob", std::string("\x01\x02\x00\xff", 4), "");

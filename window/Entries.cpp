@@ -7,6 +7,7 @@
 #include "TarnWin.h"
 #include "ViewNames.h"
 #include "platform/AppDefs.h"
+#include "platform/Directory.h"
 #include "platform/File.h"
 #include "platform/MimeType.h"
 #include "platform/NodeInfo.h"
@@ -36,7 +37,8 @@ void TarnWin::RefsReceived(BMessage* message) {
   BEntry entry(&ref, true);
   struct stat st;
   if (entry.GetStat(&st) != B_OK) return;  // a link that cannot be followed is ignored
-  if (S_ISREG(st.st_mode)) {
+  entry_kind kind = kind_of(st);
+  if (kind == entry_kind::file) {
     BNode node(&entry);
     BNodeInfo info(&node);
     char type[B_MIME_TYPE_LENGTH] = {};
@@ -47,7 +49,7 @@ void TarnWin::RefsReceived(BMessage* message) {
       return;
     }
     TakeExampleFile(entry, node, type);
-  } else if (S_ISDIR(st.st_mode)) {
+  } else if (kind == entry_kind::folder) {
     TakeFolder(entry);
   }
 }

@@ -2,6 +2,7 @@
 #include "Engine.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -153,16 +154,19 @@ struct Batch {
 };
 
 // The threads that read files. The walk submits batches in its order; the batches are
-// reported in that order as soon as every earlier one is done. Folder descriptors held by
-// batches in flight stay within a budget, so that the pool cannot run the process out of
-// descriptors however many small folders the tree has.
+// reported in that order as soon as every earlier one is done. The walking thread is one of
+// the readers: with more batches waiting than the other threads can take, and while it waits
+// for the first batch in flight, it reads the next waiting batch itself, so a search on N
+// threads runs N threads, not N + 1 on N processors. Folder descriptors held by batches in
+// flight stay within a budget, so that the pool cannot run the process out of descriptors
+// however many small folders the tree has.
 class FilePool {
  public:
   FilePool(int threads, const FileRules& rules, Reporter& reporter, size_t folderBudget,
            const std::atomic<bool>* stop)
       : rules_(rules), reporter_(reporter), folderBudget_(folderBudget), stop_(stop),
-        maxBatches_(size_t(threads) * 8) {
-    for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
+        maxBatches_(size_t(threads) * 8), helpers_(size_t(threads - 1)) {
+    for (size_t i = 0; i < helpers_; ++i) threads_.emplace_back([this] { Work(); });
   }
   ~FilePool() {
     {
@@ -175,16 +179,16 @@ class FilePool {
 
   // Files are added in walk order; `folder` is the descriptor their folder is read through.
   void Add(const BEntry& entry, const void* folder) {
-    if (!current_) current_ = std::make_unique<Batch>();
+    if (!current_) {
+      current_ = std::make_unique<Batch>();
+      started_ = std::chrono::steady_clock::now();
+    }
     if (folder != lastFolder_) {
       ++current_->folders;
       lastFolder_ = folder;
     }
     current_->entries.push_back(entry);
-    // Full batches while the threads are busy; at once when one waits, so that a slow walk
-    // (a cold cache) keeps every thread fed and the first matches come early.
-    if (current_->entries.size() >= kBatchFiles || current_->folders >= folderBudget_ ||
-        idle_.load(std::memory_order_relaxed) > 0)
+    if (current_->entries.size() >= kBatchFiles || current_->folders >= folderBudget_ || Starving())
       Submit();
   }
 
@@ -199,6 +203,15 @@ class FilePool {
 
  private:
   static constexpr size_t kBatchFiles = 32;
+  // A batch is handed over before it is full when a thread waits for work and the batch has
+  // waited this long: a slow walk (a cold cache) keeps the threads fed and the first matches
+  // come early, while a fast one still hands over whole batches.
+  static constexpr std::chrono::microseconds kStarvingAfter{200};
+
+  bool Starving() const {
+    return idle_.load(std::memory_order_relaxed) > 0 &&
+           std::chrono::steady_clock::now() - started_ >= kStarvingAfter;
+  }
 
   void Submit() {
     std::unique_ptr<Batch> batch = std::move(current_);
@@ -215,12 +228,16 @@ class FilePool {
     folders_ += batch->folders;
     toDo_.push_back(batch.get());
     inFlight_.push_back(std::move(batch));
-    lock.unlock();
-    workReady_.notify_one();
+    if (toDo_.size() > helpers_) {
+      ReadOne(lock);  // more waiting than the other threads can take
+    } else {
+      lock.unlock();
+      workReady_.notify_one();
+    }
   }
 
-  // Waits until the first batch in flight is done, telling the sink first if it was given
-  // anything since it last heard.
+  // Waits until the first batch in flight is done, reading waiting batches meanwhile, and
+  // telling the sink first if it was given anything since it last heard.
   void WaitForFront(std::unique_lock<std::mutex>& lock) {
     if (reportedSinceWaiting_) {
       reportedSinceWaiting_ = false;
@@ -228,7 +245,25 @@ class FilePool {
       reporter_.Waiting();
       lock.lock();
     }
-    batchDone_.wait(lock, [this] { return inFlight_.front()->done; });
+    while (!inFlight_.front()->done) {
+      if (!toDo_.empty()) {
+        ReadOne(lock);
+        lock.lock();
+        continue;
+      }
+      batchDone_.wait(lock, [this] { return inFlight_.front()->done || !toDo_.empty(); });
+    }
+  }
+
+  // Reads the first waiting batch on this thread; called locked, returns unlocked.
+  void ReadOne(std::unique_lock<std::mutex>& lock) {
+    Batch* batch = toDo_.front();
+    toDo_.pop_front();
+    lock.unlock();
+    Read(*batch);
+    lock.lock();
+    batch->done = true;
+    lock.unlock();
   }
 
   // Reports the finished batches at the front, unlocking meanwhile; false when there was none.
@@ -250,8 +285,15 @@ class FilePool {
 
   bool Stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
 
+  void Read(Batch& batch) {
+    thread_local BFile file;
+    for (size_t i = 0; i < batch.entries.size() && !Stopped(); ++i) {
+      examine_file(batch.entries[i], file, rules_, &batch.verdicts[i]);
+      batch.entries[i].Unset();  // lets go of the folder's descriptor
+    }
+  }
+
   void Work() {
-    BFile file;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       idle_.fetch_add(1, std::memory_order_relaxed);
@@ -261,10 +303,7 @@ class FilePool {
       Batch* batch = toDo_.front();
       toDo_.pop_front();
       lock.unlock();
-      for (size_t i = 0; i < batch->entries.size() && !Stopped(); ++i) {
-        examine_file(batch->entries[i], file, rules_, &batch->verdicts[i]);
-        batch->entries[i].Unset();  // lets go of the folder's descriptor
-      }
+      Read(*batch);
       lock.lock();
       batch->done = true;
       batchDone_.notify_one();
@@ -276,7 +315,9 @@ class FilePool {
   const size_t folderBudget_;
   const std::atomic<bool>* stop_;
   const size_t maxBatches_;
+  const size_t helpers_;  // threads besides the walking one
   std::unique_ptr<Batch> current_;  // walk thread only
+  std::chrono::steady_clock::time_point started_;  // walk thread only: current_'s first file
   const void* lastFolder_ = nullptr;  // walk thread only
   bool reportedSinceWaiting_ = false;  // walk thread only
 

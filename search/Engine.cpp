@@ -9,6 +9,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
+#include <time.h>
 
 #include "BlockScanner.h"
 #include "Search.h"
@@ -18,6 +19,12 @@
 #include "platform/NodeInfo.h"
 
 namespace {
+
+double thread_cpu_seconds() {
+  timespec now;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
 
 std::string ascii_folded(const char* text) {
   std::string folded(text);
@@ -192,6 +199,9 @@ class FilePool {
       Submit();
   }
 
+  // The CPU time the walking thread spent reading files for the others.
+  double ReadingSeconds() const { return readingSeconds_; }
+
   // Waits for every file added and reports the rest.
   void Finish() {
     if (current_) Submit();
@@ -260,7 +270,9 @@ class FilePool {
     Batch* batch = toDo_.front();
     toDo_.pop_front();
     lock.unlock();
+    double before = thread_cpu_seconds();
     Read(*batch);
+    readingSeconds_ += thread_cpu_seconds() - before;
     lock.lock();
     batch->done = true;
     lock.unlock();
@@ -320,6 +332,7 @@ class FilePool {
   std::chrono::steady_clock::time_point started_;  // walk thread only: current_'s first file
   const void* lastFolder_ = nullptr;  // walk thread only
   bool reportedSinceWaiting_ = false;  // walk thread only
+  double readingSeconds_ = 0;          // walk thread only
 
   std::mutex mutex_;
   std::condition_variable workReady_;  // a batch to do, or closing
@@ -453,11 +466,13 @@ SearchOutcome search_folder(BDirectory& folder, const TypeSet& types, const Sear
       reporter.Report(verdict);
     });
   } else {
+    double started = thread_cpu_seconds();
     FilePool pool(threads, rules, reporter, budget, options.stop);
     outcome.incomplete = walk(folder, budget, options.stop, [&](const BEntry& entry, BDirectory& in) {
       pool.Add(entry, in.Handle().get());
     });
     pool.Finish();
+    outcome.sequentialSeconds = thread_cpu_seconds() - started - pool.ReadingSeconds();
   }
   if (options.stop != nullptr && options.stop->load()) outcome.incomplete = B_CANCELED;
   outcome.matches = reporter.Matches();

@@ -14,12 +14,13 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/MenuItem.h"
+#include "platform/interface/MenuItem.h"
 #include "platform/MimeType.h"
 #include "platform/interface/Application.h"
 #include "platform/interface/Controls.h"
 #include "platform/interface/ListView.h"
 #include "search/Search.h"
+#include "window/TypeListSearch.h"
 #include "window/TarnWin.h"
 #include "window/WindowArchive.h"
 

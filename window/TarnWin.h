@@ -7,7 +7,7 @@
 
 #include "platform/List.h"
 #include "platform/interface/Window.h"
-#include "search/Search.h"
+#include "window/TypeListSearch.h"
 
 class BDirectory;
 class BEntry;

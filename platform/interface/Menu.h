@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "View.h"
-#include "platform/MenuItem.h"
+#include "platform/interface/MenuItem.h"
 
 class QAction;
 class QObject;

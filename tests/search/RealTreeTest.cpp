@@ -11,12 +11,13 @@
 #include <unistd.h>
 
 #include "TempTree.h"
-#include "platform/MenuItem.h"
+#include "platform/interface/MenuItem.h"
 #include "platform/MimeType.h"
 #include "platform/Node.h"
 #include "platform/NodeInfo.h"
 #include "platform/TextTypes.h"
 #include "search/Search.h"
+#include "window/TypeListSearch.h"
 
 namespace {
 

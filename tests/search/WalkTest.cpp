@@ -18,10 +18,11 @@
 #include <unistd.h>
 
 #include "TempTree.h"
-#include "platform/MenuItem.h"
+#include "platform/interface/MenuItem.h"
 #include "platform/NodeInfo.h"
 #include "platform/Path.h"
 #include "search/Search.h"
+#include "window/TypeListSearch.h"
 
 namespace {
 

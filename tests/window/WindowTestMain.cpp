@@ -12,7 +12,7 @@
 #include "platform/AppDefs.h"
 #include "platform/AppFileInfo.h"
 #include "platform/File.h"
-#include "platform/MenuItem.h"
+#include "platform/interface/MenuItem.h"
 #include "window/Commands.h"
 #include "window/TarnWin.h"
 #include "window/WindowArchive.h"

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "Message.h"
-#include "SupportDefs.h"
+#include "platform/Message.h"
+#include "platform/SupportDefs.h"
 
 class BMenuItem;
 

@@ -11,17 +11,15 @@
 #include "platform/AppDefs.h"
 #include "platform/Entry.h"
 #include "platform/Message.h"
+#include "platform/Process.h"
 
 namespace {
 
 constexpr const char* kModule = "tarnwickloft-addon.so";
 
 std::string own_folder() {
-  char path[4096];
-  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return ".";
-  std::string self(path, size_t(length));
-  return self.substr(0, self.rfind('/'));
+  std::string self = running_executable();
+  return self.empty() ? "." : self.substr(0, self.rfind('/'));
 }
 
 }  // namespace

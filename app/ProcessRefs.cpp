@@ -4,6 +4,7 @@
 #include "platform/Entry.h"
 #include "platform/Message.h"
 #include "platform/Roster.h"
+#include "window/Commands.h"
 
 extern "C" __attribute__((visibility("default"))) void process_refs(entry_ref directory,
                                                                     BMessage* message, void*) {
@@ -12,5 +13,5 @@ extern "C" __attribute__((visibility("default"))) void process_refs(entry_ref di
   if (message->GetInfo("refs", &type, &count) != B_OK) count = 0;
   if (count == 0) message->AddRef("refs", &directory);
   // A failed launch is not reported.
-  be_roster->Launch("application/x-vnd.TaRnWiCkLoFt", message, nullptr);
+  be_roster->Launch(kTarnSignature, message, nullptr);
 }

@@ -6,8 +6,8 @@
 #include "platform/AppDefs.h"
 #include "platform/AppFileInfo.h"
 #include "platform/File.h"
-#include "platform/Resources.h"
 #include "window/TarnWin.h"
+#include "window/WindowArchive.h"
 
 namespace {
 
@@ -74,21 +74,19 @@ bool RehydrateTarnWin(BFile& image, TarnWin*& window) {
     return true;
   }
   BMessage archive;
-  BResources resources;
+  WindowArchiveReader reader;
   progress("Pre res.SetTo\n");
-  if (resources.SetTo(&image, false) != B_OK) {
+  if (reader.ReadResources(image) != B_OK) {
     printf("This is not a resource file \n");
     return false;
   }
   progress("Pre res.FindResource\n");
-  size_t size = 0;
-  const void* bytes = resources.FindResource(four_cc("ARCV"), "W_Tarnwickloft", &size);
-  if (bytes == nullptr) {
+  if (reader.FindArchive() != B_OK) {
     printf("Can't find window in resource\n");
     return false;
   }
   progress("Pre lBmTemp.Unflatten\n");
-  if (archive.Unflatten(static_cast<const char*>(bytes), ssize_t(size)) != B_OK) {
+  if (reader.Unflatten(&archive) != B_OK) {
     printf("Can't unflatten backing view\n");
     return false;
   }

@@ -20,8 +20,9 @@
 #include "platform/interface/Controls.h"
 #include "platform/interface/ListView.h"
 #include "search/Search.h"
-#include "window/TypeListSearch.h"
+#include "window/Commands.h"
 #include "window/TarnWin.h"
+#include "window/TypeListSearch.h"
 #include "window/WindowArchive.h"
 
 namespace {
@@ -72,7 +73,7 @@ int main(int argc, char** argv) {
     if (strcmp(argv[i], "--type") == 0 && i + 1 < argc) types.push_back(argv[++i]);
   }
   if (types.empty()) types.push_back("text/plain");
-  BApplication app("application/x-vnd.TaRnWiCkLoFt");
+  BApplication app(kTarnSignature);
   BMessage archive;
   if (own_window_archive(&archive) != B_OK) return 1;
   auto* window = new TarnWin(&archive);

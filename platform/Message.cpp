@@ -28,6 +28,7 @@
 
 #include "Entry.h"
 #include "File.h"
+#include "LittleEndian.h"
 
 namespace {
 
@@ -40,25 +41,6 @@ constexpr int kMaxDepth = 64;
 // A flattened message read from a file is at most this big; saved searches and archives are
 // a few kilobytes.
 constexpr size_t kMaxFileMessage = 64 << 20;
-
-void put_u16(std::string* out, uint16_t v) {
-  out->push_back(char(v & 0xff));
-  out->push_back(char(v >> 8));
-}
-
-void put_u32(std::string* out, uint32_t v) {
-  for (int shift = 0; shift < 32; shift += 8) out->push_back(char((v >> shift) & 0xff));
-}
-
-void put_u64(std::string* out, uint64_t v) {
-  for (int shift = 0; shift < 64; shift += 8) out->push_back(char((v >> shift) & 0xff));
-}
-
-uint64_t get_le(const char* p, int bytes) {
-  uint64_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | uint8_t(p[i]);
-  return v;
-}
 
 void set_u32_at(std::string* out, size_t offset, uint32_t v) {
   for (int i = 0; i < 4; ++i) (*out)[offset + i] = char((v >> (8 * i)) & 0xff);
@@ -93,13 +75,13 @@ class Reader {
 // Encodings of the fixed-size values.
 std::string encode_u32(uint32_t v) {
   std::string out;
-  put_u32(&out, v);
+  put_le(&out, v, 4);
   return out;
 }
 
 std::string encode_u64(uint64_t v) {
   std::string out;
-  put_u64(&out, v);
+  put_le(&out, v, 8);
   return out;
 }
 
@@ -120,7 +102,7 @@ Float bits_float(Bits bits) {
 
 std::string encode_floats(std::initializer_list<float> values) {
   std::string out;
-  for (float f : values) put_u32(&out, float_bits<float, uint32_t>(f));
+  for (float f : values) put_le(&out, float_bits<float, uint32_t>(f), 4);
   return out;
 }
 
@@ -130,13 +112,13 @@ float float_at(const std::string& bytes, size_t index) {
 
 std::string encode_ref(const entry_ref& ref) {
   std::string out;
-  put_u64(&out, uint64_t(ref.device));
-  put_u64(&out, uint64_t(ref.directory));
+  put_le(&out, uint64_t(ref.device), 8);
+  put_le(&out, uint64_t(ref.directory), 8);
   size_t nameLength = ref.name ? strlen(ref.name) : 0;
-  put_u32(&out, uint32_t(nameLength));
+  put_le(&out, uint32_t(nameLength), 4);
   out.append(ref.name ? ref.name : "", nameLength);
   std::string folder = ref.directory_path();
-  put_u32(&out, uint32_t(folder.size()));
+  put_le(&out, uint32_t(folder.size()), 4);
   out += folder;
   return out;
 }
@@ -222,16 +204,6 @@ status_t BMessage::AddValue(const char* name, type_code type, std::string bytes)
     return B_OK;
   }
   AppendField(Field{name, type, {std::move(bytes)}});
-  return B_OK;
-}
-
-status_t BMessage::ReplaceValue(const char* name, type_code type, int32 index,
-                                std::string bytes) {
-  Field* field = FindField(name);
-  if (field == nullptr) return B_NAME_NOT_FOUND;
-  if (field->type != type) return B_BAD_TYPE;
-  if (index < 0 || size_t(index) >= field->values.size()) return B_BAD_INDEX;
-  field->values[size_t(index)] = std::move(bytes);
   return B_OK;
 }
 
@@ -444,113 +416,6 @@ status_t BMessage::FindData(const char* name, type_code type, int32 index, const
   return B_OK;
 }
 
-// ---- Replace
-
-status_t BMessage::ReplaceString(const char* name, const char* string) {
-  return ReplaceString(name, 0, string);
-}
-
-status_t BMessage::ReplaceString(const char* name, int32 index, const char* string) {
-  if (string == nullptr) return B_BAD_VALUE;
-  return ReplaceValue(name, B_STRING_TYPE, index, std::string(string, strlen(string) + 1));
-}
-
-status_t BMessage::ReplaceBool(const char* name, bool value) {
-  return ReplaceBool(name, 0, value);
-}
-
-status_t BMessage::ReplaceBool(const char* name, int32 index, bool value) {
-  return ReplaceValue(name, B_BOOL_TYPE, index, std::string(1, value ? 1 : 0));
-}
-
-status_t BMessage::ReplaceInt32(const char* name, int32 value) {
-  return ReplaceInt32(name, 0, value);
-}
-
-status_t BMessage::ReplaceInt32(const char* name, int32 index, int32 value) {
-  return ReplaceValue(name, B_INT32_TYPE, index, encode_u32(uint32_t(value)));
-}
-
-status_t BMessage::ReplaceInt64(const char* name, int64 value) {
-  return ReplaceInt64(name, 0, value);
-}
-
-status_t BMessage::ReplaceInt64(const char* name, int32 index, int64 value) {
-  return ReplaceValue(name, B_INT64_TYPE, index, encode_u64(uint64_t(value)));
-}
-
-status_t BMessage::ReplaceFloat(const char* name, float value) {
-  return ReplaceFloat(name, 0, value);
-}
-
-status_t BMessage::ReplaceFloat(const char* name, int32 index, float value) {
-  return ReplaceValue(name, B_FLOAT_TYPE, index, encode_floats({value}));
-}
-
-status_t BMessage::ReplaceDouble(const char* name, double value) {
-  return ReplaceDouble(name, 0, value);
-}
-
-status_t BMessage::ReplaceDouble(const char* name, int32 index, double value) {
-  return ReplaceValue(name, B_DOUBLE_TYPE, index, encode_u64(float_bits<double, uint64_t>(value)));
-}
-
-status_t BMessage::ReplaceRect(const char* name, const BRect& rect) {
-  return ReplaceRect(name, 0, rect);
-}
-
-status_t BMessage::ReplaceRect(const char* name, int32 index, const BRect& r) {
-  return ReplaceValue(name, B_RECT_TYPE, index, encode_floats({r.left, r.top, r.right, r.bottom}));
-}
-
-status_t BMessage::ReplacePoint(const char* name, const BPoint& point) {
-  return ReplacePoint(name, 0, point);
-}
-
-status_t BMessage::ReplacePoint(const char* name, int32 index, const BPoint& p) {
-  return ReplaceValue(name, B_POINT_TYPE, index, encode_floats({p.x, p.y}));
-}
-
-status_t BMessage::ReplaceRef(const char* name, const entry_ref* ref) {
-  return ReplaceRef(name, 0, ref);
-}
-
-status_t BMessage::ReplaceRef(const char* name, int32 index, const entry_ref* ref) {
-  if (ref == nullptr || ref->name == nullptr) return B_BAD_VALUE;
-  return ReplaceValue(name, B_REF_TYPE, index, encode_ref(*ref));
-}
-
-status_t BMessage::ReplacePointer(const char* name, const void* pointer) {
-  return ReplacePointer(name, 0, pointer);
-}
-
-status_t BMessage::ReplacePointer(const char* name, int32 index, const void* pointer) {
-  return ReplaceValue(name, B_POINTER_TYPE, index, encode_u64(uint64_t(uintptr_t(pointer))));
-}
-
-status_t BMessage::ReplaceMessage(const char* name, const BMessage* message) {
-  return ReplaceMessage(name, 0, message);
-}
-
-status_t BMessage::ReplaceMessage(const char* name, int32 index, const BMessage* message) {
-  if (message == nullptr) return B_BAD_VALUE;
-  std::string bytes;
-  message->FlattenInto(&bytes);
-  return ReplaceValue(name, B_MESSAGE_TYPE, index, std::move(bytes));
-}
-
-status_t BMessage::ReplaceData(const char* name, type_code type, const void* data,
-                               ssize_t numBytes) {
-  return ReplaceData(name, type, 0, data, numBytes);
-}
-
-status_t BMessage::ReplaceData(const char* name, type_code type, int32 index, const void* data,
-                               ssize_t numBytes) {
-  if (!is_raw_value(type, data, numBytes)) return B_BAD_VALUE;
-  return ReplaceValue(name, type, index,
-                      std::string(static_cast<const char*>(data), size_t(numBytes)));
-}
-
 // ---- Fields
 
 status_t BMessage::GetInfo(const char* name, type_code* type, int32* count) const {
@@ -602,18 +467,18 @@ status_t BMessage::MakeEmpty() {
 void BMessage::FlattenInto(std::string* out) const {
   size_t start = out->size();
   out->append(kMagic, sizeof kMagic);
-  put_u32(out, kVersion);
-  put_u32(out, 0);  // total size, filled in below
-  put_u32(out, what);
-  put_u32(out, uint32_t(fields_.size() - CountNames(B_POINTER_TYPE)));
+  put_le(out, kVersion, 4);
+  put_le(out, 0, 4);  // total size, filled in below
+  put_le(out, what, 4);
+  put_le(out, uint32_t(fields_.size() - CountNames(B_POINTER_TYPE)), 4);
   for (const Field& field : fields_) {
     if (field.type == B_POINTER_TYPE) continue;
-    put_u32(out, field.type);
-    put_u16(out, uint16_t(field.name.size()));
+    put_le(out, field.type, 4);
+    put_le(out, uint16_t(field.name.size()), 2);
     *out += field.name;
-    put_u32(out, uint32_t(field.values.size()));
+    put_le(out, uint32_t(field.values.size()), 4);
     for (const std::string& value : field.values) {
-      put_u32(out, uint32_t(value.size()));
+      put_le(out, uint32_t(value.size()), 4);
       *out += value;
     }
   }

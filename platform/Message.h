@@ -78,32 +78,6 @@ class BMessage {
   status_t FindData(const char* name, type_code type, int32 index, const void** data,
                     ssize_t* numBytes) const;
 
-  status_t ReplaceString(const char* name, const char* string);
-  status_t ReplaceString(const char* name, int32 index, const char* string);
-  status_t ReplaceBool(const char* name, bool value);
-  status_t ReplaceBool(const char* name, int32 index, bool value);
-  status_t ReplaceInt32(const char* name, int32 value);
-  status_t ReplaceInt32(const char* name, int32 index, int32 value);
-  status_t ReplaceInt64(const char* name, int64 value);
-  status_t ReplaceInt64(const char* name, int32 index, int64 value);
-  status_t ReplaceFloat(const char* name, float value);
-  status_t ReplaceFloat(const char* name, int32 index, float value);
-  status_t ReplaceDouble(const char* name, double value);
-  status_t ReplaceDouble(const char* name, int32 index, double value);
-  status_t ReplaceRect(const char* name, const BRect& rect);
-  status_t ReplaceRect(const char* name, int32 index, const BRect& rect);
-  status_t ReplacePoint(const char* name, const BPoint& point);
-  status_t ReplacePoint(const char* name, int32 index, const BPoint& point);
-  status_t ReplaceRef(const char* name, const entry_ref* ref);
-  status_t ReplaceRef(const char* name, int32 index, const entry_ref* ref);
-  status_t ReplacePointer(const char* name, const void* pointer);
-  status_t ReplacePointer(const char* name, int32 index, const void* pointer);
-  status_t ReplaceMessage(const char* name, const BMessage* message);
-  status_t ReplaceMessage(const char* name, int32 index, const BMessage* message);
-  status_t ReplaceData(const char* name, type_code type, const void* data, ssize_t numBytes);
-  status_t ReplaceData(const char* name, type_code type, int32 index, const void* data,
-                       ssize_t numBytes);
-
   // The type and number of values of a field; B_NAME_NOT_FOUND when there is none.
   status_t GetInfo(const char* name, type_code* type, int32* count = nullptr) const;
   // The index-th field of a type (B_ANY_TYPE for all), in the order the fields were added.
@@ -136,7 +110,6 @@ class BMessage {
   const Field* FindField(const char* name) const;
   Field* FindField(const char* name);
   status_t AddValue(const char* name, type_code type, std::string bytes);
-  status_t ReplaceValue(const char* name, type_code type, int32 index, std::string bytes);
   status_t FindValue(const char* name, type_code type, int32 index,
                      const std::string** bytes) const;
   void FlattenInto(std::string* out) const;

@@ -15,6 +15,7 @@
 #include <elf.h>
 
 #include "File.h"
+#include "LittleEndian.h"
 
 namespace {
 
@@ -22,16 +23,6 @@ constexpr char kMagic[4] = {'T', 'W', 'K', 'R'};
 constexpr uint32_t kVersion = 1;
 // Resources are small; a larger section is taken as damaged.
 constexpr uint64_t kMaxContainer = 64 << 20;
-
-uint64_t get_le(const char* p, int bytes) {
-  uint64_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | uint8_t(p[i]);
-  return v;
-}
-
-void put_le(std::string* out, uint64_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) out->push_back(char((v >> (8 * i)) & 0xff));
-}
 
 bool read_at(BFile* file, uint64_t offset, uint64_t size, uint64_t fileSize, std::string* out) {
   if (offset > fileSize || size > fileSize - offset) return false;

@@ -15,7 +15,7 @@
 #include "Search.h"
 #include "platform/AsciiFold.h"
 #include "platform/File.h"
-#include "platform/Limits.h"
+#include "platform/Process.h"
 #include "platform/NodeInfo.h"
 
 namespace {
@@ -344,8 +344,6 @@ class FilePool {
   std::atomic<int> idle_{0};                     // threads waiting for a batch
   std::vector<std::thread> threads_;
 };
-
-bool out_of_descriptors(status_t status) { return status == B_NO_MORE_FDS || status == -ENFILE; }
 
 // How many folders of the current path the walk keeps open at once, and how many the pool's
 // batches may hold: a quarter of the descriptor limit each, so that the rest of the program

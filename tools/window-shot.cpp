@@ -12,6 +12,7 @@
 
 #include "DarkPalette.h"
 #include "platform/interface/Application.h"
+#include "window/Commands.h"
 #include "window/TarnWin.h"
 #include "window/WindowArchive.h"
 
@@ -25,7 +26,7 @@ int main(int argc, char** argv) {
     fputs("usage: tarnwickloft-window-shot [--dark] OUT.png [WIDTH HEIGHT]\n", stderr);
     return 2;
   }
-  BApplication app("application/x-vnd.TaRnWiCkLoFt");
+  BApplication app(kTarnSignature);
   if (dark) QApplication::setPalette(dark_desktop_palette());
   BMessage archive;
   if (own_window_archive(&archive) != B_OK) {

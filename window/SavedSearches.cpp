@@ -62,7 +62,7 @@ bool TarnWin::RestoreState(BEntry* entry) {
   SearchState state = read_record_fields(record);
   for (int32 i = 0; typesMenu != nullptr && i < typesMenu->CountItems(); ++i) {
     BMenuItem* item = typesMenu->ItemAt(i);
-    if (strncmp(item->Label(), "text", 4) == 0) item->SetMarked(false);
+    if (IsTypeItem(item)) item->SetMarked(false);
   }
   pendingTypeOrder.Drop();
   selectedTypes.MakeEmpty();

@@ -28,9 +28,6 @@ constexpr const char kAboutText[] =
     "Finds, under a folder, every file whose contents contain a text, ignoring letter case, "
     "among the files of the chosen types.";
 
-// Type items are told from "All", "None" and the separator by their label.
-bool is_type_item(const BMenuItem* item) { return strncmp(item->Label(), "text", 4) == 0; }
-
 // The menu bar's place in V_Background, from the window's bounds.
 constexpr float kBarTop = 2, kBarBottom = 18, kBarRightInset = 12;
 
@@ -62,6 +59,9 @@ std::span<const TarnWin::Command> TarnWin::CommandTable() {
   };
   return table;
 }
+
+// Type items are told from "All", "None" and the separator by their label.
+bool TarnWin::IsTypeItem(const BMenuItem* item) { return f_match(item->Label(), "text"); }
 
 TarnWin::TarnWin(BMessage* archive) : BWindow(archive), selectedTypes(20) {
   Lock();
@@ -174,7 +174,7 @@ bool TarnWin::markMime(const BMimeType& type) {
   if (typesMenu == nullptr) return false;
   for (int32 i = 0; i < typesMenu->CountItems(); ++i) {
     BMenuItem* item = typesMenu->ItemAt(i);
-    if (!is_type_item(item) || !(type == BMimeType(item->Label()))) continue;
+    if (!IsTypeItem(item) || !(type == BMimeType(item->Label()))) continue;
     pendingTypeOrder.Settle(selectedTypes);
     item->SetMarked(true);
     selectedTypes.AddItem(item);
@@ -187,7 +187,7 @@ void TarnWin::markMimes(bool mark) {
   pendingTypeOrder.Settle(selectedTypes);
   for (int32 i = 0; typesMenu != nullptr && i < typesMenu->CountItems(); ++i) {
     BMenuItem* item = typesMenu->ItemAt(i);
-    if (!is_type_item(item)) continue;
+    if (!IsTypeItem(item)) continue;
     item->SetMarked(mark);
     if (mark && !selectedTypes.HasItem(item)) selectedTypes.AddItem(item);
   }

@@ -83,6 +83,7 @@ class TarnWin : public BWindow {
   BPath* currentSearchPath;
 
  private:
+  static bool IsTypeItem(const BMenuItem* item);
   void ShowOpenPanel(BMessage* message);
   void EmptyMatches();
   void TakeExampleFile(BEntry& entry, BNode& node, const char* type);

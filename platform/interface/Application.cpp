@@ -9,6 +9,7 @@
 #include "WindowEventFilter.h"
 #include "platform/AppDefs.h"
 #include "platform/DirHandle.h"
+#include "platform/Process.h"
 #include "platform/Roster.h"
 #include <unistd.h>
 
@@ -67,13 +68,11 @@ BApplication::BApplication(const char* signature)
 
 status_t BApplication::GetAppInfo(app_info* info) const {
   if (info == nullptr) return B_BAD_VALUE;
-  char path[4096];
-  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return status_from_errno();
-  path[length] = '\0';
+  std::string path = running_executable();
+  if (path.empty()) return B_ENTRY_NOT_FOUND;
   info->signature = signature_;
   info->team = getpid();
-  return BEntry(path).GetRef(&info->ref);
+  return BEntry(path.c_str()).GetRef(&info->ref);
 }
 
 BApplication::~BApplication() {

@@ -1,6 +1,7 @@
-#include "Limits.h"
+#include "Process.h"
 
 #include <sched.h>
+#include <unistd.h>
 #include <sys/resource.h>
 
 int available_cpus() {
@@ -14,4 +15,12 @@ size_t descriptor_limit() {
   rlimit limit;
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 0;
   return size_t(limit.rlim_cur);
+}
+
+std::string running_executable() {
+  std::string path(4096, '\0');
+  ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+  if (length <= 0 || size_t(length) >= path.size()) return "";
+  path.resize(size_t(length));
+  return path;
 }

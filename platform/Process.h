@@ -1,0 +1,22 @@
+// This process: the executable it runs, and what it may use of the machine.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "SupportDefs.h"
+
+// The absolute path of the executable this process runs (the kernel's /proc/self/exe, so
+// links are resolved); "" when it cannot be read.
+std::string running_executable();
+
+// The processors this process may run on (its affinity mask, as taskset or a container sets
+// it), at least 1.
+int available_cpus();
+
+// The soft limit on open file descriptors; 0 when there is none.
+size_t descriptor_limit();
+
+// True when a status says the process, or the system, has no descriptor left to open a file
+// with (EMFILE or ENFILE).
+inline bool out_of_descriptors(status_t status) { return status == B_NO_MORE_FDS || status == -ENFILE; }

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "platform/DesktopFiles.h"
+#include "platform/Directory.h"
 #include "platform/Entry.h"
 #include "platform/File.h"
 #include "platform/FindDirectory.h"
@@ -60,7 +61,7 @@ status_t carry_over(const std::string& oldPath, BNode* fresh) {
   BNode old;
   BEntry entry(oldPath.c_str());
   struct stat st;
-  if (entry.GetStat(&st) != B_OK || !S_ISREG(st.st_mode) || old.SetTo(&entry) != B_OK) return B_OK;
+  if (entry.GetStat(&st) != B_OK || kind_of(st) != entry_kind::file || old.SetTo(&entry) != B_OK) return B_OK;
   if (status_t status = fresh->SetPermissions(st.st_mode); status != B_OK) return status;
   return old.CopyUserAttrsTo(fresh, kTypeAttr);
 }

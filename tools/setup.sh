@@ -2,7 +2,8 @@
 # Sets up a Debian 12 machine for Tarnwickloft, builds it, and runs it or its tests.
 #
 #   tools/setup.sh run               install what is missing, build, start the application
-#   tools/setup.sh test              install what is missing, build, fuzz briefly, run all tests
+#   tools/setup.sh test              install what is missing, build, fuzz briefly, run all tests,
+#                                    then the unit tests again under the sanitizers
 #
 # Packages are installed with apt-get, through sudo when not run as root.
 set -euo pipefail
@@ -18,7 +19,7 @@ test_packages=(libgtest-dev clang libclang-rt-14-dev xvfb xdotool desktop-file-u
   libxcb1-dev bc)
 
 usage() {
-  sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 }
 
@@ -67,6 +68,19 @@ fuzz_one() {  # target seed-folder options...
   rm -rf "$corpus"
 }
 
+# The unit tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer: any
+# memory error, leak or undefined behaviour fails them.
+sanitized_unit_tests() {
+  echo "unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+  build "$top/build-sanitize" -DTARNWICKLOFT_TESTS=ON -DTARNWICKLOFT_WERROR=ON \
+    -DTARNWICKLOFT_SANITIZE=ON >/dev/null
+  (cd "$top/build-sanitize" &&
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+    LSAN_OPTIONS=suppressions="$top/tests/sanitizer/lsan.supp":print_suppressions=0 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --output-on-failure -j 2 -L unit)
+}
+
 case $mode in
   run)
     install_missing "${packages[@]}"
@@ -76,9 +90,9 @@ case $mode in
   test)
     install_missing "${packages[@]}" "${test_packages[@]}"
     fuzz
-    build "$top/build" -DTARNWICKLOFT_TESTS=ON
-    cd "$top/build"
-    ctest --output-on-failure -j 2
+    build "$top/build" -DTARNWICKLOFT_TESTS=ON -DTARNWICKLOFT_WERROR=ON
+    (cd "$top/build" && ctest --output-on-failure -j 2)
+    sanitized_unit_tests
     ;;
   *) usage ;;
 esac

@@ -1,5 +1,6 @@
 #include "Window.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -223,4 +224,7 @@ void BWindow::RunHeld(const std::function<void()>& work) {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
   thread.join();  // before waker goes, with the wake-up it may still hold
   QApplication::restoreOverrideCursor();
+  // The input held meanwhile is already read from the display connection; nothing new may
+  // come to wake the event loop for it, so it is woken here to handle it once this returns.
+  if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) dispatcher->wakeUp();
 }

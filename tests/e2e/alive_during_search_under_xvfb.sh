@@ -6,6 +6,7 @@
 #   alive_during_search_under_xvfb.sh APP STALL_FS X11_PROBE
 set -euo pipefail
 app=$1 stall_fs=$2 probe=$3
+export X11_PROBE=$probe
 if [ "$(id -u)" != 0 ] || [ ! -e /dev/fuse ]; then
   echo "SKIP: needs root and /dev/fuse"
   exit 0
@@ -14,7 +15,7 @@ source "$(dirname "$0")/xvfb.sh"
 stall=4  # seconds each read of the file takes
 mount=$work/slow
 mkdir -p "$mount" "$work/searches"
-"$stall_fs" "$mount" "$stall" slow.html &
+"$stall_fs" "$mount" "$stall" slow.html >"$work/reads" &
 fuse_pid=$!
 unmount() {
   fusermount3 -u "$mount" 2>/dev/null || umount -l "$mount" 2>/dev/null || true
@@ -22,8 +23,9 @@ unmount() {
   cleanup
 }
 trap unmount EXIT
-for _ in $(seq 50); do [ -e "$mount/slow.html" ] && break; sleep 0.1; done
-[ -e "$mount/slow.html" ] || { echo "FAIL: the slow file system did not mount"; exit 1; }
+wait_for "the slow file system to mount" test -e "$mount/slow.html"
+reads() { grep -c . "$work/reads" || true; }
+read_started() { [ "$(reads)" -gt "$1" ]; }  # a read began after the first $1
 
 fail() { echo "FAIL: $*"; cat "$work/err"; exit 1; }
 seconds_since() { echo "$(date +%s.%N) - $1" | bc; }
@@ -31,7 +33,7 @@ seconds_since() { echo "$(date +%s.%N) - $1" | bc; }
 QT_QPA_PLATFORM=xcb "$app" >"$work/out" 2>"$work/err" &
 app_pid=$!
 window=$(window_named Tarnwickloft)
-sleep 0.5
+window_ready "$window"
 type_into() {  # x y text
   xdo mousemove --window "$window" "$1" "$2" click 1
   xdo key End shift+Home BackSpace
@@ -41,13 +43,13 @@ type_into 150 54 "$mount"
 type_into 150 76 "needle"   # the focus stays in "Search For:"
 
 # 1. Alive: pings answered and an uncovered window drawn again, while the search runs.
+before=$(reads)
 xdo key Return
 started=$(date +%s.%N)
-sleep 0.5
+wait_for "the search to reach the slow file" read_started "$before"
 for _ in 1 2 3 4; do
   ms=$("$probe" ping "$window") || fail "no answer to _NET_WM_PING during the search"
   [ "$ms" -le 200 ] || fail "_NET_WM_PING answered after $ms ms"
-  sleep 0.2
 done
 left=$("$probe" expose "$window")
 [ "$(echo "$left < 0.05" | bc)" = 1 ] || fail "uncovered during the search, $left of the window stayed unpainted"
@@ -59,25 +61,24 @@ xdo type --delay 5 "zz"
 xdo key ctrl+s
 saver=$(window_named "Save As")
 [ "$(echo "$(seconds_since "$started") >= $stall" | bc)" = 1 ] || fail "the Save As panel came before the search ended"
-xdo windowfocus "$saver"
-sleep 0.3
+focus_window "$saver"
 xdo type --delay 5 "$work/searches/during"
 xdo key Return
-for _ in $(seq 50); do [ -s "$work/searches/during" ] && break; sleep 0.1; done
+wait_for "the saved search to be written" test -s "$work/searches/during"
 grep -aq "needlezz" "$work/searches/during" || fail "the saved search lacks the text typed during the search"
 
 # 3. A close request during a search ends the application after the search, not before.
-xdo windowfocus "$window"
-sleep 0.3
+focus_window "$window"
 xdo mousemove --window "$window" 150 76 click 1
+before=$(reads)
 xdo key Return
 started=$(date +%s.%N)
-sleep 0.5
+wait_for "the search to reach the slow file" read_started "$before"
 "$probe" close "$window"
-sleep 1
+sleep 1  # the assertion itself: for a second, the close must not end the application
 kill -0 "$app_pid" 2>/dev/null || fail "the close request ended the application during the search"
-for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$app_pid" 2>/dev/null && fail "the close request was lost: the application still runs"
+app_gone() { ! kill -0 "$app_pid" 2>/dev/null; }
+wait_for "the application to end after the search" app_gone
 [ "$(echo "$(seconds_since "$started") >= $stall" | bc)" = 1 ] || fail "the application ended before the search did"
 app_pid=
 echo "PASS: pings answered in under 200 ms and the window redrawn during a ${stall}-second search; keys, Save and close ran after it, in order"

@@ -13,31 +13,29 @@ start() {
   QT_QPA_PLATFORM=xcb "$app" >>"$work/out" 2>>"$work/err" &
   app_pid=$!
   window=$(window_named "$1")
-  sleep 0.5
+  window_ready "$window"
 }
 
 start Tarnwickloft
 # Without a window manager, keyboard focus is given to a window by hand.
 focus() {
-  xdo windowfocus "$(window_named "$1")"
-  sleep 0.3
+  focus_window "$(window_named "$1")"
 }
 focus Tarnwickloft
 xdo key ctrl+o                       # the Open panel, its name field focused
 focus Open
 xdo type --delay 5 "$work/tree"
 xdo key Return                       # a folder: it becomes the search folder
-sleep 0.5
+wait_for "the Open panel to close" window_gone Open
 xdo mousemove --window "$window" 150 76 click 1
 xdo type --delay 5 "needle"
-xdo key Return
-sleep 0.5
+xdo key Return                       # keys typed during the search wait for it
 focus Tarnwickloft
 xdo key ctrl+s                       # no current search yet: asks for a name
 focus "Save As"
 xdo type --delay 5 "$work/searches/my search"
 xdo key Return
-sleep 0.5
+wait_for "the saved search to be written" test -s "$work/searches/my search"
 kill -TERM "$app_pid"
 wait "$app_pid" || true
 

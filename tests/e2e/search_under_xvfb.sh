@@ -29,7 +29,7 @@ printf 'hidden\0needle' >"$tree/binary.txt"  # after a NUL in its block: no matc
 QT_QPA_PLATFORM=xcb "$app" >"$work/out" 2>"$work/err" &
 app_pid=$!
 window=$(window_named Tarnwickloft)
-sleep 0.5
+window_ready "$window"
 
 # Window coordinates of the fields and the first row, from the archive's frames.
 type_into() {  # x y text
@@ -41,16 +41,17 @@ type_into 150 54 "$tree"
 xdo key ctrl+shift+a  # "All" in "MIMEs": every text type
 type_into 150 76 "NEEDLE"
 xdo key Return
-sleep 1
+# What follows waits by itself: input during a search is handled after it, in order.
+[ -n "$shot" ] && window_ready "$window"
 [ -n "$shot" ] && import -window "$window" "$shot" 2>/dev/null || true
 if [ -n "$shot" ]; then  # the first match's tooltip, on the whole screen around the window
   xdo mousemove --window "$window" 60 150
-  sleep 2
+  sleep 2  # the tooltip's own delay, for the picture only
   eval "$(xdotool getwindowgeometry --shell "$window" 2>/dev/null)"
   import -window root -crop "360x340+$((X - 10))+$((Y - 10))" "${shot%.png}-tooltip.png" 2>/dev/null || true
 fi
 xdo mousemove --window "$window" 40 150 click --repeat 2 --delay 80 1
-for _ in $(seq 50); do [ -s "$HOME/opened" ] && break; sleep 0.1; done
+wait_for "the match to be opened" test -s "$HOME/opened"
 
 kill -TERM "$app_pid"
 wait "$app_pid"

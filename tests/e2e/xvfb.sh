@@ -26,3 +26,32 @@ window_named() {
   [ -n "$id" ] || { echo "FAIL: no window named '$1'"; exit 1; }
   echo "$id"
 }
+
+# Waits up to 20 seconds for a command to succeed, trying it every tenth of a second; the
+# test fails, naming what it waited for, when it does not.
+wait_for() {  # what command...
+  local what=$1
+  shift
+  for _ in $(seq 200); do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  echo "FAIL: waited 20 s for $what"
+  exit 1
+}
+
+# Waits until a window has handled everything sent to it before: it answers the window
+# manager's ping only once its event loop has reached it (X11_PROBE, from the build).
+window_ready() {  # window-id
+  wait_for "window $1 to answer" "$X11_PROBE" ping "$1"
+}
+
+# Gives a window the keyboard focus and waits until it has it.
+focus_window() {  # window-id
+  xdo windowfocus --sync "$1"
+  window_ready "$1"
+}
+
+window_gone() {  # name
+  ! xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1
+}

@@ -459,6 +459,11 @@ namespace {
 // the walk must never read the device (which never ends). Run in a child with an alarm, so a
 // walk that hangs fails the test instead of holding it up.
 TEST(WalkTest, AFileSwappedForADeviceIsNeverRead) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The child is forked while the swapping thread runs; AddressSanitizer's allocator can be
+  // left locked in such a child, and the search's threads then wait on it for ever.
+  GTEST_SKIP() << "forks a threaded process, which AddressSanitizer does not survive";
+#endif
   TempTree tree;
   std::string file = tree.file("f", "a needle", "text/plain");
   std::string device = tree.path("zero");

@@ -30,15 +30,7 @@ read_started() { [ "$(reads)" -gt "$1" ]; }  # a read began after the first $1
 fail() { echo "FAIL: $*"; cat "$work/err"; exit 1; }
 seconds_since() { echo "$(date +%s.%N) - $1" | bc; }
 
-QT_QPA_PLATFORM=xcb "$app" >"$work/out" 2>"$work/err" &
-app_pid=$!
-window=$(window_named Tarnwickloft)
-window_ready "$window"
-type_into() {  # x y text
-  xdo mousemove --window "$window" "$1" "$2" click 1
-  xdo key End shift+Home BackSpace
-  xdo type --delay 5 "$3"
-}
+start_app "$app"
 type_into 150 54 "$mount"
 type_into 150 76 "needle"   # the focus stays in "Search For:"
 

@@ -26,17 +26,8 @@ echo "a needle in HTML" >"$tree/page.html"
 echo "NEEDLE in a README" >"$tree/sub/README"
 printf 'hidden\0needle' >"$tree/binary.txt"  # after a NUL in its block: no match
 
-QT_QPA_PLATFORM=xcb "$app" >"$work/out" 2>"$work/err" &
-app_pid=$!
-window=$(window_named Tarnwickloft)
-window_ready "$window"
+start_app "$app"
 
-# Window coordinates of the fields and the first row, from the archive's frames.
-type_into() {  # x y text
-  xdo mousemove --window "$window" "$1" "$2" click 1
-  xdo key End shift+Home BackSpace  # (Ctrl+A is "Save As...")
-  xdo type --delay 5 "$3"
-}
 type_into 150 54 "$tree"
 xdo key ctrl+shift+a  # "All" in "MIMEs": every text type
 type_into 150 76 "NEEDLE"

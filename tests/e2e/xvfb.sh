@@ -55,3 +55,19 @@ focus_window() {  # window-id
 window_gone() {  # name
   ! xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1
 }
+
+# Starts the application on the display and waits until its window answers; sets app_pid
+# and window.
+start_app() {  # app
+  QT_QPA_PLATFORM=xcb "$1" >>"$work/out" 2>>"$work/err" &
+  app_pid=$!
+  window=$(window_named Tarnwickloft)
+  window_ready "$window"
+}
+
+# Replaces the text of the field at window coordinates x, y (from the archive's frames).
+type_into() {  # x y text
+  xdo mousemove --window "$window" "$1" "$2" click 1
+  xdo key End shift+Home BackSpace  # (Ctrl+A is "Save As...")
+  xdo type --delay 5 "$3"
+}

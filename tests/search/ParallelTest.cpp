@@ -57,13 +57,11 @@ SearchRun search(const std::string& folder, const std::vector<std::string>& type
 }
 
 TEST(ParallelTest, ThreadsReportWhatOneThreadReportsInTheSameOrder) {
-  std::vector<std::string> allText = installed_text_types();
-  ASSERT_FALSE(allText.empty());
-  const std::vector<std::vector<std::string>> choices = {
-      allText, {"text/x-chdr", "text/x-c++hdr"}, {"text/plain", "text/x-sh", "text/html"}, {}};
-  for (const char* folder : {"/usr/share/doc", "/usr/include/linux", "/usr/lib/python3"}) {
+  const std::vector<std::vector<std::string>> choices = real_tree_type_choices();
+  ASSERT_FALSE(choices[0].empty());
+  for (const char* folder : kRealFolders) {
     for (const auto& choice : choices) {
-      for (const char* text : {"xylophone-absent", "Copyright", "#!", "define"}) {
+      for (const char* text : kRealTexts) {
         SearchRun one = search(folder, choice, text, 1, false);
         for (int threads : {2, 8}) {
           SearchRun many = search(folder, choice, text, threads, true);

@@ -160,13 +160,11 @@ std::vector<std::string> walk(const std::string& folder, BList& types, BList& st
 // Same matches in the same order, and the type list left in the same order, for several
 // texts and type choices, on real folders with many untyped files of every kind.
 TEST(RealTreeTest, TheWalkGivesWhatTheFirstWalkGave) {
-  std::vector<std::string> allText = installed_text_types();
-  ASSERT_FALSE(allText.empty());
-  const std::vector<std::vector<std::string>> choices = {
-      allText, {"text/x-chdr", "text/x-c++hdr"}, {"text/plain", "text/x-sh", "text/html"}, {}};
-  for (const char* folder : {"/usr/share/doc", "/usr/include/linux", "/usr/lib/python3"}) {
+  const std::vector<std::vector<std::string>> choices = real_tree_type_choices();
+  ASSERT_FALSE(choices[0].empty());
+  for (const char* folder : kRealFolders) {
     for (const auto& choice : choices) {
-      for (std::string text : {"xylophone-absent", "Copyright", "#!", "define"}) {
+      for (std::string text : kRealTexts) {
         BList strings;
         strings.AddItem(text.data());
         TypeList mine(choice), theirs(choice);

@@ -142,3 +142,7 @@ std::vector<std::string> installed_text_types() {
   for (int32 i = 0; message.FindString("types", i, &type) == B_OK; ++i) types.push_back(type);
   return types;
 }
+
+std::vector<std::vector<std::string>> real_tree_type_choices() {
+  return {installed_text_types(), {"text/x-chdr", "text/x-c++hdr"}, {"text/plain", "text/x-sh", "text/html"}, {}};
+}

@@ -62,3 +62,10 @@ int fill_descriptor_gaps(std::vector<int>* fillers);
 
 // The types GetInstalledTypes lists for the supertype "text", in its order.
 std::vector<std::string> installed_text_types();
+
+// The real trees the walk is compared on (folders of this system with many untyped files of
+// every kind), the type choices and the texts searched there.
+inline constexpr const char* kRealFolders[] = {"/usr/share/doc", "/usr/include/linux", "/usr/lib/python3"};
+inline constexpr const char* kRealTexts[] = {"xylophone-absent", "Copyright", "#!", "define"};
+// Every text type, two, three, and none.
+std::vector<std::vector<std::string>> real_tree_type_choices();

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <string>
 
 namespace ascii {
 
@@ -18,6 +19,12 @@ constexpr unsigned char fold(char c) { return kFold[static_cast<unsigned char>(c
 constexpr unsigned char upper(char c) {
   return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - ('a' - 'A'))
                                 : static_cast<unsigned char>(c);
+}
+
+// The text with its ASCII letters folded.
+inline std::string folded(std::string text) {
+  for (char& c : text) c = char(fold(c));
+  return text;
 }
 
 // strcasecmp with ASCII folding.

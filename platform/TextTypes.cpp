@@ -11,10 +11,6 @@
 
 namespace {
 
-std::string lower(std::string text) {
-  for (char& c : text) c = char(ascii::fold(c));
-  return text;
-}
 
 bool is_text(const std::string& type) { return type.compare(0, 5, "text/") == 0; }
 
@@ -26,7 +22,7 @@ std::vector<std::pair<std::string, std::string>> read_aliases() {
     std::string alias, canonical;
     for (std::string line; std::getline(file, line);) {
       std::istringstream words(line);
-      if (words >> alias >> canonical) aliases.emplace_back(lower(alias), lower(canonical));
+      if (words >> alias >> canonical) aliases.emplace_back(ascii::folded(alias), ascii::folded(canonical));
     }
   }
   return aliases;
@@ -56,7 +52,7 @@ struct TextTable {
     }
     GList* registered = g_content_types_get_registered();
     for (GList* item = registered; item != nullptr; item = item->next) {
-      std::string type = lower(static_cast<const char*>(item->data));
+      std::string type = ascii::folded(static_cast<const char*>(item->data));
       if (!is_text(type) && !g_content_type_is_a(type.c_str(), "text/plain")) continue;
       std::string name = type;
       if (!is_text(type)) {
@@ -90,7 +86,7 @@ const TextTable& table() {
 std::string text_name_of(const char* type) {
   if (type == nullptr) return "";
   const auto& names = table().nameOf;
-  auto found = names.find(lower(type));
+  auto found = names.find(ascii::folded(type));
   return found == names.end() ? std::string(type) : found->second;
 }
 
@@ -99,7 +95,7 @@ const std::vector<std::string>& text_type_names() { return table().names; }
 std::string database_type_of(const char* type) {
   if (type == nullptr) return "";
   const auto& canonical = table().canonical;
-  auto found = canonical.find(lower(type));
+  auto found = canonical.find(ascii::folded(type));
   return found == canonical.end() ? std::string(type) : found->second;
 }
 

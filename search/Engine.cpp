@@ -26,19 +26,14 @@ double thread_cpu_seconds() {
   return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
-std::string ascii_folded(const char* text) {
-  std::string folded(text);
-  for (char& c : folded) c = char(ascii::fold(c));
-  return folded;
-}
 
 }  // namespace
 
 TypeSet::TypeSet(const std::vector<std::string>& names) {
-  for (const std::string& name : names) folded_.insert(ascii_folded(name.c_str()));
+  for (const std::string& name : names) folded_.insert(ascii::folded(name));
 }
 
-bool TypeSet::Contains(const char* type) const { return folded_.count(ascii_folded(type)) > 0; }
+bool TypeSet::Contains(const char* type) const { return folded_.count(ascii::folded(type)) > 0; }
 
 namespace {
 

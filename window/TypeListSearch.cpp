@@ -24,7 +24,7 @@ class TypeFilter {
   explicit TypeFilter(BList& types) : types_(types) {
     for (int32 i = 0; i < types.CountItems(); ++i) {
       auto* item = static_cast<BMenuItem*>(types.ItemAt(i));
-      byLabel_[Folded(item->Label())].push_back(item);
+      byLabel_[ascii::folded(item->Label())].push_back(item);
     }
   }
   std::vector<std::string> Labels() const {
@@ -46,7 +46,7 @@ class TypeFilter {
  private:
   // Where the type stands in the list, -1 when it is not there.
   int32 Find(const char* type) {
-    auto found = byLabel_.find(Folded(type));
+    auto found = byLabel_.find(ascii::folded(type));
     if (found == byLabel_.end()) return -1;
     const std::vector<BMenuItem*>& items = found->second;
     if (items.size() == 1) return types_.IndexOf(items[0]);
@@ -55,15 +55,9 @@ class TypeFilter {
       if (std::find(items.begin(), items.end(), types_.ItemAt(i)) != items.end()) return i;
     return -1;
   }
-  const std::string& Folded(const char* text) {
-    folded_.assign(text);
-    for (char& c : folded_) c = char(ascii::fold(c));
-    return folded_;
-  }
 
   BList& types_;
   std::unordered_map<std::string, std::vector<BMenuItem*>> byLabel_;
-  std::string folded_;
 };
 
 // Fills the result list and replays the rotation; the files left unsettled after the last

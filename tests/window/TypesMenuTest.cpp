@@ -139,6 +139,8 @@ TEST_F(KeyboardTest, AltAndAFirstLetterOrF10OpenTheMenus) {
   QWidget* field = window->FindView("TC_SearchFor")->Widget()->findChild<QLineEdit*>();
   field->setFocus();
   key(field, Qt::Key_M, Qt::AltModifier);
+  // On a real display the popup opens once the server has mapped it: wait for it, briefly.
+  (void)QTest::qWaitFor([&] { return QApplication::activePopupWidget() == types(); }, 2000);
   ASSERT_EQ(QApplication::activePopupWidget(), types());
   QApplication::activePopupWidget()->close();
   drain();

@@ -118,6 +118,9 @@ int main(int argc, char** argv) {
   else if (strcmp(argv[1], "expose") == 0) status = expose(window);
   else if (strcmp(argv[1], "close") == 0) {
     send_protocol(window, atom("WM_DELETE_WINDOW"), window, XCB_EVENT_MASK_NO_EVENT, XCB_CURRENT_TIME);
+    /* A round trip, so the server has handled the message before this client goes: requests
+       still unread when a client disconnects can be dropped with it. */
+    free(xcb_get_input_focus_reply(conn, xcb_get_input_focus(conn), NULL));
     status = 0;
   }
   xcb_disconnect(conn);

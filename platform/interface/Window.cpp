@@ -1,6 +1,5 @@
 #include "Window.h"
 
-#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -14,6 +13,7 @@
 #include <thread>
 
 #include "Controls.h"
+#include "HeldInput.h"
 #include "platform/AppDefs.h"
 
 // The top-level widget: it turns the close box into B_QUIT_REQUESTED for the window, and a
@@ -207,11 +207,11 @@ void BWindow::InvokeDefaultButton() {
   if (defaultButton_ != nullptr) defaultButton_->Invoke();
 }
 
-// The window's thread waits in the event loop, but takes only what is not user input: Qt
-// leaves input events, and the window manager's close requests, queued in the order they came
-// (X11's _NET_WM_PING is not input, so it is answered). This window's own messages wait in
-// its queue because the handler that called this has not returned.
+// The window's thread waits in the event loop, which goes on painting and answering the window
+// system, while the held input waits. This window's own messages wait in its queue because the
+// handler that called this has not returned.
 void BWindow::RunHeld(const std::function<void()>& work) {
+  HeldInput::Hold hold;
   std::atomic<bool> done{false};
   QObject waker;  // woken on this thread when the work ends
   std::thread thread([&] {
@@ -220,11 +220,7 @@ void BWindow::RunHeld(const std::function<void()>& work) {
     QMetaObject::invokeMethod(&waker, [] {}, Qt::QueuedConnection);
   });
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  while (!done.load())
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+  while (!done.load()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   thread.join();  // before waker goes, with the wake-up it may still hold
   QApplication::restoreOverrideCursor();
-  // The input held meanwhile is already read from the display connection; nothing new may
-  // come to wake the event loop for it, so it is woken here to handle it once this returns.
-  if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) dispatcher->wakeUp();
 }

@@ -1,4 +1,5 @@
 #include <QAbstractButton>
+#include <QPushButton>
 #include <QAction>
 #include <QApplication>
 #include <QListView>
@@ -8,7 +9,11 @@
 #include <QTimer>
 #include <QStyleOptionViewItem>
 #include <QImage>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <functional>
+#include <thread>
 #include <gtest/gtest.h>
 
 #include "TempTree.h"
@@ -18,6 +23,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include "platform/interface/FilePanel.h"
+#include "platform/interface/HeldInput.h"
 #include "platform/interface/Controls.h"
 #include "platform/interface/ListView.h"
 #include "platform/interface/Menu.h"
@@ -32,8 +38,14 @@ class RecordingWin : public TarnWin {
  public:
   RecordingWin(BMessage* archive, bool* destroyed) : TarnWin(archive), destroyed_(destroyed) {}
   ~RecordingWin() override { *destroyed_ = true; }
+  static constexpr uint32 kRunHeld = four_cc("hold");
   void DispatchMessage(BMessage* message, BHandler* handler) override {
     dispatched.push_back(message->what);
+    if (seen) seen(message->what);
+    if (message->what == kRunHeld) {
+      RunHeld(held);
+      return;
+    }
     messages.push_back(*message);
     if (swallow) return;  // recorded only, for tests of what reaches the window
     TarnWin::DispatchMessage(message, handler);
@@ -43,6 +55,8 @@ class RecordingWin : public TarnWin {
   std::vector<uint32> dispatched, finished, passedOn;
   std::vector<BMessage> messages;
   bool swallow = false;
+  std::function<void()> held;  // the work of a kRunHeld message
+  std::function<void(uint32)> seen;  // told of each message as it is dispatched
 
  private:
   bool* destroyed_;
@@ -332,6 +346,66 @@ TEST_F(TarnWinTest, EveryMenuShortcutWorksWhereverTheFocusIs) {
   edit->setText("abc");
   QTest::keyClick(edit, Qt::Key_Left, Qt::ControlModifier);
   EXPECT_EQ(edit->cursorPosition(), 0);
+}
+
+// Keys, a menu shortcut and a click that come from the window system while a handler runs
+// work held wait, and arrive after that handler has returned, in the order they came.
+TEST_F(TarnWinTest, InputDuringAHeldRunArrivesAfterItInOrder) {
+  window->swallow = true;
+  window->Show();
+  window->Activate(true);
+  QApplication::setActiveWindow(window->Widget());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window->Widget()));
+  auto* edit = static_cast<BTextControl*>(window->FindView("TC_SearchFor"))->TextView()->LineEdit();
+  edit->setFocus();
+  edit->clear();
+  drain();
+  QWindow* handle = window->Widget()->windowHandle();
+  QWidget* search = static_cast<BButton*>(window->FindView("B_Search"))->Button();
+  QPoint searchAt = search->mapTo(window->Widget(), search->rect().center());
+
+  std::atomic<bool> sent{false};
+  std::string textDuring;
+  size_t heldDuring = 0;
+  std::vector<uint32> dispatchedDuring;
+  std::string textAtShowPaths;
+  window->held = [&] {
+    QMetaObject::invokeMethod(
+        qApp,
+        [&] {  // on the window's thread, while the work runs
+          QTest::keyClick(handle, Qt::Key_A);
+          QTest::keyClick(handle, Qt::Key_B);
+          QTest::keyClick(handle, Qt::Key_P, Qt::ControlModifier);
+          QTest::keyClick(handle, Qt::Key_C);
+          QTest::mouseClick(handle, Qt::LeftButton, Qt::NoModifier, searchAt);
+          textDuring = edit->text().toStdString();
+          heldDuring = HeldInput::Waiting();
+          dispatchedDuring = window->dispatched;
+          sent = true;
+        },
+        Qt::QueuedConnection);
+    while (!sent.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  window->seen = [&](uint32 code) {
+    if (code == command::kShowPaths) textAtShowPaths = edit->text().toStdString();
+  };
+  window->dispatched.clear();
+  window->PostMessage(RecordingWin::kRunHeld);
+  std::vector<uint32> commands;
+  ASSERT_TRUE(QTest::qWaitFor([&] {
+    drain();
+    commands.clear();
+    for (uint32 code : window->dispatched)
+      if (code == command::kShowPaths || code == command::kSearch) commands.push_back(code);
+    return commands.size() >= 2;
+  }, 5000));
+  EXPECT_EQ(textDuring, "");
+  EXPECT_GE(heldDuring, 9u);
+  EXPECT_EQ(dispatchedDuring, std::vector<uint32>{RecordingWin::kRunHeld});
+  EXPECT_EQ(commands, (std::vector<uint32>{command::kShowPaths, command::kSearch}));
+  EXPECT_EQ(textAtShowPaths, "ab");
+  EXPECT_EQ(edit->text().toStdString(), "abc");
+  EXPECT_EQ(HeldInput::Waiting(), 0u);
 }
 
 TEST_F(TarnWinTest, OnlyMarkedItemsShowAMark) {

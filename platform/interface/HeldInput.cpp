@@ -1,0 +1,103 @@
+#include "HeldInput.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QMetaObject>
+
+HeldInput::Hold::Hold() { Instance().Begin(); }
+
+HeldInput::Hold::~Hold() { Instance().End(); }
+
+size_t HeldInput::Waiting() { return Instance().queue_.size(); }
+
+HeldInput& HeldInput::Instance() {
+  static QPointer<HeldInput> instance;  // goes with the application that owns it
+  if (instance.isNull()) instance = new HeldInput(QCoreApplication::instance());
+  return *instance;
+}
+
+// Input from the window system reaches a window as a spontaneous event; the shortcuts Qt
+// finds among the keys are sent to their actions before any window sees the key.
+bool HeldInput::IsHeldKind(QObject* watched, const QEvent* event) {
+  switch (event->type()) {
+    case QEvent::Shortcut:
+      return true;
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::NonClientAreaMouseButtonPress:
+    case QEvent::NonClientAreaMouseButtonRelease:
+    case QEvent::NonClientAreaMouseButtonDblClick:
+    case QEvent::NonClientAreaMouseMove:
+    case QEvent::Wheel:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+    case QEvent::ContextMenu:
+    case QEvent::InputMethod:
+    case QEvent::Enter:
+    case QEvent::Leave:
+    case QEvent::Close:
+      return watched->isWindowType() && event->spontaneous();
+    default:
+      return false;
+  }
+}
+
+bool HeldInput::eventFilter(QObject* watched, QEvent* event) {
+  if (event == passing_ || !IsHeldKind(watched, event)) return false;
+  // While earlier input still waits, later input waits behind it.
+  if (holds_ == 0 && queue_.empty()) return false;
+  if (event->type() == QEvent::Close) event->ignore();  // not closed yet, whatever asked
+  queue_.push_back({watched, std::unique_ptr<QEvent>(event->clone())});
+  return true;
+}
+
+void HeldInput::Begin() {
+  if (holds_++ == 0 && queue_.empty()) QCoreApplication::instance()->installEventFilter(this);
+}
+
+void HeldInput::End() {
+  if (--holds_ > 0) return;
+  if (queue_.empty())
+    QCoreApplication::instance()->removeEventFilter(this);
+  else
+    ScheduleHandOver();
+}
+
+void HeldInput::ScheduleHandOver() {
+  if (scheduled_) return;
+  scheduled_ = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        scheduled_ = false;
+        HandOver();
+      },
+      Qt::QueuedConnection);
+}
+
+// One event per turn of the event loop, the next one scheduled before this one is sent: if
+// this one opens a modal panel, the input that followed it reaches the panel from the panel's
+// own loop, as it would have without the hold.
+void HeldInput::HandOver() {
+  if (holds_ > 0 || queue_.empty()) return;  // a hold's end schedules the rest
+  Held next = std::move(queue_.front());
+  queue_.pop_front();
+  if (queue_.empty())
+    QCoreApplication::instance()->removeEventFilter(this);
+  else
+    ScheduleHandOver();
+  if (next.receiver.isNull()) return;
+  const QEvent* outer = passing_;
+  passing_ = next.event.get();
+  QCoreApplication::sendEvent(next.receiver, next.event.get());
+  passing_ = outer;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <deque>
+#include <memory>
+
+class QEvent;
+
+// Holds the user's input to the application's windows while work runs, and hands it over
+// afterwards in the order it came, from the event loop, once the handler that held it has
+// returned. Held: keys, mouse, wheel, touch and tablet events and close requests as they reach
+// a window from the window system, and the shortcut events Qt makes of keys. Everything else
+// (painting, exposes, the window manager's pings, timers, posted events) goes on meanwhile.
+//
+// Qt's own ExcludeUserInputEvents keeps input in the platform plugin's queues instead; under
+// load, X11 close requests held there were seen never to come out, so this holds input at the
+// one point every platform's input passes through, the application's event filter.
+//
+// Used on the application's thread only. Holds nest: input is held until the outermost ends.
+class HeldInput : public QObject {
+ public:
+  // Holds input from construction until destruction.
+  class Hold {
+   public:
+    Hold();
+    ~Hold();
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+  };
+
+  // How many events wait to be handed over (for tests).
+  static size_t Waiting();
+
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  struct Held {
+    QPointer<QObject> receiver;
+    std::unique_ptr<QEvent> event;
+  };
+
+  using QObject::QObject;
+  static HeldInput& Instance();
+  static bool IsHeldKind(QObject* watched, const QEvent* event);
+  void Begin();
+  void End();
+  void HandOver();
+  void ScheduleHandOver();
+
+  int holds_ = 0;
+  bool handingOver_ = false;
+  bool scheduled_ = false;
+  const QEvent* passing_ = nullptr;  // the held event being handed over, let through
+  std::deque<Held> queue_;
+};

@@ -24,6 +24,7 @@
 #include <unistd.h>
 #include <atomic>
 
+#include "StallMount.h"
 #include "TempTree.h"
 #include "WindowFixture.h"
 #include "platform/MimeType.h"
@@ -205,38 +206,6 @@ TEST_F(ResultsTest, OpenContainingFolderAsksTheFileManagerToSelectTheFile) {
   EXPECT_EQ(shown, "ShowItems " + QUrl::fromLocalFile(QString::fromStdString(file)).toString(QUrl::FullyEncoded).toStdString() + "\n");
   EXPECT_EQ(read_file(test_home() + "/opened"), "");  // the folder itself was not opened
 }
-
-// Mounts the stalling file system over a folder for the life of the object, where FUSE
-// mounts can be made (as root); mounted() says whether it is there.
-class StallMount {
- public:
-  explicit StallMount(const std::string& folder) : folder_(folder) {
-    struct stat before;
-    if (geteuid() != 0 || access("/dev/fuse", R_OK | W_OK) != 0 || stat(folder.c_str(), &before) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      execl(STALL_FS, STALL_FS, folder.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    for (int i = 0; i < 100 && !mounted_; ++i) {
-      struct stat now;
-      mounted_ = stat(folder.c_str(), &now) == 0 && now.st_dev != before.st_dev;
-      if (!mounted_) std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    }
-  }
-  ~StallMount() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGKILL);  // a hung read then fails at once
-    waitpid(pid_, nullptr, 0);
-    umount2(folder_.c_str(), MNT_DETACH);
-  }
-  bool mounted() const { return mounted_; }
-
- private:
-  std::string folder_;
-  pid_t pid_ = -1;
-  bool mounted_ = false;
-};
 
 // A match on a file system whose reads hang, as a stalled network mount's do: the tooltip
 // comes at once with the path and a note, and the window goes on answering.

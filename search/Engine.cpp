@@ -2,6 +2,7 @@
 #include "Engine.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -153,10 +154,15 @@ struct Batch {
   std::vector<Verdict> verdicts;
   size_t folders = 0;  // folder descriptors its entries hold, counted as the walk met them
   bool done = false;   // guarded by FilePool::mutex_
+  // The verdicts before this one are final: the reader stores it after each file, and the
+  // walking thread may report up to it while the rest of the batch is still being read.
+  std::atomic<size_t> ready{0};
+  size_t reported = 0;  // walk thread only
 };
 
-// The threads that read files. The walk submits batches in its order; the batches are
-// reported in that order as soon as every earlier one is done. The walking thread is one of
+// The threads that read files. The walk submits batches in its order, and their verdicts are
+// reported in that order as soon as every earlier one is known: a file that is slow to read
+// holds back only the matches after it. The walking thread is one of
 // the readers: with more batches waiting than the other threads can take, and while it waits
 // for the first batch in flight, it reads the next waiting batch itself, so a search on N
 // threads runs N threads, not N + 1 on N processors. Folder descriptors held by batches in
@@ -212,6 +218,9 @@ class FilePool {
   // waited this long: a slow walk (a cold cache) keeps the threads fed and the first matches
   // come early, while a fast one still hands over whole batches.
   static constexpr std::chrono::microseconds kStarvingAfter{200};
+  // While the walking thread waits for the first batch in flight, it reports what of that
+  // batch is known at least this often.
+  static constexpr std::chrono::milliseconds kReportEvery{20};
 
   bool Starving() const {
     return idle_.load(std::memory_order_relaxed) > 0 &&
@@ -250,23 +259,39 @@ class FilePool {
       reporter_.Waiting();
       lock.lock();
     }
-    while (!inFlight_.front()->done) {
+    Batch& front = *inFlight_.front();
+    while (!front.done) {
       if (!toDo_.empty()) {
         ReadOne(lock);
         lock.lock();
         continue;
       }
-      batchDone_.wait(lock, [this] { return inFlight_.front()->done || !toDo_.empty(); });
+      if (batchDone_.wait_for(lock, kReportEvery, [&] { return front.done || !toDo_.empty(); })) continue;
+      lock.unlock();
+      if (ReportReady(front)) reporter_.Waiting();
+      lock.lock();
     }
   }
 
-  // Reads the first waiting batch on this thread; called locked, returns unlocked.
+  // Reports the verdicts of the first batch in flight that are known and not yet reported;
+  // true when there were any. Walk thread only, unlocked.
+  bool ReportReady(Batch& front) {
+    size_t ready = front.ready.load(std::memory_order_acquire);
+    if (front.reported == ready) return false;
+    for (; front.reported < ready; ++front.reported)
+      if (!Stopped()) reporter_.Report(front.verdicts[front.reported]);
+    return true;
+  }
+
+  // Reads the first waiting batch on this thread, reporting what becomes known of the first
+  // batch in flight as it goes; called locked, returns unlocked.
   void ReadOne(std::unique_lock<std::mutex>& lock) {
     Batch* batch = toDo_.front();
     toDo_.pop_front();
+    Batch* front = inFlight_.front().get();  // stays first until this thread reports it
     lock.unlock();
     double before = thread_cpu_seconds();
-    Read(*batch);
+    Read(*batch, [this, front] { ReportReady(*front); });
     readingSeconds_ += thread_cpu_seconds() - before;
     lock.lock();
     batch->done = true;
@@ -281,8 +306,7 @@ class FilePool {
       inFlight_.pop_front();
       folders_ -= batch->folders;
       lock.unlock();
-      if (!Stopped())
-        for (Verdict& verdict : batch->verdicts) reporter_.Report(verdict);
+      ReportReady(*batch);
       batch.reset();
       lock.lock();
       any = reportedSinceWaiting_ = true;
@@ -292,11 +316,14 @@ class FilePool {
 
   bool Stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
 
-  void Read(Batch& batch) {
+  template <typename AfterEach>
+  void Read(Batch& batch, AfterEach afterEach) {
     thread_local BFile file;
     for (size_t i = 0; i < batch.entries.size() && !Stopped(); ++i) {
       examine_file(batch.entries[i], file, rules_, &batch.verdicts[i]);
       batch.entries[i].Unset();  // lets go of the folder's descriptor
+      batch.ready.store(i + 1, std::memory_order_release);
+      afterEach();
     }
   }
 
@@ -310,7 +337,7 @@ class FilePool {
       Batch* batch = toDo_.front();
       toDo_.pop_front();
       lock.unlock();
-      Read(*batch);
+      Read(*batch, [] {});
       lock.lock();
       batch->done = true;
       batchDone_.notify_one();

@@ -2,10 +2,13 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <getopt.h>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/MimeType.h"
@@ -133,10 +136,9 @@ std::vector<std::string> type_names(const std::vector<std::string>& types, bool 
   return names;
 }
 
-// Prints each match as the search reports it, in walk order, so that a pipe sees the first
-// ones at once: the output is flushed whenever the search waits for files, and at least every
-// 20 ms while matches come. The path is the one the walk reached the file by; it is printed
-// as found, not looked up again, so printing costs no system call.
+// Prints each match as the search reports it, in walk order. The path is the one the walk
+// reached the file by; it is printed as found, not looked up again, so printing costs no
+// system call. Output is buffered; a PeriodicFlush makes it visible.
 class PrintingSink : public SearchSink {
  public:
   PrintingSink(bool paths, FILE* out) : paths_(paths), out_(out) {}
@@ -147,19 +149,44 @@ class PrintingSink : public SearchSink {
       if (folder != "/") fputc('/', out_);
     }
     fprintf(out_, "%s\n", ref.name);
-    if (std::chrono::steady_clock::now() - lastFlush_ >= kFlushEvery) Flush();
   }
-  void Waiting() override { Flush(); }
-  void Flush() {
-    fflush(out_);
-    lastFlush_ = std::chrono::steady_clock::now();
-  }
+  void Waiting() override { fflush(out_); }
 
  private:
-  static constexpr std::chrono::milliseconds kFlushEvery{20};
   bool paths_;
   FILE* out_;
-  std::chrono::steady_clock::time_point lastFlush_ = std::chrono::steady_clock::now();
+};
+
+// Flushes the output every 20 ms while it lives, from a thread of its own, so that a pipe sees
+// each match soon after it is known, even while the search is held up by a slow file, while a
+// search with many matches still writes them in large blocks. (stdio locks the stream.)
+class PeriodicFlush {
+ public:
+  explicit PeriodicFlush(FILE* out) : out_(out), thread_([this] { Run(); }) {}
+  ~PeriodicFlush() {
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      ending_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+    fflush(out_);
+  }
+  PeriodicFlush(const PeriodicFlush&) = delete;
+  PeriodicFlush& operator=(const PeriodicFlush&) = delete;
+
+ private:
+  static constexpr std::chrono::milliseconds kEvery{20};
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!wake_.wait_for(lock, kEvery, [this] { return ending_; })) fflush(out_);
+  }
+
+  FILE* out_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool ending_ = false;  // guarded by mutex_
+  std::thread thread_;   // last, so it starts with the rest in place
 };
 
 // Takes folder, text, types and "Show Paths" from a saved-search file.
@@ -201,9 +228,12 @@ int search(const Options& options, FILE* out, FILE* err) {
   PrintingSink printer(options.paths, out);
   SearchOptions searchOptions;
   searchOptions.threads = options.threads;
-  SearchOutcome outcome = search_folder(dir, TypeSet(type_names(options.types, options.noTypesMeansNone)),
-                                        SearchStrings(strings), printer, searchOptions);
-  printer.Flush();
+  SearchOutcome outcome;
+  {
+    PeriodicFlush flush(out);
+    outcome = search_folder(dir, TypeSet(type_names(options.types, options.noTypesMeansNone)),
+                            SearchStrings(strings), printer, searchOptions);
+  }
   status_t incomplete = outcome.incomplete;
   int32 count = outcome.matches;
   if (incomplete != B_OK) {

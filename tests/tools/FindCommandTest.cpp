@@ -1,4 +1,8 @@
 #include <algorithm>
+#include <chrono>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
 #include <cstdio>
 #include <sstream>
 #include <sys/stat.h>
@@ -7,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "StallMount.h"
 #include "TempTree.h"
 #include "saved/SavedSearch.h"
 #include "tools/FindCommand.h"
@@ -112,6 +117,53 @@ TEST_F(FindCommandTest, ThreadsChangeNothingButTheTime) {
     Outcome refused = find({"-j", bad, tree.root(), "needle"});
     EXPECT_EQ(refused.status, 2) << bad;
     EXPECT_NE(refused.err.find(std::string("'") + bad + "'"), std::string::npos) << refused.err;
+  }
+}
+
+// Reads one line from a descriptor, waiting at most until the deadline; "" when none came.
+std::string read_line(int fd, std::chrono::steady_clock::time_point deadline) {
+  std::string line;
+  while (line.empty() || line.back() != '\n') {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd ready{fd, POLLIN, 0};
+    char c;
+    if (left.count() <= 0 || poll(&ready, 1, int(left.count())) != 1 || read(fd, &c, 1) != 1) return "";
+    line += c;
+  }
+  return line;
+}
+
+// A match is printed as soon as every earlier one is known, whatever the threads: a file that
+// is slow to read, after it in the walk, holds back only what comes after it.
+TEST_F(FindCommandTest, AMatchBeforeASlowFileIsPrintedAtOnce) {
+  std::string mount = tree.folder("stalled");
+  const int stall = 2;  // seconds each read of slow.txt takes
+  StallMount stalled(mount, {std::to_string(stall), "slow.txt", "fast.txt"});
+  if (!stalled.mounted()) GTEST_SKIP() << "no FUSE mount here (needs root and /dev/fuse)";
+  for (const char* threads : {"1", "2", "8"}) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    FILE* out = fdopen(ends[1], "w");
+    FILE* err = tmpfile();
+    auto started = std::chrono::steady_clock::now();
+    std::thread search([&] {
+      std::vector<std::string> args{"tarnwickloft-find", "-j", threads, "--type", "text/plain", mount, "needle"};
+      std::vector<char*> argv;
+      for (std::string& arg : args) argv.push_back(arg.data());
+      run_find_command(int(args.size()), argv.data(), out, err);
+      fclose(out);
+    });
+    std::string first = read_line(ends[0], started + std::chrono::seconds(stall * 4));
+    std::chrono::duration<double> firstAfter = std::chrono::steady_clock::now() - started;
+    std::string second = read_line(ends[0], started + std::chrono::seconds(stall * 8));
+    std::chrono::duration<double> secondAfter = std::chrono::steady_clock::now() - started;
+    search.join();
+    close(ends[0]);
+    fclose(err);
+    EXPECT_EQ(first, "fast.txt\n") << threads << " threads";
+    EXPECT_LT(firstAfter.count(), stall / 2.0) << threads << " threads";
+    EXPECT_EQ(second, "slow.txt\n") << threads << " threads";
+    EXPECT_GE(secondAfter.count(), stall) << threads << " threads";
   }
 }
 

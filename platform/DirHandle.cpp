@@ -8,13 +8,24 @@
 #include <unistd.h>
 #include <vector>
 
+// A long chain is let go one link at a time: a link dropped while another is being torn down
+// on this thread hands its parent to that outer teardown instead of dropping it itself. Each
+// link goes when its last owner lets go of it, through shared_ptr's own synchronisation, so
+// links shared with other threads need no further care.
 PathLink::~PathLink() {
-  // Each link that only this chain holds is taken over and dropped here, without recursion.
-  std::shared_ptr<const PathLink> next = std::move(const_cast<PathLink*>(this)->parent);
-  while (next != nullptr && next.use_count() == 1) {
-    std::shared_ptr<const PathLink> after = std::move(const_cast<PathLink*>(next.get())->parent);
-    next = std::move(after);
+  thread_local std::vector<std::shared_ptr<const PathLink>>* outer = nullptr;
+  if (outer != nullptr) {
+    outer->push_back(std::move(parent));
+    return;
   }
+  std::vector<std::shared_ptr<const PathLink>> pending{std::move(parent)};
+  outer = &pending;
+  while (!pending.empty()) {
+    std::shared_ptr<const PathLink> next = std::move(pending.back());
+    pending.pop_back();
+    next.reset();  // when it was the last owner, the link's own parent joins pending
+  }
+  outer = nullptr;
 }
 
 std::shared_ptr<const PathLink> PathLink::Root(std::string path) {

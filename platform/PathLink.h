@@ -13,8 +13,7 @@ struct PathLink {
       : parent(std::move(parentLink)), name(std::move(leaf)) {}
   PathLink(const PathLink&) = delete;
   PathLink& operator=(const PathLink&) = delete;
-  // Lets go of a long chain one link at a time rather than by recursion. Links are made
-  // non-const (make_shared<PathLink>) so that this may take their parents over.
+  // Lets go of a long chain one link at a time rather than by recursion.
   ~PathLink();
 
   // A root link for an absolute path.

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
+#include <thread>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include "platform/File.h"
 #include "platform/FindDirectory.h"
 #include "platform/Path.h"
+#include "platform/PathLink.h"
 
 namespace {
 
@@ -96,6 +98,24 @@ TEST(EntryTest, LinksAreFollowedOnlyWhenAsked) {
   EXPECT_EQ(BEntry(tree.path("loop-a").c_str(), true).InitCheck(), B_LINK_LIMIT);
   EXPECT_EQ(BEntry(tree.path("no/such/folder").c_str()).InitCheck(), B_ENTRY_NOT_FOUND);
   EXPECT_EQ(BEntry("").InitCheck(), B_BAD_VALUE);
+}
+
+// A chain as long as a deep walk can make is let go without recursion (a million links would
+// overflow the stack), while a link shared with another thread keeps its own ancestors whole.
+TEST(PathLinkTest, ALongChainGoesWithoutRecursionAndASharedPartStays) {
+  std::shared_ptr<const PathLink> chain = PathLink::Root("/top");
+  std::shared_ptr<const PathLink> middle;
+  for (int i = 0; i < 1000000; ++i) {
+    chain = std::make_shared<PathLink>(std::move(chain), "d");
+    if (i == 2) middle = chain;
+  }
+  std::string kept;
+  std::thread reader([&] {
+    for (int i = 0; i < 1000; ++i) kept = middle->Path();
+  });
+  chain.reset();
+  reader.join();
+  EXPECT_EQ(kept, "/top/d/d/d");
 }
 
 TEST(PathTest, AbsolutePathsLeavesParentsAndNormalising) {

@@ -3,7 +3,8 @@
 #
 #   tools/setup.sh run               install what is missing, build, start the application
 #   tools/setup.sh test              install what is missing, build, fuzz briefly, run all tests,
-#                                    then the unit tests again under the sanitizers
+#                                    then the unit tests again under the sanitizers, and the
+#                                    engine's under ThreadSanitizer
 #
 # Packages are installed with apt-get, through sudo when not run as root.
 set -euo pipefail
@@ -81,6 +82,19 @@ sanitized_unit_tests() {
     ctest --output-on-failure -j 2 -L unit)
 }
 
+# The tests of the search engine and of what its threads share, built with ThreadSanitizer: a
+# data race between the walk and the threads that read files fails them.
+thread_sanitized_engine_tests() {
+  echo "the engine's tests under ThreadSanitizer"
+  cmake -S "$top" -B "$top/build-tsan" -G Ninja -DTARNWICKLOFT_TESTS=ON -DTARNWICKLOFT_WERROR=ON \
+    -DTARNWICKLOFT_TSAN=ON >/dev/null
+  ninja -C "$top/build-tsan" -j 2 search_tests tools_tests platform_tests >/dev/null
+  export TSAN_OPTIONS=halt_on_error=1
+  "$top/build-tsan/tests/search_tests" --gtest_brief=1
+  "$top/build-tsan/tests/tools_tests" --gtest_brief=1
+  "$top/build-tsan/tests/platform_tests" --gtest_brief=1 --gtest_filter='PathLink*'
+}
+
 case $mode in
   run)
     install_missing "${packages[@]}"
@@ -93,6 +107,7 @@ case $mode in
     build "$top/build" -DTARNWICKLOFT_TESTS=ON -DTARNWICKLOFT_WERROR=ON
     (cd "$top/build" && ctest --output-on-failure -j 2)
     sanitized_unit_tests
+    thread_sanitized_engine_tests
     ;;
   *) usage ;;
 esac

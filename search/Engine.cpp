@@ -162,10 +162,10 @@ struct Batch {
 
 // The threads that read files. The walk submits batches in its order, and their verdicts are
 // reported in that order as soon as every earlier one is known: a file that is slow to read
-// holds back only the matches after it. The walking thread is one of
-// the readers: with more batches waiting than the other threads can take, and while it waits
-// for the first batch in flight, it reads the next waiting batch itself, so a search on N
-// threads runs N threads, not N + 1 on N processors. Folder descriptors held by batches in
+// holds back only the matches after it. The walking thread is one of the readers: with more
+// than two batches waiting for each other thread, and while it waits for the first batch in
+// flight, it reads the next waiting batch itself, so a search on N threads runs N threads, not
+// N + 1 on N processors. Folder descriptors held by batches in
 // flight stay within a budget, so that the pool cannot run the process out of descriptors
 // however many small folders the tree has.
 class FilePool {
@@ -242,8 +242,11 @@ class FilePool {
     folders_ += batch->folders;
     toDo_.push_back(batch.get());
     inFlight_.push_back(std::move(batch));
-    if (toDo_.size() > helpers_) {
-      ReadOne(lock);  // more waiting than the other threads can take
+    // The walking thread reads a batch only while each other thread has another waiting
+    // besides: a thread that finishes its batch then finds the next at once, instead of
+    // idling until the walking thread has read its own batch and walked on.
+    if (toDo_.size() > 2 * helpers_) {
+      ReadOne(lock);
     } else {
       lock.unlock();
       workReady_.notify_one();

@@ -253,8 +253,6 @@ ssize_t getxattr_at(int dirFd, const char* name, const char* attr, void* buffer,
 
 void use_getxattrat_for_tests(bool use) { have_getxattrat.store(use); }
 
-bool entry_attributes_read_in_place() { return have_getxattrat.load(std::memory_order_relaxed); }
-
 ssize_t BEntry::ReadAttr(const char* attr, void* buffer, size_t size) const {
   if (status_ != B_OK) return status_;
   if (attr == nullptr) return B_BAD_VALUE;

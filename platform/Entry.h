@@ -104,7 +104,3 @@ class BEntry {
 // Whether BEntry::ReadAttr may use getxattrat(2) (it stops by itself on a kernel without it);
 // tests turn it off to try the older way.
 void use_getxattrat_for_tests(bool use);
-// Whether BEntry::ReadAttr reads an attribute in place, through its folder's descriptor; false
-// once a kernel without getxattrat(2) (before Linux 6.13) has said so, after which each read
-// costs a lookup of a /proc path, and reading from an open file is cheaper.
-bool entry_attributes_read_in_place();

@@ -43,8 +43,8 @@ class BNodeInfo {
   // type as GetType.
   static status_t GetTypeWithoutContent(const BEntry& entry, char* type);
   static status_t GetTypeFromContent(const BNode& node, const struct stat& st, char* type);
-  // The first step's two parts, for a walk that orders them itself (where reading an
-  // attribute by name is dear, see entry_attributes_read_in_place): the stored type, by name
+  // The first step's two parts, for a walk that orders them itself (reading the attribute of
+  // a file it opens anyway costs less from the descriptor): the stored type, by name
   // or from an open file (B_ENTRY_NOT_FOUND without one, type then untouched), which wins
   // over the type the name gives (or B_TYPE_NEEDS_CONTENT).
   static status_t GetStoredType(const BEntry& entry, char* type);

@@ -69,12 +69,12 @@ void examine_file(const BEntry& entry, BFile& file, const FileRules& rules, Verd
   auto refused = [&](status_t known, bool selected) {
     return known == B_OK ? !selected : known != B_TYPE_NEEDS_CONTENT || rules.types.IsEmpty();
   };
-  // The stored type wins over the name. Where reading it by name costs a path lookup (kernels
-  // before getxattrat), a file the name already makes a candidate has it read once open; only
-  // a name that refuses the file needs the lookup, since the stored type might accept it.
-  bool storedTypeUnread = !entry_attributes_read_in_place();
-  status_t known = storedTypeUnread ? BNodeInfo::GetTypeByName(entry, type)
-                                    : BNodeInfo::GetTypeWithoutContent(entry, type);
+  // The stored type wins over the name. A file the name already makes a candidate has it read
+  // once open, from the descriptor, which costs no second lookup of the name (and on kernels
+  // before getxattrat(2), no lookup of a /proc path); only a name that refuses the file needs
+  // it read by name, since the stored type might accept it.
+  bool storedTypeUnread = true;
+  status_t known = BNodeInfo::GetTypeByName(entry, type);
   bool selected = known == B_OK && rules.types.Contains(type);
   if (storedTypeUnread && refused(known, selected)) {
     storedTypeUnread = false;

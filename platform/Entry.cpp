@@ -253,6 +253,14 @@ ssize_t getxattr_at(int dirFd, const char* name, const char* attr, void* buffer,
 
 void use_getxattrat_for_tests(bool use) { have_getxattrat.store(use); }
 
+void BEntry::Prefetch(off_t bytes) const {
+  if (status_ != B_OK) return;
+  int fd = openat(dir_->fd(), name_.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return;
+  posix_fadvise(fd, 0, bytes, POSIX_FADV_WILLNEED);
+  close(fd);
+}
+
 ssize_t BEntry::ReadAttr(const char* attr, void* buffer, size_t size) const {
   if (status_ != B_OK) return status_;
   if (attr == nullptr) return B_BAD_VALUE;

@@ -58,6 +58,19 @@ struct FileRules {
 // type settled from its head first, so that a big binary file is not read through.
 constexpr off_t kContentFirstLimit = 1 << 20;
 
+// Whether a type lookup's outcome keeps the file out: a type not selected, no type, or no type
+// selected at all.
+bool type_refuses(const FileRules& rules, status_t known, bool selected) {
+  return known == B_OK ? !selected : known != B_TYPE_NEEDS_CONTENT || rules.types.IsEmpty();
+}
+
+// Whether the name lets the file through to being opened and read.
+bool name_admits(const BEntry& entry, const FileRules& rules) {
+  char type[B_MIME_TYPE_LENGTH];
+  status_t known = BNodeInfo::GetTypeByName(entry, type);
+  return !type_refuses(rules, known, known == B_OK && rules.types.Contains(type));
+}
+
 // Decides whether a regular file is a match, opening it only when it must. A type the
 // attribute or the name gives is filtered before the file is opened. A file whose name leaves
 // its type open is read first when small (a file without the text is no match whatever its
@@ -66,9 +79,7 @@ constexpr off_t kContentFirstLimit = 1 << 20;
 void examine_file(const BEntry& entry, BFile& file, const FileRules& rules, Verdict* verdict) {
   if (rules.beforeFile) rules.beforeFile();
   char type[B_MIME_TYPE_LENGTH];
-  auto refused = [&](status_t known, bool selected) {
-    return known == B_OK ? !selected : known != B_TYPE_NEEDS_CONTENT || rules.types.IsEmpty();
-  };
+  auto refused = [&](status_t known, bool selected) { return type_refuses(rules, known, selected); };
   // The stored type wins over the name. A file the name already makes a candidate has it read
   // once open, from the descriptor, which costs no second lookup of the name (and on kernels
   // before getxattrat(2), no lookup of a /proc path); only a name that refuses the file needs
@@ -221,6 +232,17 @@ class FilePool {
   // While the walking thread waits for the first batch in flight, it reports what of that
   // batch is known at least this often.
   static constexpr std::chrono::milliseconds kReportEvery{20};
+  // On a cold cache most of a file's time is the disk's, and a reading thread waits for one
+  // file at a time. After two files in a row that were this slow to examine, a thread asks for
+  // the next few files of its batch ahead (BEntry::Prefetch), for a while, so that the disk has
+  // several reads to work on at once. On a warm cache a file is this slow only when it is big
+  // or the thread was preempted, which seldom happens twice in a row. (Measured on the Linux
+  // source in a virtual machine: warm, nine files in ten took under 25 µs; cold, nearly all
+  // took 50 to 300 µs.)
+  static constexpr std::chrono::microseconds kSlowFile{60};
+  static constexpr size_t kPrefetchAhead = 8;
+  static constexpr int kPrefetchAfterSlow = 64;  // files
+  static constexpr off_t kPrefetchBytes = 64 * 1024;  // what the first read takes
 
   bool Starving() const {
     return idle_.load(std::memory_order_relaxed) > 0 &&
@@ -322,12 +344,32 @@ class FilePool {
   template <typename AfterEach>
   void Read(Batch& batch, AfterEach afterEach) {
     thread_local BFile file;
+    thread_local int prefetching = 0;  // files left to read with prefetching
+    thread_local bool lastWasSlow = false;
+    size_t prefetched = 0;             // entries before this one have been asked for
     for (size_t i = 0; i < batch.entries.size() && !Stopped(); ++i) {
+      if (prefetching > 0) {
+        --prefetching;
+        prefetched = PrefetchAfter(batch, i, prefetched);
+      }
+      auto started = std::chrono::steady_clock::now();
       examine_file(batch.entries[i], file, rules_, &batch.verdicts[i]);
+      bool slow = std::chrono::steady_clock::now() - started >= kSlowFile;
+      if (slow && lastWasSlow) prefetching = kPrefetchAfterSlow;
+      lastWasSlow = slow;
       batch.entries[i].Unset();  // lets go of the folder's descriptor
       batch.ready.store(i + 1, std::memory_order_release);
       afterEach();
     }
+  }
+
+  // Asks for the files after the i-th that the name lets through, up to kPrefetchAhead of them,
+  // from `from` on; returns where it stopped.
+  size_t PrefetchAfter(Batch& batch, size_t i, size_t from) {
+    size_t end = std::min(i + 1 + kPrefetchAhead, batch.entries.size());
+    for (from = std::max(from, i + 1); from < end; ++from)
+      if (name_admits(batch.entries[from], rules_)) batch.entries[from].Prefetch(kPrefetchBytes);
+    return from;
   }
 
   void Work() {

@@ -1,4 +1,7 @@
 #include <algorithm>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <dirent.h>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -116,6 +119,53 @@ TEST(PathLinkTest, ALongChainGoesWithoutRecursionAndASharedPartStays) {
   chain.reset();
   reader.join();
   EXPECT_EQ(kept, "/top/d/d/d");
+}
+
+// How much of the first `bytes` of a file is in the page cache, from 0 to 1.
+double resident_share(int fd, size_t bytes) {
+  void* map = mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0);
+  if (map == MAP_FAILED) return -1;
+  size_t page = size_t(sysconf(_SC_PAGESIZE)), pages = (bytes + page - 1) / page, in = 0;
+  std::vector<unsigned char> flags(pages);
+  if (mincore(map, bytes, flags.data()) == 0)
+    for (unsigned char flag : flags) in += flag & 1;
+  munmap(map, bytes);
+  return double(in) / double(pages);
+}
+
+// Asking ahead for a file's head brings it into the page cache; for a link, a FIFO, a folder
+// or a name that is gone it does nothing, and it never waits or keeps a descriptor.
+TEST(EntryTest, PrefetchBringsAFilesHeadInAndNothingElse) {
+  TempTree tree;
+  const size_t head = 64 * 1024;
+  std::string file = tree.file("data.txt", std::string(4 * head, 'x'));
+  tree.link("link", "data.txt");
+  ASSERT_EQ(mkfifo(tree.path("fifo").c_str(), 0600), 0);
+  tree.folder("folder");
+  int fd = open(file.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  auto evict = [&] {
+    fsync(fd);
+    posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    return resident_share(fd, head) == 0;
+  };
+  bool evictable = evict();  // not on file systems that live in memory
+  int descriptors = int(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
+  auto started = std::chrono::steady_clock::now();
+  for (const char* name : {"link", "fifo", "folder", "gone"}) BEntry(tree.path(name).c_str()).Prefetch(head);
+  if (evictable) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // what was asked for is in by now
+    EXPECT_EQ(resident_share(fd, head), 0) << "the link was followed";
+  }
+  BEntry(file.c_str()).Prefetch(head);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  EXPECT_EQ(int(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {})), descriptors);
+  if (evictable) {
+    for (int i = 0; i < 200 && resident_share(fd, head) < 1; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(resident_share(fd, head), 1);
+  }
+  close(fd);
 }
 
 TEST(PathTest, AbsolutePathsLeavesParentsAndNormalising) {

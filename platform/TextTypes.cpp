@@ -11,7 +11,6 @@
 
 namespace {
 
-
 bool is_text(const std::string& type) { return type.compare(0, 5, "text/") == 0; }
 
 // The alias lines ("alias canonical") of every MIME database folder, the user's first.

@@ -27,7 +27,6 @@ double thread_cpu_seconds() {
   return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
-
 }  // namespace
 
 TypeSet::TypeSet(const std::vector<std::string>& names) {
@@ -79,22 +78,21 @@ bool name_admits(const BEntry& entry, const FileRules& rules) {
 void examine_file(const BEntry& entry, BFile& file, const FileRules& rules, Verdict* verdict) {
   if (rules.beforeFile) rules.beforeFile();
   char type[B_MIME_TYPE_LENGTH];
-  auto refused = [&](status_t known, bool selected) { return type_refuses(rules, known, selected); };
   // The stored type wins over the name. A file the name already makes a candidate has it read
   // once open, from the descriptor, which costs no second lookup of the name (and on kernels
   // before getxattrat(2), no lookup of a /proc path); only a name that refuses the file needs
   // it read by name, since the stored type might accept it.
-  bool storedTypeUnread = true;
   status_t known = BNodeInfo::GetTypeByName(entry, type);
   bool selected = known == B_OK && rules.types.Contains(type);
-  if (storedTypeUnread && refused(known, selected)) {
+  bool storedTypeUnread = true;
+  if (type_refuses(rules, known, selected)) {
     storedTypeUnread = false;
     if (BNodeInfo::GetStoredType(entry, type) == B_OK) {
       known = B_OK;
       selected = rules.types.Contains(type);
     }
   }
-  if (refused(known, selected)) return;  // a type not selected, no type, or no type selected
+  if (type_refuses(rules, known, selected)) return;  // a type not selected, no type, or no type selected
   struct stat st;
   // Never a link's target, and never what is no longer a regular file.
   if (file.SetToRegular(&entry, &st) != B_OK) return;
@@ -176,9 +174,9 @@ struct Batch {
 // holds back only the matches after it. The walking thread is one of the readers: with more
 // than two batches waiting for each other thread, and while it waits for the first batch in
 // flight, it reads the next waiting batch itself, so a search on N threads runs N threads, not
-// N + 1 on N processors. Folder descriptors held by batches in
-// flight stay within a budget, so that the pool cannot run the process out of descriptors
-// however many small folders the tree has.
+// N + 1 on N processors. Folder descriptors held by batches in flight stay within a budget, so
+// that the pool cannot run the process out of descriptors however many small folders the tree
+// has.
 class FilePool {
  public:
   FilePool(int threads, const FileRules& rules, Reporter& reporter, size_t folderBudget,

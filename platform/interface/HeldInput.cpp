@@ -51,10 +51,10 @@ bool HeldInput::IsHeldKind(QObject* watched, const QEvent* event) {
   }
 }
 
+// Installed while a hold lasts and until what it held is handed over, so later input waits
+// behind earlier input.
 bool HeldInput::eventFilter(QObject* watched, QEvent* event) {
   if (event == passing_ || !IsHeldKind(watched, event)) return false;
-  // While earlier input still waits, later input waits behind it.
-  if (holds_ == 0 && queue_.empty()) return false;
   if (event->type() == QEvent::Close) event->ignore();  // not closed yet, whatever asked
   queue_.push_back({watched, std::unique_ptr<QEvent>(event->clone())});
   return true;

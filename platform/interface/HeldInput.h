@@ -13,8 +13,8 @@ class QEvent;
 // a window from the window system, and the shortcut events Qt makes of keys. Everything else
 // (painting, exposes, the window manager's pings, timers, posted events) goes on meanwhile.
 //
-// Qt's own ExcludeUserInputEvents keeps input in the platform plugin's queues instead; under
-// load, X11 close requests held there were seen never to come out, so this holds input at the
+// Qt's own ExcludeUserInputEvents leaves input in each platform plugin's queue, by each
+// plugin's rules (xcb's does not wake the event loop for it afterwards); this holds it at the
 // one point every platform's input passes through, the application's event filter.
 //
 // Used on the application's thread only. Holds nest: input is held until the outermost ends.
@@ -49,7 +49,6 @@ class HeldInput : public QObject {
   void ScheduleHandOver();
 
   int holds_ = 0;
-  bool handingOver_ = false;
   bool scheduled_ = false;
   const QEvent* passing_ = nullptr;  // the held event being handed over, let through
   std::deque<Held> queue_;

@@ -348,44 +348,58 @@ TEST_F(TarnWinTest, EveryMenuShortcutWorksWhereverTheFocusIs) {
   EXPECT_EQ(edit->cursorPosition(), 0);
 }
 
-// Keys, a menu shortcut and a click that come from the window system while a handler runs
-// work held wait, and arrive after that handler has returned, in the order they came.
-TEST_F(TarnWinTest, InputDuringAHeldRunArrivesAfterItInOrder) {
-  window->swallow = true;
+// Shows the window, active, with the focus in an empty "Search For:" field, which it returns.
+QLineEdit* focus_search_field(RecordingWin* window) {
   window->Show();
   window->Activate(true);
   QApplication::setActiveWindow(window->Widget());
-  ASSERT_TRUE(QTest::qWaitForWindowActive(window->Widget()));
+  EXPECT_TRUE(QTest::qWaitForWindowActive(window->Widget()));
   auto* edit = static_cast<BTextControl*>(window->FindView("TC_SearchFor"))->TextView()->LineEdit();
   edit->setFocus();
   edit->clear();
   drain();
-  QWindow* handle = window->Widget()->windowHandle();
-  QWidget* search = static_cast<BButton*>(window->FindView("B_Search"))->Button();
-  QPoint searchAt = search->mapTo(window->Widget(), search->rect().center());
+  return edit;
+}
 
-  std::atomic<bool> sent{false};
-  std::string textDuring;
-  size_t heldDuring = 0;
-  std::vector<uint32> dispatchedDuring;
-  std::string textAtShowPaths;
-  window->held = [&] {
+// Work for RunHeld that has `send` run on the window's thread, while the work runs, and ends
+// once it has.
+std::function<void()> work_sending(std::function<void()> send) {
+  return [send] {
+    std::atomic<bool> sent{false};
     QMetaObject::invokeMethod(
         qApp,
-        [&] {  // on the window's thread, while the work runs
-          QTest::keyClick(handle, Qt::Key_A);
-          QTest::keyClick(handle, Qt::Key_B);
-          QTest::keyClick(handle, Qt::Key_P, Qt::ControlModifier);
-          QTest::keyClick(handle, Qt::Key_C);
-          QTest::mouseClick(handle, Qt::LeftButton, Qt::NoModifier, searchAt);
-          textDuring = edit->text().toStdString();
-          heldDuring = HeldInput::Waiting();
-          dispatchedDuring = window->dispatched;
+        [&] {
+          send();
           sent = true;
         },
         Qt::QueuedConnection);
     while (!sent.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   };
+}
+
+// Keys, a menu shortcut and a click that come from the window system while a handler runs
+// work held wait, and arrive after that handler has returned, in the order they came.
+TEST_F(TarnWinTest, InputDuringAHeldRunArrivesAfterItInOrder) {
+  window->swallow = true;
+  QLineEdit* edit = focus_search_field(window);
+  QWindow* handle = window->Widget()->windowHandle();
+  QWidget* search = static_cast<BButton*>(window->FindView("B_Search"))->Button();
+  QPoint searchAt = search->mapTo(window->Widget(), search->rect().center());
+
+  std::string textDuring;
+  size_t heldDuring = 0;
+  std::vector<uint32> dispatchedDuring;
+  std::string textAtShowPaths;
+  window->held = work_sending([&] {
+    QTest::keyClick(handle, Qt::Key_A);
+    QTest::keyClick(handle, Qt::Key_B);
+    QTest::keyClick(handle, Qt::Key_P, Qt::ControlModifier);
+    QTest::keyClick(handle, Qt::Key_C);
+    QTest::mouseClick(handle, Qt::LeftButton, Qt::NoModifier, searchAt);
+    textDuring = edit->text().toStdString();
+    heldDuring = HeldInput::Waiting();
+    dispatchedDuring = window->dispatched;
+  });
   window->seen = [&](uint32 code) {
     if (code == command::kShowPaths) textAtShowPaths = edit->text().toStdString();
   };
@@ -406,6 +420,35 @@ TEST_F(TarnWinTest, InputDuringAHeldRunArrivesAfterItInOrder) {
   EXPECT_EQ(textAtShowPaths, "ab");
   EXPECT_EQ(edit->text().toStdString(), "abc");
   EXPECT_EQ(HeldInput::Waiting(), 0u);
+}
+
+// A command handed over from a held run that runs held work of its own holds the input still
+// waiting from the first run, and the input that comes during its own, in the order it came.
+TEST_F(TarnWinTest, AHeldRunStartedByHeldInputKeepsTheRestWaitingInOrder) {
+  window->swallow = true;
+  QLineEdit* edit = focus_search_field(window);
+  QWindow* handle = window->Widget()->windowHandle();
+  window->held = work_sending([&] {
+    QTest::keyClick(handle, Qt::Key_P, Qt::ControlModifier);
+    QTest::keyClick(handle, Qt::Key_X);
+  });
+  std::string textDuringSecond;
+  bool secondRan = false;
+  window->seen = [&](uint32 code) {
+    if (code != command::kShowPaths || secondRan) return;
+    secondRan = true;
+    window->RunHeld(work_sending([&] {
+      QTest::keyClick(handle, Qt::Key_Y);
+      textDuringSecond = edit->text().toStdString();
+    }));
+  };
+  window->PostMessage(RecordingWin::kRunHeld);
+  ASSERT_TRUE(QTest::qWaitFor([&] {
+    drain();
+    return secondRan && HeldInput::Waiting() == 0 && edit->text().size() == 2;
+  }, 5000));
+  EXPECT_EQ(textDuringSecond, "");
+  EXPECT_EQ(edit->text().toStdString(), "xy");
 }
 
 TEST_F(TarnWinTest, OnlyMarkedItemsShowAMark) {

@@ -1,5 +1,6 @@
 #include "Process.h"
 
+#include <dirent.h>
 #include <sched.h>
 #include <unistd.h>
 #include <sys/resource.h>
@@ -15,6 +16,16 @@ size_t descriptor_limit() {
   rlimit limit;
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 0;
   return size_t(limit.rlim_cur);
+}
+
+size_t open_descriptor_count() {
+  DIR* listing = opendir("/proc/self/fd");
+  if (listing == nullptr) return 0;
+  size_t count = 0;
+  while (dirent* entry = readdir(listing))
+    if (entry->d_name[0] != '.') ++count;
+  closedir(listing);
+  return count > 0 ? count - 1 : 0;  // less the listing's own descriptor
 }
 
 std::string running_executable() {

@@ -17,6 +17,10 @@ int available_cpus();
 // The soft limit on open file descriptors; 0 when there is none.
 size_t descriptor_limit();
 
+// How many descriptors this process has open now (the entries of /proc/self/fd); 0 when that
+// cannot be read.
+size_t open_descriptor_count();
+
 // True when a status says the process, or the system, has no descriptor left to open a file
 // with (EMFILE or ENFILE).
 inline bool out_of_descriptors(status_t status) { return status == B_NO_MORE_FDS || status == -ENFILE; }

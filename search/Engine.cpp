@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <time.h>
 
@@ -41,6 +42,7 @@ namespace {
 struct Verdict {
   bool matched = false;
   bool unsettled = false;
+  status_t unreadable = B_OK;  // why the file could not be opened, when that was for want of descriptors
   std::string accepted;  // the type that let the file through, "" when none did
   entry_ref ref;         // for a match or an unsettled file
 };
@@ -70,6 +72,19 @@ bool name_admits(const BEntry& entry, const FileRules& rules) {
   return !type_refuses(rules, known, known == B_OK && rules.types.Contains(type));
 }
 
+// Opens a regular file for reading. A descriptor that ran out is waited for a little: another
+// thread of the search is about to close its file. Past that the failure stands, and is reported.
+status_t open_regular(BFile& file, const BEntry& entry, struct stat* st) {
+  constexpr int kTries = 50;
+  constexpr std::chrono::milliseconds kPause{2};
+  status_t status = file.SetToRegular(&entry, st);
+  for (int tries = 1; out_of_descriptors(status) && tries < kTries; ++tries) {
+    std::this_thread::sleep_for(kPause);
+    status = file.SetToRegular(&entry, st);
+  }
+  return status;
+}
+
 // Decides whether a regular file is a match, opening it only when it must. A type the
 // attribute or the name gives is filtered before the file is opened. A file whose name leaves
 // its type open is read first when small (a file without the text is no match whatever its
@@ -95,7 +110,10 @@ void examine_file(const BEntry& entry, BFile& file, const FileRules& rules, Verd
   if (type_refuses(rules, known, selected)) return;  // a type not selected, no type, or no type selected
   struct stat st;
   // Never a link's target, and never what is no longer a regular file.
-  if (file.SetToRegular(&entry, &st) != B_OK) return;
+  if (status_t status = open_regular(file, entry, &st); status != B_OK) {
+    if (out_of_descriptors(status) && entry.GetRef(&verdict->ref) == B_OK) verdict->unreadable = status;
+    return;
+  }
   if (storedTypeUnread && BNodeInfo::GetStoredType(file, type) == B_OK) {
     known = B_OK;
     if (!rules.types.Contains(type)) {
@@ -138,7 +156,10 @@ class Reporter {
       }
       lastAccepted_ = std::move(verdict.accepted);
     }
-    if (verdict.unsettled) {
+    if (verdict.unreadable != B_OK) {
+      sink_.Unreadable(std::move(verdict.ref), verdict.unreadable);
+      ++unreadable_;
+    } else if (verdict.unsettled) {
       sink_.TypeUnsettled(std::move(verdict.ref));
       unsettledSince_ = true;
     } else if (verdict.matched) {
@@ -148,6 +169,7 @@ class Reporter {
   }
   void Waiting() { sink_.Waiting(); }
   int32 Matches() const { return matches_; }
+  int32 Unreadable() const { return unreadable_; }
   std::string& LastAccepted() { return lastAccepted_; }
 
  private:
@@ -155,6 +177,7 @@ class Reporter {
   std::string lastAccepted_;
   bool unsettledSince_ = false;
   int32 matches_ = 0;
+  int32 unreadable_ = 0;
 };
 
 // Files of the walk, in its order, read together by one thread.
@@ -182,8 +205,14 @@ class FilePool {
   FilePool(int threads, const FileRules& rules, Reporter& reporter, size_t folderBudget,
            const std::atomic<bool>* stop)
       : rules_(rules), reporter_(reporter), folderBudget_(folderBudget), stop_(stop),
-        maxBatches_(size_t(threads) * 8), helpers_(size_t(threads - 1)) {
-    for (size_t i = 0; i < helpers_; ++i) threads_.emplace_back([this] { Work(); });
+        maxBatches_(size_t(threads) * 8) {
+    // A thread the system refuses (a limit on processes) is done without: the walking thread
+    // reads whatever no other thread takes.
+    try {
+      for (int i = 1; i < threads; ++i) threads_.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+    }
+    helpers_ = threads_.size();
   }
   ~FilePool() {
     {
@@ -208,6 +237,9 @@ class FilePool {
     if (current_->entries.size() >= kBatchFiles || current_->folders >= folderBudget_ || Starving())
       Submit();
   }
+
+  // The threads that read files, the walking one included.
+  int Threads() const { return int(helpers_) + 1; }
 
   // The CPU time the walking thread spent reading files for the others.
   double ReadingSeconds() const { return readingSeconds_; }
@@ -392,7 +424,7 @@ class FilePool {
   const size_t folderBudget_;
   const std::atomic<bool>* stop_;
   const size_t maxBatches_;
-  const size_t helpers_;  // threads besides the walking one
+  size_t helpers_;  // threads besides the walking one; set once they have started
   std::unique_ptr<Batch> current_;  // walk thread only
   std::chrono::steady_clock::time_point started_;  // walk thread only: current_'s first file
   const void* lastFolder_ = nullptr;  // walk thread only
@@ -416,6 +448,21 @@ class FilePool {
 size_t open_folder_budget() {
   size_t limit = descriptor_limit();
   return limit == 0 ? 256 : std::clamp<size_t>(limit / 4, 2, 256);
+}
+
+// How many threads may read files within the descriptors left. Besides the folders the walk
+// holds open, the batches in flight and the one being filled may each hold up to the budget
+// of folders the walk has left, and every reader holds a file and one more for read-ahead. A
+// limit too tight for two readers gets one: the walking thread alone, as with one thread.
+int threads_within_descriptors(int wanted, size_t budget) {
+  size_t limit = descriptor_limit();
+  if (wanted <= 1 || limit == 0) return wanted;
+  size_t open = open_descriptor_count();
+  size_t spare = limit > open ? limit - open : 0;
+  size_t folders = 3 * budget;
+  constexpr size_t kPerReader = 2;
+  if (spare < folders + 2 * kPerReader) return 1;
+  return int(std::min<size_t>(size_t(wanted), (spare - folders) / kPerReader));
 }
 
 // The folders from the top of the walk down to the one being listed. Only the deepest few
@@ -519,7 +566,7 @@ SearchOutcome search_folder(BDirectory& folder, const TypeSet& types, const Sear
   FileRules rules{types, strings, options.reportUnsettled, options.beforeFile};
   Reporter reporter(sink);
   size_t budget = open_folder_budget();
-  int threads = options.threads > 0 ? options.threads : available_cpus();
+  int threads = threads_within_descriptors(options.threads > 0 ? options.threads : available_cpus(), budget);
   SearchOutcome outcome;
   if (threads == 1) {
     BFile file;
@@ -535,10 +582,12 @@ SearchOutcome search_folder(BDirectory& folder, const TypeSet& types, const Sear
       pool.Add(entry, in.Handle().get());
     });
     pool.Finish();
+    outcome.threads = pool.Threads();
     outcome.sequentialSeconds = thread_cpu_seconds() - started - pool.ReadingSeconds();
   }
   if (options.stop != nullptr && options.stop->load()) outcome.incomplete = B_CANCELED;
   outcome.matches = reporter.Matches();
+  outcome.unreadable = reporter.Unreadable();
   outcome.lastAccepted = std::move(reporter.LastAccepted());
   return outcome;
 }

@@ -41,6 +41,9 @@ class SearchSink {
   // left untold because its text was not found (telling it costs more than the scan). Whoever
   // needs every accepted type asks BNodeInfo::GetTypeFromContent itself.
   virtual void TypeUnsettled(entry_ref&& /*ref*/) {}
+  // A file of an accepted type, or one whose type could only be read from it, that could not
+  // be opened: the descriptors ran out and none came free in time. It is no match.
+  virtual void Unreadable(entry_ref&& /*ref*/, status_t /*why*/) {}
   // Everything found so far has been reported, and the search waits for files being read:
   // a moment to flush what was reported.
   virtual void Waiting() {}
@@ -48,7 +51,8 @@ class SearchSink {
 
 struct SearchOptions {
   // How many threads read files: 0 for every processor this process may run on; 1 for a plain
-  // single-threaded search on the caller's thread.
+  // single-threaded search on the caller's thread. Fewer run when the descriptor limit leaves
+  // no room for more, or the system will not start them; the results are the same.
   int threads = 0;
   // Set by another thread to end the search: no more files are read, and nothing more
   // reaches the sink. Checked between files.
@@ -63,6 +67,8 @@ struct SearchOutcome {
   // ran out, or a folder changed under the walk so that it could not go back up).
   status_t incomplete = B_OK;
   int32 matches = 0;
+  int32 unreadable = 0;  // files reported to SearchSink::Unreadable
+  int threads = 1;       // the threads that read files
   std::string lastAccepted;  // the type of the last file accepted, "" when none was
   // With several threads: the CPU time the walking thread spent on what no other thread can
   // do (listing folders, handing files over, reporting in order), for the benchmark.

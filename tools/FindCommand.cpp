@@ -1,5 +1,6 @@
 #include "FindCommand.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -7,7 +8,9 @@
 #include <getopt.h>
 #include <memory>
 #include <mutex>
+#include <cstring>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -26,12 +29,13 @@ constexpr int kNoMatch = 1;
 constexpr int kError = 2;
 
 const char kUsage[] =
-    "Usage: tarnwickloft-find [--paths] [-j N] [--type TYPE]... FOLDER TEXT\n"
+    "Usage: tarnwickloft-find [--paths] [-0] [-j N] [--type TYPE]... FOLDER TEXT\n"
     "       tarnwickloft-find --saved-search FILE\n"
     "       tarnwickloft-find --type-of FILE...\n"
     "Lists the files under FOLDER whose contents contain TEXT, ignoring letter case, among\n"
     "the files of the given MIME types (without --type, every installed text type).\n"
     "  --paths        print absolute paths instead of file names\n"
+    "  -0, --null     end each name with a NUL byte instead of a line end\n"
     "  -j, --threads N  read files on N threads (default: one per processor this process\n"
     "                 may use; 1 searches on a single thread); the output keeps the order\n"
     "                 of a depth-first walk either way\n"
@@ -44,6 +48,7 @@ const char kUsage[] =
 
 struct Options {
   bool paths = false;
+  bool null = false;  // names end with NUL, not a line end
   bool typeOf = false;
   std::string savedSearch;
   std::vector<std::string> types;
@@ -66,8 +71,9 @@ bool parse_threads(const char* text, int* threads) {
 
 // Parses the options; returns -1 to go on, or the exit status to end with.
 int parse_options(int argc, char** argv, Options* options, FILE* out, FILE* err) {
-  enum { kPaths = 1, kType, kTypeOf, kSavedSearch, kHelp, kThreads = 'j' };
+  enum { kPaths = 1, kType, kTypeOf, kSavedSearch, kHelp, kThreads = 'j', kNull = '0' };
   static const option longOptions[] = {{"paths", no_argument, nullptr, kPaths},
+                                       {"null", no_argument, nullptr, kNull},
                                        {"threads", required_argument, nullptr, kThreads},
                                        {"type", required_argument, nullptr, kType},
                                        {"type-of", no_argument, nullptr, kTypeOf},
@@ -77,9 +83,10 @@ int parse_options(int argc, char** argv, Options* options, FILE* out, FILE* err)
   optind = 0;  // getopt keeps state between calls; 0 also resets its internals
   opterr = 0;
   // "+" stops at the first operand, so a folder or text that begins with a dash can follow --.
-  for (int option; (option = getopt_long(argc, argv, "+j:", longOptions, nullptr)) != -1;) {
+  for (int option; (option = getopt_long(argc, argv, "+0j:", longOptions, nullptr)) != -1;) {
     switch (option) {
       case kPaths: options->paths = true; break;
+      case kNull: options->null = true; break;
       case kThreads:
         if (!parse_threads(optarg, &options->threads)) {
           fprintf(err, "tarnwickloft-find: -j takes a number of threads from 1 to %d, not '%s'\n",
@@ -136,41 +143,89 @@ std::vector<std::string> type_names(const std::vector<std::string>& types, bool 
   return names;
 }
 
+// The output stream, and whether a write to it has failed (a full disk, a closed pipe with
+// SIGPIPE ignored): the search stops at the first failure, as nothing more can be said. Output
+// is buffered; a failure shows when a flush sends it. stdio locks the stream, so the flushing
+// thread and the search's may both use it.
+class Output {
+ public:
+  explicit Output(FILE* out) : out_(out) {}
+  FILE* Stream() const { return out_; }
+  const std::atomic<bool>* FailedFlag() const { return &failed_; }
+  bool Failed() const { return failed_.load(); }
+  int Error() const { return error_.load(); }
+
+  void Flush() {
+    if (fflush(out_) != 0 || ferror(out_)) Fail();
+  }
+  void Check() {
+    if (ferror(out_)) Fail();
+  }
+
+ private:
+  void Fail() {
+    int expected = 0;
+    error_.compare_exchange_strong(expected, errno != 0 ? errno : EIO);
+    failed_.store(true);
+  }
+
+  FILE* out_;
+  std::atomic<bool> failed_{false};
+  std::atomic<int> error_{0};  // the first failed write's errno
+};
+
 // Prints each match as the search reports it, in walk order. The path is the one the walk
 // reached the file by; it is printed as found, not looked up again, so printing costs no
-// system call. Output is buffered; a PeriodicFlush makes it visible.
+// system call. A file that could not be read is named on the error stream.
 class PrintingSink : public SearchSink {
  public:
-  PrintingSink(bool paths, FILE* out) : paths_(paths), out_(out) {}
+  PrintingSink(bool paths, bool null, Output& out, FILE* err)
+      : paths_(paths), end_(null ? '\0' : '\n'), out_(out), err_(err) {}
   void Matched(entry_ref&& ref) override {
+    FILE* out = out_.Stream();
     if (paths_) {
       std::string folder = ref.directory_path();
-      fputs(folder.c_str(), out_);
-      if (folder != "/") fputc('/', out_);
+      fputs(folder.c_str(), out);
+      if (folder != "/") fputc('/', out);
     }
-    fprintf(out_, "%s\n", ref.name);
+    fputs(ref.name, out);
+    fputc(end_, out);
+    out_.Check();
   }
-  void Waiting() override { fflush(out_); }
+  void Unreadable(entry_ref&& ref, status_t why) override {
+    std::string folder = ref.directory_path();
+    fprintf(err_, "tarnwickloft-find: cannot read '%s%s%s': %s\n", folder.c_str(), folder == "/" ? "" : "/",
+            ref.name, status_text(why));
+  }
+  void Waiting() override { out_.Flush(); }
 
  private:
   bool paths_;
-  FILE* out_;
+  char end_;
+  Output& out_;
+  FILE* err_;
 };
 
 // Flushes the output every 20 ms while it lives, from a thread of its own, so that a pipe sees
 // each match soon after it is known, even while the search is held up by a slow file, while a
-// search with many matches still writes them in large blocks. (stdio locks the stream.)
+// search with many matches still writes them in large blocks. Where no thread can be started,
+// the output is flushed only when the search waits and at the end.
 class PeriodicFlush {
  public:
-  explicit PeriodicFlush(FILE* out) : out_(out), thread_([this] { Run(); }) {}
+  explicit PeriodicFlush(Output& out) : out_(out) {
+    try {
+      thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+    }
+  }
   ~PeriodicFlush() {
     {
       std::lock_guard<std::mutex> guard(mutex_);
       ending_ = true;
     }
     wake_.notify_one();
-    thread_.join();
-    fflush(out_);
+    if (thread_.joinable()) thread_.join();
+    out_.Flush();
   }
   PeriodicFlush(const PeriodicFlush&) = delete;
   PeriodicFlush& operator=(const PeriodicFlush&) = delete;
@@ -179,14 +234,14 @@ class PeriodicFlush {
   static constexpr std::chrono::milliseconds kEvery{20};
   void Run() {
     std::unique_lock<std::mutex> lock(mutex_);
-    while (!wake_.wait_for(lock, kEvery, [this] { return ending_; })) fflush(out_);
+    while (!wake_.wait_for(lock, kEvery, [this] { return ending_; })) out_.Flush();
   }
 
-  FILE* out_;
+  Output& out_;
   std::mutex mutex_;
   std::condition_variable wake_;
   bool ending_ = false;  // guarded by mutex_
-  std::thread thread_;   // last, so it starts with the rest in place
+  std::thread thread_;
 };
 
 // Takes folder, text, types and "Show Paths" from a saved-search file.
@@ -225,14 +280,20 @@ int search(const Options& options, FILE* out, FILE* err) {
   BList strings;
   std::string text = options.operands[1];
   strings.AddItem(text.data());
-  PrintingSink printer(options.paths, out);
+  Output output(out);
+  PrintingSink printer(options.paths, options.null, output, err);
   SearchOptions searchOptions;
   searchOptions.threads = options.threads;
+  searchOptions.stop = output.FailedFlag();
   SearchOutcome outcome;
   {
-    PeriodicFlush flush(out);
+    PeriodicFlush flush(output);
     outcome = search_folder(dir, TypeSet(type_names(options.types, options.noTypesMeansNone)),
                             SearchStrings(strings), printer, searchOptions);
+  }
+  if (output.Failed()) {
+    fprintf(err, "tarnwickloft-find: cannot write the output: %s\n", strerror(output.Error()));
+    return kError;
   }
   status_t incomplete = outcome.incomplete;
   int32 count = outcome.matches;
@@ -241,6 +302,7 @@ int search(const Options& options, FILE* out, FILE* err) {
             status_text(incomplete));
     return kError;
   }
+  if (outcome.unreadable > 0) return kError;
   return count > 0 ? kMatched : kNoMatch;
 }
 
@@ -253,6 +315,9 @@ int run_find_command(int argc, char** argv, FILE* out, FILE* err) {
     if (int status = load_saved_search(&options, err); status >= 0) return status;
   }
   int status = options.typeOf ? print_types(options.operands, out, err) : search(options, out, err);
-  if (fflush(out) != 0) return kError;
+  if (fflush(out) != 0 || ferror(out)) {
+    if (status != kError) fprintf(err, "tarnwickloft-find: cannot write the output: %s\n", strerror(errno));
+    return kError;
+  }
   return status;
 }

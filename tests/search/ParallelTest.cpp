@@ -25,6 +25,7 @@ class RecordingSink : public SearchSink {
   void Matched(entry_ref&& ref) override { Add("match " + ref.directory_path() + "/" + ref.name); }
   void TypeAccepted(const char* type) override { Add(std::string("type ") + type); }
   void TypeUnsettled(entry_ref&& ref) override { Add("unsettled " + ref.directory_path() + "/" + ref.name); }
+  void Unreadable(entry_ref&& ref, status_t) override { Add("unreadable " + ref.directory_path() + "/" + ref.name); }
   void Add(std::string line) { events.push_back(std::move(line)); }
   std::vector<std::string> events;
 };
@@ -127,6 +128,46 @@ TEST(ParallelTest, ManyThreadsKeepWithinASmallDescriptorLimit) {
   setrlimit(RLIMIT_NOFILE, &old);
   EXPECT_EQ(run.outcome.incomplete, B_OK);
   EXPECT_EQ(run.outcome.matches, 600);
+}
+
+// Under any descriptor limit at which one thread completes its search, more threads report
+// exactly what it reports (they read with fewer threads, or wait for a descriptor), and a limit
+// at which a file cannot be opened is never a silent non-match.
+TEST(ParallelTest, UnderATightDescriptorLimitThreadsReportWhatOneThreadReports) {
+  TempTree tree;
+  for (int i = 0; i < 40; ++i) {
+    std::string folder = "d" + std::to_string(i) + "/";
+    tree.file(folder + "a/x.txt", i % 3 == 0 ? "a needle here" : "nothing");
+    tree.file(folder + "b.txt", "needle");
+    tree.file(folder + "c.txt", "hay");
+  }
+  rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+  size_t open = count_entries("/proc/self/fd") - 3;  // less ".", ".." and the listing's own
+  int completed = 0;
+  for (size_t spare : {3, 4, 5, 6, 8, 9, 12, 16, 24}) {
+    rlimit low = old;
+    low.rlim_cur = open + spare;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    SearchRun one = search(tree.root(), {"text/plain"}, "needle", 1, false);
+    std::vector<SearchRun> many;
+    for (int threads : {2, 8}) many.push_back(search(tree.root(), {"text/plain"}, "needle", threads, true));
+    setrlimit(RLIMIT_NOFILE, &old);
+    bool oneCompleted = one.outcome.incomplete == B_OK && one.outcome.unreadable == 0;
+    if (oneCompleted) ++completed;
+    for (const SearchRun& run : many) {
+      if (oneCompleted) {
+        EXPECT_EQ(run.events, one.events) << spare << " spare descriptors";
+        EXPECT_EQ(run.outcome.unreadable, 0);
+        EXPECT_EQ(run.outcome.incomplete, B_OK);
+      } else {
+        // Nothing lost in silence: fewer matches come with a file named or the walk cut short.
+        bool said = run.outcome.unreadable > 0 || run.outcome.incomplete != B_OK;
+        EXPECT_TRUE(run.outcome.matches == 54 || said) << spare << " spare descriptors";
+      }
+    }
+  }
+  EXPECT_GE(completed, 5);
 }
 
 }  // namespace

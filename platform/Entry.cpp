@@ -4,6 +4,9 @@
 
 #include <cstring>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -253,11 +256,35 @@ ssize_t getxattr_at(int dirFd, const char* name, const char* attr, void* buffer,
 
 void use_getxattrat_for_tests(bool use) { have_getxattrat.store(use); }
 
+namespace {
+
+// File systems whose read-ahead is a request of its own to a server or a user-space daemon: a
+// later read does not wait for it but asks again, so a read that hangs would hang twice.
+bool reads_ahead_by_request(int fd) {
+  constexpr long kFuse = 0x65735546, kSmb2 = long(0xfe534d42), kCifs = long(0xff534d42), kV9fs = 0x01021997,
+                 kCeph = 0x00c36400;
+  struct statfs fs;
+  if (fstatfs(fd, &fs) != 0) return true;
+  long type = long(fs.f_type);
+  return type == kFuse || type == NFS_SUPER_MAGIC || type == kSmb2 || type == kCifs || type == kV9fs ||
+         type == kCeph;
+}
+
+}  // namespace
+
+// Opened without blocking and without taking a terminal, and advised only when it is still a
+// regular file: what was listed as one may have been swapped for a pipe or a device since.
+// Only a regular file's head is asked for, and not on a file system where that is a request
+// of its own (above).
 void BEntry::Prefetch(off_t bytes) const {
   if (status_ != B_OK) return;
+  // A look first, so that a pipe or a device is not even opened (an open wakes a pipe's writer).
+  struct stat st;
+  if (fstatat(dir_->fd(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return;
   int fd = openat(dir_->fd(), name_.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return;
-  posix_fadvise(fd, 0, bytes, POSIX_FADV_WILLNEED);
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !reads_ahead_by_request(fd))
+    posix_fadvise(fd, 0, bytes, POSIX_FADV_WILLNEED);
   close(fd);
 }
 

@@ -75,8 +75,9 @@ class BEntry {
   // getxattrat(2) on kernels from 6.13, else through the folder's /proc descriptor link.
   // Returns the length, B_ENTRY_NOT_FOUND when there is no such attribute, or -errno.
   ssize_t ReadAttr(const char* attr, void* buffer, size_t size) const;
-  // Asks the kernel to start reading the first bytes of the file in the background (open,
-  // posix_fadvise WILLNEED, close), so that a later read finds them cached.
+  // Asks the kernel to start reading the first bytes of a regular file in the background (open,
+  // posix_fadvise WILLNEED, close), so that a later read finds them cached. Nothing else is
+  // opened or advised, and nothing on FUSE or network file systems.
   void Prefetch(off_t bytes) const;
   status_t GetRef(entry_ref* ref) const;
   status_t GetPath(BPath* path) const;

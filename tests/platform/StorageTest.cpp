@@ -1,3 +1,4 @@
+#include <atomic>
 #include <algorithm>
 #include <chrono>
 #include <fcntl.h>
@@ -166,6 +167,27 @@ TEST(EntryTest, PrefetchBringsAFilesHeadInAndNothingElse) {
     EXPECT_EQ(resident_share(fd, head), 1);
   }
   close(fd);
+}
+
+// A pipe listed as a file is never opened by the read-ahead: an open would release a writer
+// waiting for a reader. The writer here is still waiting afterwards, and no read was made.
+TEST(EntryTest, PrefetchNeverOpensAPipe) {
+  TempTree tree;
+  std::string fifo = tree.path("swapped.txt");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::atomic<bool> writerOpened{false};
+  std::thread writer([&] {
+    int fd = open(fifo.c_str(), O_WRONLY);  // waits for a reader
+    writerOpened = true;
+    if (fd >= 0) close(fd);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  BEntry(fifo.c_str()).Prefetch(64 * 1024);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(writerOpened.load()) << "the read-ahead opened the pipe";
+  int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);  // lets the writer go
+  writer.join();
+  if (reader >= 0) close(reader);
 }
 
 TEST(PathTest, AbsolutePathsLeavesParentsAndNormalising) {

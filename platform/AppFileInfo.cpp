@@ -188,6 +188,7 @@ std::string BAppFileInfo::DesktopEntry() const {
          "MimeType=" + mimeTypes + "\n"
          "Terminal=false\n"
          "Categories=Utility;\n"
+         "StartupWMClass=" + std::string(kWindowClass) + "\n"
          "X-Tarnwickloft-Signature=" + signature_ + "\n"
          "X-Tarnwickloft-Launch=" + (flags_ == B_MULTIPLE_LAUNCH ? "multiple" : "single") + "\n"
          "X-Tarnwickloft-SupportedTypes=" + supported + "\n";

@@ -12,6 +12,9 @@ std::string user_data_folder();
 // reverse-DNS id "org.name.Name"; another signature its subtype, slashes made dashes. The
 // desktop entry, the icon, the AppStream file and the MIME package all take this id.
 std::string desktop_id(const char* signature);
+// The class in the WM_CLASS of the application's windows, which its desktop entries name as
+// StartupWMClass so that docks and task bars pair the two.
+constexpr char kWindowClass[] = "Tarnwickloft";
 // The desktop entry file name for a signature: the desktop id and ".desktop".
 std::string desktop_file_name(const char* signature);
 // The folders where desktop entries and MIME packages are looked for, the user's first:

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <future>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -341,4 +342,15 @@ status_t show_in_file_manager(const char* path) {
   std::string folder(path);
   folder = folder.substr(0, std::max<size_t>(folder.rfind('/'), 1));
   return open_with_default_app("inode/directory", folder.c_str());
+}
+
+void show_in_file_manager_async(const char* path, std::function<void()> failed) {
+  if (path == nullptr) return;
+  try {
+    std::thread([file = std::string(path), failed = std::move(failed)] {
+      if (show_in_file_manager(file.c_str()) != B_OK && failed) failed();
+    }).detach();
+  } catch (const std::system_error&) {
+    if (failed) failed();
+  }
 }

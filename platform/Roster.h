@@ -3,6 +3,7 @@
 // instance travels in an anonymous memory file that only the new process inherits.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -63,8 +64,12 @@ std::vector<DesktopApp> apps_for_type(const char* type);
 status_t open_with_app(const char* appId, const char* path);
 // Shows the file selected in the desktop's file manager, through the freedesktop
 // org.freedesktop.FileManager1.ShowItems call on the session bus; where no file manager
-// answers it, opens the file's folder with the default application for folders.
+// answers it, opens the file's folder with the default application for folders. Waits for
+// the bus (up to a few seconds when it does not answer).
 status_t show_in_file_manager(const char* path);
+// The same on a thread of its own, returning at once: a window's thread never waits on the
+// bus. `failed` is called on that thread when neither way worked.
+void show_in_file_manager_async(const char* path, std::function<void()> failed);
 
 // Starts a program without a shell: argv[0] is run as given, and no argument is ever taken
 // for an option of anything but that program. The child is not waited for.

@@ -13,11 +13,11 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-}
 [ $# -gt 0 ] && shift
 
-packages=(build-essential cmake ninja-build pkg-config libglib2.0-dev libicu-dev shared-mime-info qt6-base-dev
+packages=(build-essential cmake ninja-build pkg-config libglib2.0-dev libicu-dev shared-mime-info qt6-base-dev libqt6svg6
   fonts-dejavu-core)
 test_packages=(libgtest-dev clang libclang-rt-14-dev xvfb xdotool desktop-file-utils libglib2.0-bin
   dpkg-dev file lintian appstream man-db dbus-daemon libfuse3-dev fuse3 ripgrep
-  libxcb1-dev bc)
+  libxcb1-dev bc adwaita-qt6 x11-utils)
 
 usage() {
   sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'

@@ -66,7 +66,7 @@ bool TarnWin::RestoreState(BEntry* entry) {
   }
   pendingTypeOrder.Drop();
   selectedTypes.MakeEmpty();
-  for (const std::string& type : state.types) markMime(BMimeType(type.c_str()));
+  markSavedMimes(state.types);
   SetFieldText(view_names::kFile, state.file);
   SetFieldText(view_names::kSearchDir, state.folder);
   SetFieldText(view_names::kSearchFor, state.text);

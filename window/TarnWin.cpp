@@ -1,15 +1,19 @@
 #include "TarnWin.h"
 
-#include <memory>
-
+#include <algorithm>
+#include <climits>
 #include <cstring>
+#include <memory>
+#include <unordered_map>
 
 #include "Commands.h"
 #include "EntryItem.h"
 #include "ViewNames.h"
 #include "platform/Directory.h"
 #include "platform/FindDirectory.h"
+#include "platform/AsciiFold.h"
 #include "platform/MimeType.h"
+#include "platform/TextTypes.h"
 #include "platform/Path.h"
 #include "platform/interface/Alert.h"
 #include "platform/Roster.h"
@@ -181,6 +185,34 @@ bool TarnWin::markMime(const BMimeType& type) {
     return true;
   }
   return false;
+}
+
+// Marks the items of a saved search's types in its order, as markMime does for each, with one
+// lookup by label per type: a record naming many types costs time linear in its size, not a
+// pass over the menu per type.
+void TarnWin::markSavedMimes(const std::vector<std::string>& types) {
+  if (typesMenu == nullptr) return;
+  // A type matches an item whose label is the same ignoring case, or names the same database
+  // type (application/x-shellscript is text/x-sh); the first such item in the menu is marked.
+  std::unordered_map<std::string, int32> byLabel, byDatabaseType;
+  for (int32 i = typesMenu->CountItems() - 1; i >= 0; --i) {
+    const char* label = typesMenu->ItemAt(i)->Label();
+    if (!IsTypeItem(typesMenu->ItemAt(i)) || !BMimeType::IsValid(label)) continue;
+    byLabel[ascii::folded(label)] = i;
+    byDatabaseType[ascii::folded(database_type_of(label))] = i;
+  }
+  pendingTypeOrder.Settle(selectedTypes);
+  for (const std::string& type : types) {
+    if (!BMimeType::IsValid(type.c_str())) continue;
+    int32 first = INT32_MAX;
+    if (auto it = byLabel.find(ascii::folded(type)); it != byLabel.end()) first = it->second;
+    if (auto it = byDatabaseType.find(ascii::folded(database_type_of(type.c_str()))); it != byDatabaseType.end())
+      first = std::min(first, it->second);
+    if (first == INT32_MAX) continue;
+    BMenuItem* item = typesMenu->ItemAt(first);
+    item->SetMarked(true);
+    selectedTypes.AddItem(item);
+  }
 }
 
 void TarnWin::markMimes(bool mark) {

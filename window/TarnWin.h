@@ -4,6 +4,7 @@
 
 #include <span>
 #include <string>
+#include <vector>
 
 #include "platform/List.h"
 #include "platform/interface/Window.h"
@@ -37,6 +38,7 @@ class TarnWin : public BWindow {
   void MimeSelected(BMessage* message);
   bool markMime(const BMimeType& type);
   void markMimes(bool mark);
+  void markSavedMimes(const std::vector<std::string>& types);
 
   // Entries from drops, the Open panel, the Restore menu and the application: a saved search
   // is restored, a folder becomes the search folder, any other file the example file.

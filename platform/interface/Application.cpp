@@ -1,13 +1,18 @@
 #include "Application.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QIcon>
 #include <QSocketNotifier>
 #include <atomic>
+#include <string>
+#include <vector>
 #include <csignal>
 #include <fcntl.h>
 
 #include "WindowEventFilter.h"
 #include "platform/AppDefs.h"
+#include "platform/DesktopFiles.h"
 #include "platform/DirHandle.h"
 #include "platform/Process.h"
 #include "platform/Roster.h"
@@ -46,6 +51,31 @@ void watch_quit_signals(QObject* parent) {
   sigaction(SIGINT, &action, nullptr);
 }
 
+// The windows' icon by the name the desktop entry gives: from the icon theme, else the picture
+// an installation puts beside it (where no theme is set, as under a bare window manager), else
+// for a run from a build folder the source tree's.
+QIcon application_icon(const std::string& id) {
+  QString name = QString::fromStdString(id);
+  if (QIcon::hasThemeIcon(name)) return QIcon::fromTheme(name);
+  std::string exe = running_executable();
+  std::vector<std::string> candidates = {
+      exe.substr(0, exe.rfind('/') + 1) + "../share/icons/hicolor/scalable/apps/" + id + ".svg"};
+#ifdef TARNWICKLOFT_SOURCE_ICON
+  candidates.push_back(TARNWICKLOFT_SOURCE_ICON);
+#endif
+  for (const std::string& path : candidates)
+    if (QFileInfo::exists(QString::fromStdString(path))) return QIcon(QString::fromStdString(path));
+  return QIcon::fromTheme(name);
+}
+
+// The window class and the desktop file name that pair the windows with the desktop entry.
+void name_for_the_desktop(const char* signature) {
+  QCoreApplication::setApplicationName(kWindowClass);  // WM_CLASS: "Tarnwickloft", "Tarnwickloft"
+  std::string id = desktop_id(signature);
+  QGuiApplication::setDesktopFileName(QString::fromStdString(id));
+  QApplication::setWindowIcon(application_icon(id));
+}
+
 }  // namespace
 
 void beep() {
@@ -58,6 +88,7 @@ int32 beep_count() { return beeps.load(); }
 BApplication::BApplication(const char* signature)
     : BLooper(signature), signature_(signature ? signature : "") {
   if (QApplication::instance() == nullptr) ownApp_ = std::make_unique<QApplication>(appArgc, appArgv);
+  if (ownApp_ != nullptr) name_for_the_desktop(signature_.c_str());
   eventFilter_ = new WindowEventFilter(qApp);
   qApp->installEventFilter(eventFilter_);
   watch_quit_signals(eventFilter_);

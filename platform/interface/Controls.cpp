@@ -63,8 +63,10 @@ BTextInput::BTextInput(BMessage* archive) : BView(archive, new QLineEdit), edit_
   // readable in it.
   edit_->setFrame(false);
   edit_->setTextMargins(2, 0, 2, 0);
+  // With the focus, the border takes the highlight colour: the field's focus frame.
   edit_->setStyleSheet(
-      "QLineEdit { border: 1px solid #989898; background: palette(base); color: palette(text); padding: 0; }");
+      "QLineEdit { border: 1px solid #989898; background: palette(base); color: palette(text); padding: 0; }"
+      "QLineEdit:focus { border: 1px solid palette(highlight); }");
 }
 
 // ---- BTextControl

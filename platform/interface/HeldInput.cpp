@@ -10,6 +10,15 @@ HeldInput::Hold::~Hold() { Instance().End(); }
 
 size_t HeldInput::Waiting() { return Instance().queue_.size(); }
 
+void HeldInput::RunInTurn(QObject* receiver, std::function<void()> action) {
+  HeldInput& held = Instance();
+  if (held.holds_ == 0 && held.queue_.empty()) {
+    action();
+    return;
+  }
+  held.queue_.push_back({receiver, nullptr, std::move(action)});
+}
+
 HeldInput& HeldInput::Instance() {
   static QPointer<HeldInput> instance;  // goes with the application that owns it
   if (instance.isNull()) instance = new HeldInput(QCoreApplication::instance());
@@ -56,7 +65,7 @@ bool HeldInput::IsHeldKind(QObject* watched, const QEvent* event) {
 bool HeldInput::eventFilter(QObject* watched, QEvent* event) {
   if (event == passing_ || !IsHeldKind(watched, event)) return false;
   if (event->type() == QEvent::Close) event->ignore();  // not closed yet, whatever asked
-  queue_.push_back({watched, std::unique_ptr<QEvent>(event->clone())});
+  queue_.push_back({watched, std::unique_ptr<QEvent>(event->clone()), {}});
   return true;
 }
 
@@ -96,6 +105,10 @@ void HeldInput::HandOver() {
   else
     ScheduleHandOver();
   if (next.receiver.isNull()) return;
+  if (next.event == nullptr) {
+    next.action();
+    return;
+  }
   const QEvent* outer = passing_;
   passing_ = next.event.get();
   QCoreApplication::sendEvent(next.receiver, next.event.get());

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <deque>
+#include <functional>
 #include <memory>
 
 class QEvent;
@@ -32,12 +33,19 @@ class HeldInput : public QObject {
   // How many events wait to be handed over (for tests).
   static size_t Waiting();
 
+  // Runs the action now when no input is held or waiting; else queues it behind the held
+  // input, to run in its turn while the receiver lives. For what input does that cannot wait
+  // as an event: a drop's data belongs to the drag and goes with it, so the drop is read at
+  // once and what it asks for waits.
+  static void RunInTurn(QObject* receiver, std::function<void()> action);
+
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   struct Held {
     QPointer<QObject> receiver;
-    std::unique_ptr<QEvent> event;
+    std::unique_ptr<QEvent> event;  // or null, with an action to run instead
+    std::function<void()> action;
   };
 
   using QObject::QObject;

@@ -1,6 +1,7 @@
 #include "ListView.h"
 
 #include <QAbstractListModel>
+#include <cmath>
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -8,6 +9,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QMimeData>
+#include <QPointer>
 #include <QUrl>
 
 #include "Application.h"
@@ -72,6 +74,47 @@ class ListItemModel : public QAbstractListModel {
   const BListView* list_;
 };
 
+namespace {
+
+double luminance(const QColor& color) {
+  auto channel = [](double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+  return 0.2126 * channel(color.redF()) + 0.7152 * channel(color.greenF()) + 0.0722 * channel(color.blueF());
+}
+
+}  // namespace
+
+double contrast_ratio(const QColor& one, const QColor& other) {
+  double a = luminance(one), b = luminance(other);
+  return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+// The current row is drawn in the highlight colour; some styles give a highlight, or an
+// inactive window's highlight, too close to the list's own colour to be seen. Such a
+// highlight is moved towards the text colour until it stands out at 3:1, its text taking the
+// list's colour where that reads better.
+void make_current_row_visible(QWidget* list) {
+  constexpr double kEnough = 3.0;
+  QPalette palette = list->palette();
+  for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+    QColor base = palette.color(group, QPalette::Base);
+    QColor text = palette.color(group, QPalette::Text);
+    QColor highlight = palette.color(group, QPalette::Highlight);
+    for (int step = 1; step <= 10 && contrast_ratio(highlight, base) < kEnough; ++step) {
+      double t = step / 10.0;
+      QColor original = palette.color(group, QPalette::Highlight);
+      highlight = QColor::fromRgbF(float(original.redF() * (1 - t) + text.redF() * t),
+                                   float(original.greenF() * (1 - t) + text.greenF() * t),
+                                   float(original.blueF() * (1 - t) + text.blueF() * t));
+    }
+    if (highlight == palette.color(group, QPalette::Highlight)) continue;
+    palette.setColor(group, QPalette::Highlight, highlight);
+    QColor onIt = palette.color(group, QPalette::HighlightedText);
+    if (contrast_ratio(base, highlight) > contrast_ratio(onIt, highlight))
+      palette.setColor(group, QPalette::HighlightedText, base);
+  }
+  list->setPalette(palette);
+}
+
 BListView::BListView(BMessage* archive) : BView(archive, new QListView), list_(static_cast<QListView*>(Widget())) {
   model_ = new ListItemModel(this);
   model_->setParent(list_);
@@ -103,6 +146,16 @@ BListView::BListView(BMessage* archive) : BView(archive, new QListView), list_(s
     std::unique_ptr<QMenu> menu(item >= 0 ? MakeFileMenu(item) : nullptr);
     if (menu != nullptr) menu->exec(list_->viewport()->mapToGlobal(at));
   });
+  // Shift+F10 opens the context menu of the current row, as the Menu key does.
+  auto* contextMenu = new QAction(list_);
+  contextMenu->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10));
+  contextMenu->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  list_->addAction(contextMenu);
+  QObject::connect(contextMenu, &QAction::triggered, list_, [this] {
+    QModelIndex current = list_->currentIndex();
+    if (current.isValid()) emit list_->customContextMenuRequested(list_->visualRect(current).center());
+  });
+  make_current_row_visible(list_);
   auto* copy = new QAction(list_);
   copy->setShortcut(QKeySequence::Copy);
   copy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
@@ -132,8 +185,15 @@ QMenu* BListView::MakeFileMenu(int32 index) {
     }
   }
   with->setEnabled(!with->isEmpty());
-  menu->addAction("Open Containing Folder", list_, [path] {
-    if (show_in_file_manager(path.c_str()) != B_OK) beep();
+  menu->addAction("Open Containing Folder", list_, [this, path] {
+    // The call may wait on the session bus; the beep for a failure comes back to this thread.
+    QPointer<QListView> list(list_);
+    show_in_file_manager_async(path.c_str(), [list] {
+      if (QCoreApplication::instance() == nullptr) return;
+      QMetaObject::invokeMethod(QCoreApplication::instance(), [list] {
+        if (!list.isNull()) beep();
+      }, Qt::QueuedConnection);
+    });
   });
   menu->addAction("Copy Path", list_, [this, index] { CopyPath(index); });
   return menu;

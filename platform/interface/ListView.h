@@ -9,9 +9,16 @@
 
 #include "View.h"
 
+class QColor;
 class QListView;
 class QMenu;
+class QWidget;
 class ListItemModel;
+
+// The contrast of two colours by the WCAG formula, from 1 to 21.
+double contrast_ratio(const QColor& one, const QColor& other);
+// Gives the list's highlight (the current row) at least 3:1 against the list, active or not.
+void make_current_row_visible(QWidget* list);
 
 class BListItem {
  public:

@@ -8,7 +8,9 @@
 #include <QMimeData>
 #include <QUrl>
 #include <QWidget>
+#include <memory>
 
+#include "HeldInput.h"
 #include "Window.h"
 #include "platform/AppDefs.h"
 #include "platform/Entry.h"
@@ -61,10 +63,17 @@ bool WindowEventFilter::eventFilter(QObject* watched, QEvent* event) {
   BWindow* window = widget ? BWindow::ForWidget(widget->window()) : nullptr;
   if (window == nullptr) return false;
   auto* drop = static_cast<QDropEvent*>(event);
+  // A drag that began in this window (a match moved a little in the list) is no drop here.
+  auto* source = qobject_cast<QWidget*>(drop->source());
+  if (source != nullptr && source->window() == widget->window()) {
+    drop->ignore();
+    return true;
+  }
   drop->acceptProposedAction();
   if (type == QEvent::Drop) {
-    BMessage message = message_for(drop->mimeData());
-    window->PostMessage(&message);
+    // Read now, while the drag's data lasts; posted in its turn with the input held meanwhile.
+    auto message = std::make_shared<BMessage>(message_for(drop->mimeData()));
+    HeldInput::RunInTurn(widget->window(), [window, message] { window->PostMessage(message.get()); });
   }
   return true;
 }

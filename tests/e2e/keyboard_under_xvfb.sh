@@ -13,6 +13,6 @@ for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; slee
 [ "$(xdotool getdisplaygeometry)" = "1366 768" ] || { echo "FAIL: no 1366x768 screen"; exit 1; }
 for scale in 1 2; do
   echo "scale $scale:"
-  QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale "$tests" --gtest_filter='KeyboardTest.*' 2>&1 | grep -E '^\[ *(OK|FAILED|PASSED) *\]|Failure|Expected|Which|at '
+  QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale "$tests" --gtest_filter='KeyboardTest.*:ResultsTest.AShortDragInsideTheListChangesNothing' 2>&1 | grep -E '^\[ *(OK|FAILED|PASSED) *\]|Failure|Expected|Which|at '
   [ "${PIPESTATUS[0]}" = 0 ] || exit 1
 done

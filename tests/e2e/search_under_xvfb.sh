@@ -28,6 +28,15 @@ printf 'hidden\0needle' >"$tree/binary.txt"  # after a NUL in its block: no matc
 
 start_app "$app"
 
+# The window pairs with its desktop entry: WM_CLASS's class is the entry's StartupWMClass, and
+# the window carries an icon.
+entry=$(grep -l '^X-Tarnwickloft-Signature=' "$XDG_DATA_HOME"/applications/*.desktop | head -n 1)
+wm_class=$(xprop -id "$window" WM_CLASS | sed -n 's/.*, "\(.*\)"$/\1/p')
+startup_class=$(sed -n 's/^StartupWMClass=//p' "$entry")
+[ -n "$wm_class" ] && [ "$wm_class" = "$startup_class" ] ||
+  { echo "FAIL: WM_CLASS class '$wm_class', the entry's StartupWMClass '$startup_class'"; exit 1; }
+xprop -id "$window" _NET_WM_ICON | grep -q 'Icon (' || { echo "FAIL: the window has no icon"; exit 1; }
+
 type_into 150 54 "$tree"
 xdo key ctrl+shift+a  # "All" in "MIMEs": every text type
 type_into 150 76 "NEEDLE"

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QTest>
+#include <QTimer>
 #include <QToolTip>
 #include <chrono>
 #include <csignal>
@@ -23,6 +24,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <atomic>
+#include <cstdlib>
 
 #include "StallMount.h"
 #include "TempTree.h"
@@ -132,6 +134,27 @@ TEST_F(ResultsTest, TheContextMenuOpensShowsAndCopies) {
   EXPECT_EQ(QApplication::clipboard()->text().toStdString(), file);
 }
 
+// Shift+F10 opens the current match's context menu, as the Menu key does.
+TEST_F(ResultsTest, ShiftF10OpensTheContextMenu) {
+  tree.file("notes.txt", "a needle");
+  search(tree.root(), "needle");
+  ASSERT_EQ(matches()->CountItems(), 1);
+  window->Activate(true);
+  QApplication::setActiveWindow(window->Widget());
+  list()->setFocus();
+  list()->setCurrentIndex(list()->model()->index(0, 0));
+  std::vector<std::string> shown;
+  QTimer::singleShot(200, [&] {
+    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+      for (QAction* item : menu->actions()) shown.push_back(item->text().toStdString());
+      menu->close();
+    }
+  });
+  QTest::keyClick(list(), Qt::Key_F10, Qt::ShiftModifier);
+  QTest::qWait(400);
+  EXPECT_EQ(shown, (std::vector<std::string>{"Open", "Open With", "Open Containing Folder", "Copy Path"}));
+}
+
 TEST_F(ResultsTest, CtrlCCopiesDraggingOffersAFileAndEnterOpens) {
   std::string file = tree.file("one file.txt", "needle");
   search(tree.root(), "needle");
@@ -226,7 +249,7 @@ TEST_F(ResultsTest, HoveringAFileWhoseReadsHangDoesNotHoldTheWindow) {
 }
 
 // With a session bus that accepts connections and never answers (its daemon stopped), "Open
-// Containing Folder" gives up on the bus within seconds and opens the folder instead.
+// Containing Folder" returns at once, and the folder opens once the bus has had its time.
 TEST_F(ResultsTest, OpenContainingFolderWithAStoppedBusOpensTheFolderInTime) {
   std::string file = tree.file("docs/selected file.txt", "needle");
   PrivateBus privateBus;
@@ -245,10 +268,48 @@ TEST_F(ResultsTest, OpenContainingFolderWithAStoppedBusOpensTheFolderInTime) {
   auto start = std::chrono::steady_clock::now();
   action(menu.get(), "Open Containing Folder")->trigger();
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  done = true;
+  // The call waits on the bus on a thread of its own; the window goes on at once, and keeps
+  // answering while the bus stays stopped.
+  EXPECT_LT(seconds, 0.2);
+  QTest::qWait(2500);
+  done = true;  // the bus goes on: the launch GIO announces there can end
   watchdog.join();
-  EXPECT_LT(seconds, 6.0);
   EXPECT_EQ(opened(), tree.path("docs") + "\n");
+}
+
+// A match dragged a short way inside the list, with real pointer events on an X display, is no
+// drop on the window: the fields and the types stay. (Headless there is no drag to make.)
+TEST_F(ResultsTest, AShortDragInsideTheListChangesNothing) {
+  if (QGuiApplication::platformName() != "xcb") GTEST_SKIP() << "needs an X display";
+  window->markMime(BMimeType("text/html"));
+  tree.file("sub/match.txt", "needle");
+  search(tree.root(), "needle");
+  ASSERT_EQ(matches()->CountItems(), 1);
+  window->Activate(true);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window->Widget()));
+  QPoint at = list()->viewport()->mapToGlobal(list()->visualRect(list()->model()->index(0, 0)).center());
+  double ratio = list()->devicePixelRatioF();
+  int x = int(at.x() * ratio), y = int(at.y() * ratio);
+  std::string drag = "xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) +
+                     " sleep 0.2 mousedown 1 sleep 0.1";
+  for (int step = 5; step <= 35; step += 5)
+    drag += " mousemove " + std::to_string(x) + " " + std::to_string(y + step) + " sleep 0.05";
+  drag += " sleep 0.2 mouseup 1";
+  std::atomic<bool> done{false};
+  std::thread pointer([&] {
+    EXPECT_EQ(system(drag.c_str()), 0);
+    done = true;
+  });
+  while (!done.load()) QTest::qWait(20);  // a drag runs its own loop inside these
+  pointer.join();
+  QTest::qWait(300);
+  drain();
+  auto field = [&](const char* name) {
+    return std::string(static_cast<BTextControl*>(window->FindView(name))->Text());
+  };
+  EXPECT_EQ(field("TC_SearchDir"), tree.root());
+  EXPECT_EQ(field("TC_File"), "");
+  EXPECT_EQ(selected_types(window), (std::vector<std::string>{"text/plain", "text/html"}));
 }
 
 }  // namespace

@@ -5,6 +5,9 @@
 #include <QListView>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QDropEvent>
+#include <QUrl>
 #include <QTest>
 #include <QTimer>
 #include <QStyleOptionViewItem>
@@ -422,6 +425,37 @@ TEST_F(TarnWinTest, InputDuringAHeldRunArrivesAfterItInOrder) {
   EXPECT_EQ(HeldInput::Waiting(), 0u);
 }
 
+// A drop during a held run waits behind the keys that came before it, as a click would: typed
+// text and then a dropped folder leave the folder, as they do with no search running.
+TEST_F(TarnWinTest, ADropDuringAHeldRunWaitsBehindTheInputBeforeIt) {
+  window->swallow = true;
+  QLineEdit* edit = focus_search_field(window);
+  QWindow* handle = window->Widget()->windowHandle();
+  TempTree tree;
+  std::string folder = tree.folder("dropped");
+  window->held = work_sending([&] {
+    QTest::keyClick(handle, Qt::Key_A);
+    QTest::keyClick(handle, Qt::Key_B);
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(folder))});
+    QDragEnterEvent enter(QPoint(3, 3), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(edit, &enter);
+    QDropEvent dropped(QPointF(3, 3), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(edit, &dropped);
+  });
+  std::string textAtDrop = "(no drop)";
+  window->seen = [&](uint32 code) {
+    if (code == B_SIMPLE_DATA) textAtDrop = edit->text().toStdString();
+  };
+  window->PostMessage(RecordingWin::kRunHeld);
+  ASSERT_TRUE(QTest::qWaitFor([&] {
+    drain();
+    return textAtDrop != "(no drop)";
+  }, 5000));
+  EXPECT_EQ(textAtDrop, "ab");
+  EXPECT_EQ(HeldInput::Waiting(), 0u);
+}
+
 // A command handed over from a held run that runs held work of its own holds the input still
 // waiting from the first run, and the input that comes during its own, in the order it came.
 TEST_F(TarnWinTest, AHeldRunStartedByHeldInputKeepsTheRestWaitingInOrder) {
@@ -481,12 +515,30 @@ double contrast(const QColor& a, const QColor& b) {
 
 // Under a light and a dark desktop palette, the text of the fields, the list, the buttons and
 // the labels stands out from what is behind it.
+// A field with the focus is framed in the highlight colour; without it, in grey.
+TEST_F(TarnWinTest, AFieldWithTheFocusShowsAFocusFrame) {
+  QLineEdit* edit = focus_search_field(window);
+  auto border = [&] {
+    QImage drawn = edit->grab().toImage();
+    return drawn.pixelColor(0, drawn.height() / 2);
+  };
+  ASSERT_TRUE(edit->hasFocus());
+  EXPECT_EQ(border(), edit->palette().color(QPalette::Highlight));
+  static_cast<BButton*>(window->FindView("B_Search"))->Button()->setFocus();
+  drain();
+  ASSERT_FALSE(edit->hasFocus());
+  EXPECT_NE(border(), edit->palette().color(QPalette::Highlight));
+}
+
 TEST(WindowColorsTest, TextIsReadableUnderALightAndADarkPalette) {
   QPalette desktop = QApplication::palette();
   QPalette light;
   light.setColor(QPalette::Window, QColor(246, 245, 244));
   light.setColor(QPalette::Base, QColor(255, 255, 255));
   light.setColor(QPalette::Text, QColor(0, 0, 0));
+  // A style whose highlight hardly differs from the list, as some give an inactive window.
+  light.setColor(QPalette::Active, QPalette::Highlight, QColor(236, 236, 236));
+  light.setColor(QPalette::Inactive, QPalette::Highlight, QColor(240, 240, 240));
   for (const QPalette& palette : {light, dark_desktop_palette()}) {
     QApplication::setPalette(palette);
     BMessage archive = window_archive();
@@ -505,6 +557,12 @@ TEST(WindowColorsTest, TextIsReadableUnderALightAndADarkPalette) {
     }
     QPalette list = static_cast<BListView*>(window->FindView("LV_Matches"))->List()->palette();
     EXPECT_GE(contrast(list.color(QPalette::Text), list.color(QPalette::Base)), 4.5);
+    // The current row stands out from the list, in an active window and an inactive one.
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+      EXPECT_GE(contrast(list.color(group, QPalette::Highlight), list.color(group, QPalette::Base)), 3.0) << group;
+      EXPECT_GE(contrast(list.color(group, QPalette::HighlightedText), list.color(group, QPalette::Highlight)), 3.0)
+          << group;
+    }
     // The list is light in a light theme and dark in a dark one, a shade off the panel.
     EXPECT_EQ(list.color(QPalette::Base).lightness() > 128, palette.color(QPalette::Window).lightness() > 128);
     for (const char* button : {"B_Search", "B_OpenFile"}) {

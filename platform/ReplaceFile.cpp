@@ -95,3 +95,39 @@ status_t replace_file(const std::string& target, const std::string& bytes,
   if (status != B_OK) unlink(temporary.c_str());
   return status;
 }
+
+namespace {
+
+// Whether the kernel would follow a link with this status in a folder with that status.
+bool may_follow(const struct stat& link, const struct stat& folder) {
+  bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+  return !shared || link.st_uid == geteuid() || link.st_uid == folder.st_uid;
+}
+
+std::string folder_of(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+status_t link_target_for_writing(const std::string& path, std::string* target) {
+  constexpr int kMostLinks = 40;  // the kernel's own bound
+  std::string current = path;
+  for (int hops = 0; hops <= kMostLinks; ++hops) {
+    struct stat link, folder;
+    if (lstat(current.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) {
+      *target = current;
+      return B_OK;
+    }
+    std::string in = folder_of(current);
+    if (stat(in.c_str(), &folder) != 0) return status_from_errno();
+    if (!may_follow(link, folder)) return B_PERMISSION_DENIED;
+    std::string to(size_t(link.st_size > 0 ? link.st_size : 4096) + 1, '\0');
+    ssize_t length = readlink(current.c_str(), to.data(), to.size());
+    if (length < 0) return status_from_errno();
+    to.resize(size_t(length));
+    current = to.front() == '/' ? to : in + "/" + to;
+  }
+  return B_LINK_LIMIT;
+}

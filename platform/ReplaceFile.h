@@ -15,6 +15,13 @@ constexpr const char* kReplacePrefix = ".tarnwickloft-saving-";
 // True for a name replace_file gives its new files, which are never a user's own.
 bool is_replace_temporary(const char* name);
 
+// Where a write to path lands: each link at its end is followed, as the kernel follows links
+// under fs.protected_symlinks, to the name that is not a link (which may not exist yet). A link
+// that sits in a sticky folder others may write to (/tmp, a team folder) is followed only when
+// it belongs to this user or to the folder's owner; another's is refused with B_PERMISSION_DENIED,
+// so that nobody can plant a link there that makes this user's save write elsewhere.
+status_t link_target_for_writing(const std::string& path, std::string* target);
+
 // Replaces the file at target (an absolute path, not a link: resolve one first) with one
 // holding bytes. The bytes go to a new file in target's folder under an unpredictable hidden
 // name, created exclusively and never through a link, with the old file's permissions from

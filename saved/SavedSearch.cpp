@@ -47,12 +47,14 @@ SearchState read_record_fields(const BMessage& message) {
 namespace {
 
 // Where a saved search at path really lives: a link is followed, so that saving through it
-// replaces the file it points to and leaves the link in place.
-std::string write_target(const char* path) {
-  BEntry entry(path, true);
-  BPath resolved;
-  if (entry.InitCheck() == B_OK && entry.GetPath(&resolved) == B_OK) return resolved.Path();
-  return path;
+// replaces the file it points to and leaves the link in place; but never another user's link
+// planted in a shared sticky folder. The result is absolute and free of "." and "..".
+status_t write_target(const char* path, std::string* target) {
+  std::string followed;
+  if (status_t status = link_target_for_writing(path, &followed); status != B_OK) return status;
+  BPath normal(followed.c_str());
+  *target = normal.InitCheck() == B_OK ? normal.Path() : followed;
+  return B_OK;
 }
 
 // Gives the new file what the old one had beside its content: permissions and user attributes
@@ -73,7 +75,8 @@ status_t carry_over(const std::string& oldPath, BNode* fresh) {
 // I/O error) leaves the old saved search as it was.
 status_t write_saved_search(const char* path, const BMessage& record) {
   if (path == nullptr || *path == '\0') return B_BAD_VALUE;
-  std::string target = write_target(path);
+  std::string target;
+  if (status_t status = write_target(path, &target); status != B_OK) return status;
   std::string bytes(size_t(record.FlattenedSize()), '\0');
   record.Flatten(bytes.data(), ssize_t(bytes.size()));
   return replace_file(target, bytes, [&target](BFile& file) {

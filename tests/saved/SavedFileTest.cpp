@@ -43,6 +43,44 @@ std::vector<std::string> temporaries_in(const std::string& folder) {
   return names;
 }
 
+// In a sticky folder others may write to, a link another user planted at the chosen name is
+// not followed, as the kernel's fs.protected_symlinks would not follow it: the save is refused
+// and the link's target, existing or not, stays as it was. A link of one's own is followed
+// there, and another's link is followed in a folder that is not shared, as before.
+TEST(SavedFileTest, AnotherUsersLinkInASharedStickyFolderIsNeverWrittenThrough) {
+  if (geteuid() != 0) GTEST_SKIP() << "making a link another user's needs root (CI runs as root)";
+  constexpr uid_t kAttacker = 4242;
+  TempTree tree;
+  std::string shared = tree.folder("shared");
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  ASSERT_EQ(chown(shared.c_str(), 4343, 4343), 0);  // a team folder: neither user's
+  std::string precious = tree.file("home/precious.txt", "mine");
+  std::string planted = shared + "/x.rec", dangling = shared + "/y.rec";
+  ASSERT_EQ(symlink(precious.c_str(), planted.c_str()), 0);
+  ASSERT_EQ(symlink(tree.path("home/autostart.desktop").c_str(), dangling.c_str()), 0);
+  ASSERT_EQ(lchown(planted.c_str(), kAttacker, kAttacker), 0);
+  ASSERT_EQ(lchown(dangling.c_str(), kAttacker, kAttacker), 0);
+  EXPECT_EQ(write_saved_search(planted.c_str(), record_with_text("record")), B_PERMISSION_DENIED);
+  EXPECT_EQ(write_saved_search(dangling.c_str(), record_with_text("record")), B_PERMISSION_DENIED);
+  EXPECT_EQ(read_file(precious), "mine");
+  EXPECT_FALSE(fs::exists(tree.path("home/autostart.desktop")));
+  EXPECT_TRUE(fs::is_symlink(planted));
+  EXPECT_TRUE(temporaries_in(shared).empty());
+
+  std::string own = shared + "/own.rec", mine = tree.path("home/mine.rec");
+  ASSERT_EQ(symlink(mine.c_str(), own.c_str()), 0);
+  ASSERT_EQ(write_saved_search(own.c_str(), record_with_text("through my link")), B_OK);
+  EXPECT_EQ(saved_text(mine), "through my link");
+  EXPECT_TRUE(fs::is_symlink(own));
+
+  std::string privateFolder = tree.folder("private");
+  std::string theirs = privateFolder + "/theirs.rec";
+  ASSERT_EQ(symlink(mine.c_str(), theirs.c_str()), 0);
+  ASSERT_EQ(lchown(theirs.c_str(), kAttacker, kAttacker), 0);
+  ASSERT_EQ(write_saved_search(theirs.c_str(), record_with_text("not shared")), B_OK);
+  EXPECT_EQ(saved_text(mine), "not shared");
+}
+
 // Another user of a shared folder plants links at every name a save could choose from what
 // it can see (the process id); none of them is followed.
 TEST(SavedFileTest, LinksPlantedAtTemporaryNamesAreNeverFollowed) {

@@ -158,6 +158,10 @@ void TarnWin::InitSavedSearchMenu() {
     if (is_replace_temporary(listed.Name())) continue;  // a save under way, or one that died
     // A link is listed as what it points to; a broken or looping link is passed over.
     BEntry entry(savedSearchDir, listed.Name(), true);
+    // Only a regular file is opened: a pipe or a device (or a link to one, planted in a shared
+    // folder) could block, or wake whatever waits on it.
+    struct stat st;
+    if (entry.GetStat(&st) != B_OK || kind_of(st) != entry_kind::file) continue;
     entry_ref ref;
     BNode node(&entry);
     BNodeInfo info(&node);

@@ -174,20 +174,9 @@ TEST(EntryTest, PrefetchBringsAFilesHeadInAndNothingElse) {
 TEST(EntryTest, PrefetchNeverOpensAPipe) {
   TempTree tree;
   std::string fifo = tree.path("swapped.txt");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  std::atomic<bool> writerOpened{false};
-  std::thread writer([&] {
-    int fd = open(fifo.c_str(), O_WRONLY);  // waits for a reader
-    writerOpened = true;
-    if (fd >= 0) close(fd);
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  WaitingPipeWriter writer(fifo);
   BEntry(fifo.c_str()).Prefetch(64 * 1024);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_FALSE(writerOpened.load()) << "the read-ahead opened the pipe";
-  int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);  // lets the writer go
-  writer.join();
-  if (reader >= 0) close(reader);
+  EXPECT_FALSE(writer.Released()) << "the read-ahead opened the pipe";
 }
 
 TEST(PathTest, AbsolutePathsLeavesParentsAndNormalising) {

@@ -1,6 +1,7 @@
 #include "TempTree.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -145,4 +146,25 @@ std::vector<std::string> installed_text_types() {
 
 std::vector<std::vector<std::string>> real_tree_type_choices() {
   return {installed_text_types(), {"text/x-chdr", "text/x-c++hdr"}, {"text/plain", "text/x-sh", "text/html"}, {}};
+}
+
+WaitingPipeWriter::WaitingPipeWriter(const std::string& path) : path_(path) {
+  EXPECT_EQ(mkfifo(path.c_str(), 0600), 0) << path;
+  writer_ = std::thread([this] {
+    int fd = open(path_.c_str(), O_WRONLY);  // waits for a reader
+    released_ = true;
+    if (fd >= 0) close(fd);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the writer is waiting by now
+}
+
+WaitingPipeWriter::~WaitingPipeWriter() {
+  int reader = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+  writer_.join();
+  if (reader >= 0) close(reader);
+}
+
+bool WaitingPipeWriter::Released() const {
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  return released_.load();
 }

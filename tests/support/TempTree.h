@@ -2,7 +2,9 @@
 // platform's SetType), folders and links in it, and a listing for failure messages.
 #pragma once
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 class TempTree {
@@ -31,6 +33,23 @@ class TempTree {
 
 // The whole content of a file, or "" when it cannot be read.
 std::string read_file(const std::string& path);
+
+// A pipe at path with a writer waiting for a reader to open it: whether the writer still waits
+// tells whether anything opened the pipe. The writer is let go when the object goes.
+class WaitingPipeWriter {
+ public:
+  explicit WaitingPipeWriter(const std::string& path);
+  ~WaitingPipeWriter();
+  WaitingPipeWriter(const WaitingPipeWriter&) = delete;
+  WaitingPipeWriter& operator=(const WaitingPipeWriter&) = delete;
+  // Whether a reader has opened the pipe, after a moment for the writer to notice.
+  bool Released() const;
+
+ private:
+  std::string path_;
+  std::atomic<bool> released_{false};
+  std::thread writer_;
+};
 
 // Points HOME and the XDG folders at a fresh temporary folder for the life of the object,
 // with XDG_DATA_DIRS starting at its "system" folder.

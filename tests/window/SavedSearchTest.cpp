@@ -434,23 +434,12 @@ TEST_F(SavedSearchTest, TheRestoreMenuNeverOpensAPipeOrADevice) {
   std::string folder = tree.folder("shared");
   save(window, folder + "/real search");
   std::string fifo = tree.path("pipe");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  WaitingPipeWriter writer(fifo);
   tree.link("shared/to a pipe", fifo);
   tree.link("shared/to zero", "/dev/zero");
   tree.link("shared/to a terminal", "/dev/ptmx");
-  std::atomic<bool> writerOpened{false};
-  std::thread writer([&] {
-    int fd = open(fifo.c_str(), O_WRONLY);  // waits for a reader
-    writerOpened = true;
-    if (fd >= 0) close(fd);
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   window->InitSavedSearchMenu();
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_FALSE(writerOpened.load()) << "the menu opened the pipe";
-  int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);  // lets the writer go
-  writer.join();
-  if (reader >= 0) close(reader);
+  EXPECT_FALSE(writer.Released()) << "the menu opened the pipe";
   EXPECT_EQ(restore_items(window), (std::vector<std::string>{"Show Directory", "", "*real search"}));
 }
 

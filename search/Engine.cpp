@@ -53,6 +53,7 @@ struct FileRules {
   const SearchStrings& strings;
   bool reportUnsettled;
   const std::function<void()>& beforeFile;
+  bool otherReaders = false;  // other threads read files too, and may free a descriptor soon
 };
 
 // Files read before their type is known (below) are at most this big; a larger one has its
@@ -72,13 +73,14 @@ bool name_admits(const BEntry& entry, const FileRules& rules) {
   return !type_refuses(rules, known, known == B_OK && rules.types.Contains(type));
 }
 
-// Opens a regular file for reading. A descriptor that ran out is waited for a little: another
-// thread of the search is about to close its file. Past that the failure stands, and is reported.
-status_t open_regular(BFile& file, const BEntry& entry, struct stat* st) {
-  constexpr int kTries = 50;
+// Opens a regular file for reading. With other reading threads, a descriptor that ran out is
+// waited for a little: another thread is about to close its file. Past that, or alone, the
+// failure stands, and is reported.
+status_t open_regular(BFile& file, const BEntry& entry, struct stat* st, bool othersMayFree) {
+  const int attempts = othersMayFree ? 50 : 1;
   constexpr std::chrono::milliseconds kPause{2};
   status_t status = file.SetToRegular(&entry, st);
-  for (int tries = 1; out_of_descriptors(status) && tries < kTries; ++tries) {
+  for (int tries = 1; out_of_descriptors(status) && tries < attempts; ++tries) {
     std::this_thread::sleep_for(kPause);
     status = file.SetToRegular(&entry, st);
   }
@@ -110,7 +112,7 @@ void examine_file(const BEntry& entry, BFile& file, const FileRules& rules, Verd
   if (type_refuses(rules, known, selected)) return;  // a type not selected, no type, or no type selected
   struct stat st;
   // Never a link's target, and never what is no longer a regular file.
-  if (status_t status = open_regular(file, entry, &st); status != B_OK) {
+  if (status_t status = open_regular(file, entry, &st, rules.otherReaders); status != B_OK) {
     if (out_of_descriptors(status) && entry.GetRef(&verdict->ref) == B_OK) verdict->unreadable = status;
     return;
   }
@@ -567,6 +569,7 @@ SearchOutcome search_folder(BDirectory& folder, const TypeSet& types, const Sear
   Reporter reporter(sink);
   size_t budget = open_folder_budget();
   int threads = threads_within_descriptors(options.threads > 0 ? options.threads : available_cpus(), budget);
+  rules.otherReaders = threads > 1;
   SearchOutcome outcome;
   if (threads == 1) {
     BFile file;

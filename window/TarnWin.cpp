@@ -112,6 +112,27 @@ void TarnWin::AddMenuBar() {
   restoreMenu = new BMenu("Restore", B_ITEMS_IN_COLUMN);
   bar->AddItem(restoreMenu);
   background->AddChild(bar);
+  MakeRoomForTheBar(background, bar);
+}
+
+// The archive's bar is 17 pixels high; a style that draws its titles taller (Adwaita) would
+// hide them behind an overflow button. The bar then takes the height the style asks for, and
+// the window grows by the difference, everything below the bar moving down by it.
+void TarnWin::MakeRoomForTheBar(BView* background, BMenuBar* bar) {
+  float grow = bar->PreferredHeight() - (bar->Frame().Height() + 1);
+  if (grow <= 0) return;
+  std::vector<std::pair<BView*, BRect>> below;
+  for (int32 i = 0; i < background->CountChildren(); ++i)
+    if (BView* view = background->ChildAt(i); view != bar) below.emplace_back(view, view->Frame());
+  bar->ResizeTo(bar->Frame().Width(), bar->Frame().Height() + grow);
+  float minWidth, maxWidth, minHeight, maxHeight;
+  GetSizeLimits(&minWidth, &maxWidth, &minHeight, &maxHeight);
+  SetSizeLimits(minWidth, maxWidth, minHeight + grow, maxHeight + grow);
+  ResizeTo(Bounds().Width(), Bounds().Height() + grow);
+  for (auto& [view, frame] : below) {
+    view->MoveTo(frame.left, frame.top + grow);
+    view->ResizeTo(frame.Width(), frame.Height());
+  }
 }
 
 BMenu* TarnWin::MakeFileMenu() {

@@ -15,6 +15,7 @@ class BEntry;
 class BFilePanel;
 class BListView;
 class BMenu;
+class BMenuBar;
 class BMenuItem;
 class BMimeType;
 class BNode;
@@ -39,6 +40,7 @@ class TarnWin : public BWindow {
   bool markMime(const BMimeType& type);
   void markMimes(bool mark);
   void markSavedMimes(const std::vector<std::string>& types);
+  void MakeRoomForTheBar(BView* background, BMenuBar* bar);
 
   // Entries from drops, the Open panel, the Restore menu and the application: a saved search
   // is restored, a folder becomes the search folder, any other file the example file.

@@ -189,6 +189,8 @@ BMenuBar::BMenuBar(BRect frame, const char* name, uint32 resizingMode, menu_layo
   });
 }
 
+float BMenuBar::PreferredHeight() const { return float(bar_->sizeHint().height()); }
+
 BMenuBar::~BMenuBar() {
   // The menus' Qt objects go before the bar's widget, which refers to them.
   for (auto& menu : menus_) bar_->removeAction(menu->Widget()->menuAction());

@@ -89,6 +89,9 @@ class BMenuBar : public BView {
   menu_layout Layout() const { return layout_; }
   bool ResizesToFit() const { return resizeToFit_; }
   QMenuBar* Bar() const { return bar_; }
+  // The height the style draws the bar's titles in, in the frames' units (a frame of this
+  // height has Height() one less).
+  float PreferredHeight() const;
 
  private:
   menu_layout layout_;

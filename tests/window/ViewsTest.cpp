@@ -1,4 +1,9 @@
+#include <QApplication>
 #include <QDropEvent>
+#include <QMenuBar>
+#include <QStyle>
+#include <QStyleFactory>
+#include <map>
 #include <QListView>
 #include <thread>
 #include <QLineEdit>
@@ -16,7 +21,9 @@
 #include "platform/interface/Controls.h"
 #include "platform/interface/ListView.h"
 #include "platform/interface/ScrollView.h"
+#include "platform/interface/Menu.h"
 #include "platform/interface/Window.h"
+#include "window/TarnWin.h"
 
 namespace {
 
@@ -195,6 +202,57 @@ TEST_F(ViewsTest, TheArchivedScrollBarsScrollTheList) {
   vertical->setValue(vertical->maximum());
   EXPECT_EQ(list->List()->verticalScrollBar()->value(), vertical->maximum());
   while (BListItem* item = list->RemoveItem(int32(0))) delete item;
+}
+
+// Under a style that draws the menu titles taller than the archive's bar (Adwaita), the bar
+// takes that height, so every title is drawn in it and none hides behind the overflow
+// button; the window grows by the difference and every other view moves down by it. Under
+// the style the archive fits, nothing moves.
+TEST(MenuBarTest, TheBarTakesTheHeightTheStyleAsksAndTheViewsMoveDown) {
+  if (QStyleFactory::create("adwaita") == nullptr) GTEST_SKIP() << "the adwaita-qt6 style is not installed";
+  QString before = QApplication::style()->name();
+  auto build = [] {
+    BMessage archive = window_archive();
+    return new TarnWin(&archive);
+  };
+  auto frames = [](TarnWin* window) {
+    std::map<std::string, BRect> all;
+    BView* background = window->FindView("V_Background");
+    for (int32 i = 0; i < background->CountChildren(); ++i)
+      all[background->ChildAt(i)->Name()] = background->ChildAt(i)->Frame();
+    return all;
+  };
+  TarnWin* plain = build();
+  std::map<std::string, BRect> fitted = frames(plain);
+  float plainHeight = plain->Bounds().Height();
+  plain->Lock();
+  plain->Quit();
+
+  QApplication::setStyle("adwaita");
+  TarnWin* window = build();
+  window->Show();
+  drain();
+  auto* bar = static_cast<BMenuBar*>(window->FindView("MB"));
+  QMenuBar* widget = bar->Bar();
+  float grow = bar->Frame().Height() - fitted["MB"].Height();
+  EXPECT_GT(grow, 0) << "Adwaita's bar is taller than the archive's";
+  EXPECT_GE(float(widget->height()), float(widget->sizeHint().height()));
+  for (QAction* menu : widget->actions()) {
+    QRect title = widget->actionGeometry(menu);
+    EXPECT_TRUE(title.isValid() && widget->rect().contains(title)) << menu->text().toStdString();
+  }
+  if (auto* overflow = widget->findChild<QWidget*>("qt_menubar_ext_button")) {
+    EXPECT_FALSE(overflow->isVisible());
+  }
+  EXPECT_FLOAT_EQ(window->Bounds().Height(), plainHeight + grow);
+  for (const auto& [name, frame] : frames(window)) {
+    if (name == "MB") continue;
+    BRect was = fitted[name];
+    EXPECT_EQ(frame, BRect(was.left, was.top + grow, was.right, was.bottom + grow)) << name;
+  }
+  window->Lock();
+  window->Quit();
+  QApplication::setStyle(before);
 }
 
 TEST(LooperTest, MessagesPostedFromAnotherThreadArriveInOrder) {

@@ -87,6 +87,7 @@ TarnWin::TarnWin(BMessage* archive) : BWindow(archive), selectedTypes(20) {
                FindView(view_names::kSearchFor), FindView(view_names::kSearch), Matches()});
   StartInHomeFolder();
   LoadDefaultState();  // the result is not needed: without a saved search the window stays as built
+  FitOnScreen();  // the archive's frame, on a small screen or at a large scale
   Unlock();
 }
 

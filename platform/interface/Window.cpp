@@ -142,6 +142,11 @@ void BWindow::FitOnScreen() {
   if (screen == nullptr) screen = QGuiApplication::primaryScreen();
   if (screen == nullptr) return;
   QRect area = screen->availableGeometry();
+  // The frame the window manager draws around the window (title bar, borders) must fit too;
+  // it is known once the window has been shown under one.
+  QRect outer = widget_->frameGeometry(), inner = widget_->geometry();
+  area.adjust(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+              outer.bottom() - inner.bottom());
   ResizeTo(std::min(width_, float(area.width() - 1)), std::min(height_, float(area.height() - 1)));
   QPoint at = widget_->pos();
   float x = std::clamp(float(at.x()), float(area.left()), std::max(float(area.left()), float(area.right()) - width_));

@@ -36,8 +36,8 @@ class BWindow : public BLooper {
   BRect Frame() const;
   void MoveTo(float x, float y);
   void ResizeTo(float width, float height);
-  // Brings the window within the free area of the screen it stands on: smaller first, where
-  // its size limits allow, then moved.
+  // Brings the window, with the frame the window manager gives it once shown, within the free
+  // area of the screen it stands on: smaller first, where its size limits allow, then moved.
   void FitOnScreen();
   void SetSizeLimits(float minWidth, float maxWidth, float minHeight, float maxHeight);
   void GetSizeLimits(float* minWidth, float* maxWidth, float* minHeight, float* maxHeight) const;

@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QDropEvent>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStyle>
 #include <QStyleFactory>
 #include <map>
@@ -253,6 +254,22 @@ TEST(MenuBarTest, TheBarTakesTheHeightTheStyleAsksAndTheViewsMoveDown) {
   window->Lock();
   window->Quit();
   QApplication::setStyle(before);
+}
+
+// The window opens within the screen's free area, whatever the screen and the scale (the
+// archive's frame reaches 417 pixels down, more than a 1366x768 screen at scale 2 has).
+TEST(WindowFitTest, TheWindowOpensWithinTheScreen) {
+  BMessage archive = window_archive();
+  auto* window = new TarnWin(&archive);
+  window->Show();
+  drain();
+  QWidget* widget = window->Widget();
+  QRect area = widget->screen()->availableGeometry();
+  EXPECT_TRUE(area.contains(widget->frameGeometry()))
+      << area.width() << "x" << area.height() << " screen, window at " << widget->frameGeometry().y() << " to "
+      << widget->frameGeometry().bottom();
+  window->Lock();
+  window->Quit();
 }
 
 TEST(LooperTest, MessagesPostedFromAnotherThreadArriveInOrder) {

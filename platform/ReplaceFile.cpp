@@ -127,7 +127,7 @@ status_t link_target_for_writing(const std::string& path, std::string* target) {
     ssize_t length = readlink(current.c_str(), to.data(), to.size());
     if (length < 0) return status_from_errno();
     to.resize(size_t(length));
-    current = to.front() == '/' ? to : in + "/" + to;
+    current = !to.empty() && to.front() == '/' ? to : in + "/" + to;
   }
   return B_LINK_LIMIT;
 }

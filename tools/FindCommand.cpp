@@ -6,9 +6,9 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <getopt.h>
+#include <cstring>
 #include <memory>
 #include <mutex>
-#include <cstring>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -179,23 +179,27 @@ class Output {
 // system call. A file that could not be read is named on the error stream.
 class PrintingSink : public SearchSink {
  public:
+  // The path the walk reached a file by: its folder's, a slash, its name.
+  static void PutPath(const entry_ref& ref, FILE* to) {
+    std::string folder = ref.directory_path();
+    fputs(folder.c_str(), to);
+    if (folder != "/") fputc('/', to);
+    fputs(ref.name, to);
+  }
+
   PrintingSink(bool paths, bool null, Output& out, FILE* err)
       : paths_(paths), end_(null ? '\0' : '\n'), out_(out), err_(err) {}
   void Matched(entry_ref&& ref) override {
     FILE* out = out_.Stream();
-    if (paths_) {
-      std::string folder = ref.directory_path();
-      fputs(folder.c_str(), out);
-      if (folder != "/") fputc('/', out);
-    }
-    fputs(ref.name, out);
+    if (paths_) PutPath(ref, out);
+    else fputs(ref.name, out);
     fputc(end_, out);
     out_.Check();
   }
   void Unreadable(entry_ref&& ref, status_t why) override {
-    std::string folder = ref.directory_path();
-    fprintf(err_, "tarnwickloft-find: cannot read '%s%s%s': %s\n", folder.c_str(), folder == "/" ? "" : "/",
-            ref.name, status_text(why));
+    fputs("tarnwickloft-find: cannot read '", err_);
+    PutPath(ref, err_);
+    fprintf(err_, "': %s\n", status_text(why));
   }
   void Waiting() override { out_.Flush(); }
 

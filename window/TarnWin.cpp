@@ -194,46 +194,61 @@ void TarnWin::MimeSelected(BMessage* message) {
   }
 }
 
+namespace {
+
+// The type items of a menu by the names that select them. A type selects the first item whose
+// label is the same ignoring case, or names the same database type (application/x-shellscript
+// is text/x-sh), as BMimeType compares types; an invalid type selects none. Built once, it
+// answers each type with two lookups instead of a pass over the menu.
+class TypeItemIndex {
+ public:
+  TypeItemIndex(const BMenu& menu, bool (*isTypeItem)(const BMenuItem*)) : menu_(menu) {
+    for (int32 i = menu.CountItems() - 1; i >= 0; --i) {  // backwards, so the first item wins
+      const char* label = menu.ItemAt(i)->Label();
+      if (!isTypeItem(menu.ItemAt(i)) || !BMimeType::IsValid(label)) continue;
+      byLabel_[ascii::folded(label)] = i;
+      byDatabaseType_[ascii::folded(database_type_of(label))] = i;
+    }
+  }
+
+  BMenuItem* Find(const char* type) const {
+    if (type == nullptr || !BMimeType::IsValid(type)) return nullptr;
+    int32 first = INT32_MAX;
+    if (auto it = byLabel_.find(ascii::folded(type)); it != byLabel_.end()) first = it->second;
+    if (auto it = byDatabaseType_.find(ascii::folded(database_type_of(type))); it != byDatabaseType_.end())
+      first = std::min(first, it->second);
+    return first == INT32_MAX ? nullptr : menu_.ItemAt(first);
+  }
+
+ private:
+  const BMenu& menu_;
+  std::unordered_map<std::string, int32> byLabel_, byDatabaseType_;
+};
+
+}  // namespace
+
 // Only type items are candidates: a type string that reads like "All" must not put a command
 // item into the list, and from there into saved searches.
 bool TarnWin::markMime(const BMimeType& type) {
-  if (typesMenu == nullptr) return false;
-  for (int32 i = 0; i < typesMenu->CountItems(); ++i) {
-    BMenuItem* item = typesMenu->ItemAt(i);
-    if (!IsTypeItem(item) || !(type == BMimeType(item->Label()))) continue;
-    pendingTypeOrder.Settle(selectedTypes);
-    item->SetMarked(true);
-    selectedTypes.AddItem(item);
-    return true;
-  }
-  return false;
+  BMenuItem* item = typesMenu != nullptr ? TypeItemIndex(*typesMenu, IsTypeItem).Find(type.Type()) : nullptr;
+  if (item == nullptr) return false;
+  pendingTypeOrder.Settle(selectedTypes);
+  item->SetMarked(true);
+  selectedTypes.AddItem(item);
+  return true;
 }
 
-// Marks the items of a saved search's types in its order, as markMime does for each, with one
-// lookup by label per type: a record naming many types costs time linear in its size, not a
-// pass over the menu per type.
+// A saved search's types, marked in its order as markMime marks each, from one index: a record
+// naming many types costs time linear in its size.
 void TarnWin::markSavedMimes(const std::vector<std::string>& types) {
   if (typesMenu == nullptr) return;
-  // A type matches an item whose label is the same ignoring case, or names the same database
-  // type (application/x-shellscript is text/x-sh); the first such item in the menu is marked.
-  std::unordered_map<std::string, int32> byLabel, byDatabaseType;
-  for (int32 i = typesMenu->CountItems() - 1; i >= 0; --i) {
-    const char* label = typesMenu->ItemAt(i)->Label();
-    if (!IsTypeItem(typesMenu->ItemAt(i)) || !BMimeType::IsValid(label)) continue;
-    byLabel[ascii::folded(label)] = i;
-    byDatabaseType[ascii::folded(database_type_of(label))] = i;
-  }
+  TypeItemIndex index(*typesMenu, IsTypeItem);
   pendingTypeOrder.Settle(selectedTypes);
   for (const std::string& type : types) {
-    if (!BMimeType::IsValid(type.c_str())) continue;
-    int32 first = INT32_MAX;
-    if (auto it = byLabel.find(ascii::folded(type)); it != byLabel.end()) first = it->second;
-    if (auto it = byDatabaseType.find(ascii::folded(database_type_of(type.c_str()))); it != byDatabaseType.end())
-      first = std::min(first, it->second);
-    if (first == INT32_MAX) continue;
-    BMenuItem* item = typesMenu->ItemAt(first);
-    item->SetMarked(true);
-    selectedTypes.AddItem(item);
+    if (BMenuItem* item = index.Find(type.c_str())) {
+      item->SetMarked(true);
+      selectedTypes.AddItem(item);
+    }
   }
 }
 

@@ -5,10 +5,10 @@
 #include <QIcon>
 #include <QSocketNotifier>
 #include <atomic>
-#include <string>
-#include <vector>
 #include <csignal>
 #include <fcntl.h>
+#include <string>
+#include <vector>
 
 #include "WindowEventFilter.h"
 #include "platform/AppDefs.h"

@@ -1,7 +1,6 @@
 #include "ListView.h"
 
 #include <QAbstractListModel>
-#include <cmath>
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -11,6 +10,7 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QUrl>
+#include <cmath>
 
 #include "Application.h"
 #include "Controls.h"
@@ -98,15 +98,15 @@ void make_current_row_visible(QWidget* list) {
   for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
     QColor base = palette.color(group, QPalette::Base);
     QColor text = palette.color(group, QPalette::Text);
-    QColor highlight = palette.color(group, QPalette::Highlight);
+    const QColor original = palette.color(group, QPalette::Highlight);
+    QColor highlight = original;
     for (int step = 1; step <= 10 && contrast_ratio(highlight, base) < kEnough; ++step) {
       double t = step / 10.0;
-      QColor original = palette.color(group, QPalette::Highlight);
       highlight = QColor::fromRgbF(float(original.redF() * (1 - t) + text.redF() * t),
                                    float(original.greenF() * (1 - t) + text.greenF() * t),
                                    float(original.blueF() * (1 - t) + text.blueF() * t));
     }
-    if (highlight == palette.color(group, QPalette::Highlight)) continue;
+    if (highlight == original) continue;
     palette.setColor(group, QPalette::Highlight, highlight);
     QColor onIt = palette.color(group, QPalette::HighlightedText);
     if (contrast_ratio(base, highlight) > contrast_ratio(onIt, highlight))

@@ -13,6 +13,7 @@
 
 #include "TempTree.h"
 #include "platform/MimeType.h"
+#include "platform/Process.h"
 #include "platform/TextTypes.h"
 #include "search/BlockScanner.h"
 #include "search/Engine.h"
@@ -143,7 +144,7 @@ TEST(ParallelTest, UnderATightDescriptorLimitThreadsReportWhatOneThreadReports) 
   }
   rlimit old;
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
-  size_t open = count_entries("/proc/self/fd") - 3;  // less ".", ".." and the listing's own
+  size_t open = open_descriptor_count();
   int completed = 0;
   for (size_t spare : {3, 4, 5, 6, 8, 9, 12, 16, 24}) {
     rlimit low = old;

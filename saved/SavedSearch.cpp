@@ -1,5 +1,6 @@
 #include "SavedSearch.h"
 
+#include <cstring>
 #include <sys/stat.h>
 
 #include "platform/DesktopFiles.h"
@@ -89,6 +90,32 @@ status_t read_saved_search(const BEntry& entry, BMessage* record) {
   BFile file(&entry, B_READ_ONLY);
   if (file.InitCheck() != B_OK) return file.InitCheck();
   return record->Unflatten(&file);
+}
+
+namespace {
+
+bool is_saved_search(const BEntry& entry) {
+  struct stat st;
+  if (entry.GetStat(&st) != B_OK || kind_of(st) != entry_kind::file) return false;
+  BNode node(&entry);
+  BNodeInfo info(&node);
+  char type[B_MIME_TYPE_LENGTH];
+  return info.GetType(type) == B_OK && strcmp(type, kSavedSearchType) == 0;
+}
+
+}  // namespace
+
+std::vector<entry_ref> list_saved_searches(const char* folder) {
+  std::vector<entry_ref> found;
+  BDirectory dir(folder);
+  BEntry listed;
+  while (dir.GetNextEntry(&listed, false) == B_OK) {
+    if (is_replace_temporary(listed.Name())) continue;
+    BEntry entry(&dir, listed.Name(), true);  // a broken or looping link is passed over
+    entry_ref ref;
+    if (is_saved_search(entry) && entry.GetRef(&ref) == B_OK) found.push_back(std::move(ref));
+  }
+  return found;
 }
 
 std::string settings_path() {

@@ -37,6 +37,12 @@ status_t write_saved_search(const char* path, const BMessage& record);
 // Reads the record of a saved-search file; fails for a file that holds no flattened message.
 status_t read_saved_search(const BEntry& entry, BMessage* record);
 
+// The saved searches in a folder, in the folder's order: its regular files typed as saved
+// searches byte for byte, and links to such files (listed as the file they point to). Nothing
+// else is opened: a pipe or a device, or a link to one planted in a shared folder, could block
+// or wake whatever waits on it. Files of saves under way are left out.
+std::vector<entry_ref> list_saved_searches(const char* folder);
+
 // The settings file: the path of the last saved search, with no line end.
 std::string settings_path();
 // Replaces the settings file through a temporary file and a rename, so that it is never

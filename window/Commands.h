@@ -26,5 +26,6 @@ constexpr uint32 kMatchInvoked = four_cc("sriv");
 constexpr uint32 kMatchSelected = four_cc("srsl");
 constexpr uint32 kSearchDirEdited = four_cc("srcd");
 constexpr uint32 kSearchForEdited = four_cc("srcs");
+constexpr uint32 kSavedSearchesListed = four_cc("svls");
 
 }  // namespace command

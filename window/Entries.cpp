@@ -87,7 +87,7 @@ void TarnWin::TakeFolder(BEntry& entry) {
 void TarnWin::ForgetSavedSearch() {
   delete currentSearchPath;
   currentSearchPath = nullptr;
-  InitSavedSearchMenu();
+  MarkCurrentSavedSearch();
 }
 
 void TarnWin::OpenFile(BMessage*) {

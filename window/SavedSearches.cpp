@@ -1,6 +1,8 @@
 // The search window's saved searches: writing and reading the record, the current saved
 // search, Save and Save As, and the Restore menu.
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "Commands.h"
 #include "TarnWin.h"
@@ -17,6 +19,7 @@
 #include "platform/interface/FilePanel.h"
 #include "platform/interface/Menu.h"
 #include "platform/interface/NodeMonitor.h"
+#include "window/SavedSearchList.h"
 #include "saved/SavedSearch.h"
 
 std::string TarnWin::FieldText(const char* view) const {
@@ -98,6 +101,7 @@ bool TarnWin::SetDefaultState(BPath* path) {
     savedSearchDir = new BDirectory(parent.Path());
     if (savedSearchDir->GetNodeRef(&node) == B_OK) watch_node(&node, B_WATCH_DIRECTORY, BMessenger(this));
   }
+  MarkCurrentSavedSearch();
   InitSavedSearchMenu();
   return true;
 }
@@ -147,35 +151,65 @@ void TarnWin::SaveRequested(BMessage* message) {
   SaveStateToFile(&path);
 }
 
+std::string TarnWin::SavedSearchFolder() const {
+  BEntry folder;
+  if (savedSearchDir == nullptr || savedSearchDir->GetEntry(&folder) != B_OK) return "";
+  BPath path(&folder);
+  return path.Path() != nullptr ? path.Path() : "";
+}
+
+// The folder is read on a thread of its own, since typing every entry of a large or busy
+// folder would stall the window; changes that come while it reads are read in one more pass.
 void TarnWin::InitSavedSearchMenu() {
   if (savedSearchDir == nullptr || restoreMenu == nullptr) return;
-  while (restoreMenu->CountItems() > 0) delete restoreMenu->RemoveItem(int32(0));
-  restoreMenu->AddItem(new BMenuItem("Show Directory", new BMessage(command::kShowDirectory)));
-  restoreMenu->AddSeparatorItem();
-  savedSearchDir->Rewind();
-  BEntry listed;
-  while (savedSearchDir->GetNextEntry(&listed, false) == B_OK) {
-    if (is_replace_temporary(listed.Name())) continue;  // a save under way, or one that died
-    // A link is listed as what it points to; a broken or looping link is passed over.
-    BEntry entry(savedSearchDir, listed.Name(), true);
-    // Only a regular file is opened: a pipe or a device (or a link to one, planted in a shared
-    // folder) could block, or wake whatever waits on it.
-    struct stat st;
-    if (entry.GetStat(&st) != B_OK || kind_of(st) != entry_kind::file) continue;
-    entry_ref ref;
-    BNode node(&entry);
-    BNodeInfo info(&node);
-    char type[B_MIME_TYPE_LENGTH];
-    // Byte for byte: a type that differs in letter case is not a saved search here.
-    if (info.GetType(type) != B_OK || strcmp(type, kSavedSearchType) != 0) continue;
-    if (entry.GetRef(&ref) != B_OK) continue;
+  if (savedSearchListing) {
+    savedSearchRelist = true;
+    return;
+  }
+  savedSearchListing = true;
+  savedSearchRelist = false;
+  listedFolder = SavedSearchFolder();
+  try {
+    std::thread([list = savedSearchList, folder = listedFolder, self = BMessenger(this)] {
+      list->Relist(folder);
+      self.SendMessage(command::kSavedSearchesListed);  // fails harmlessly once the window is gone
+    }).detach();
+  } catch (const std::system_error&) {  // no thread to be had: read it here
+    savedSearchList->Relist(listedFolder);
+    PostMessage(command::kSavedSearchesListed);
+  }
+}
+
+void TarnWin::SavedSearchesListed(BMessage*) {
+  SavedSearchList::Changes changes = savedSearchList->Take();
+  for (const std::string& key : changes.removed) {
+    auto shown = restoreItems.find(key);
+    if (shown == restoreItems.end()) continue;
+    delete restoreMenu->RemoveItem(restoreMenu->IndexOf(shown->second));
+    restoreItems.erase(shown);
+  }
+  if (restoreMenu->CountItems() == 0) {
+    restoreMenu->AddItem(new BMenuItem("Show Directory", new BMessage(command::kShowDirectory)));
+    restoreMenu->AddSeparatorItem();
+  }
+  for (const entry_ref& ref : changes.added) {
     auto* message = new BMessage(B_REFS_RECEIVED);
     message->AddRef("refs", &ref);
     auto* item = new BMenuItem(ref.name, message);
-    if (currentSearchPath != nullptr && currentSearchPath->Leaf() != nullptr &&
-        strcmp(currentSearchPath->Leaf(), ref.name) == 0)
-      item->SetMarked(true);
     restoreMenu->AddItem(item);
+    restoreItems[SavedSearchList::KeyOf(ref)] = item;
+  }
+  MarkCurrentSavedSearch();
+  savedSearchListing = false;
+  if (savedSearchRelist || listedFolder != SavedSearchFolder()) InitSavedSearchMenu();
+}
+
+void TarnWin::MarkCurrentSavedSearch() {
+  const char* current = currentSearchPath != nullptr ? currentSearchPath->Leaf() : nullptr;
+  for (int32 i = kFirstSavedSearchItem; restoreMenu != nullptr && i < restoreMenu->CountItems(); ++i) {
+    BMenuItem* item = restoreMenu->ItemAt(i);
+    bool mark = current != nullptr && strcmp(item->Label(), current) == 0;
+    if (item->IsMarked() != mark) item->SetMarked(mark);  // a change redraws the menu
   }
 }
 

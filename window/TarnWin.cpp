@@ -60,6 +60,7 @@ std::span<const TarnWin::Command> TarnWin::CommandTable() {
       {B_REFS_RECEIVED, &TarnWin::RefsCommand, true},
       {B_SAVE_REQUESTED, &TarnWin::SaveRequested, true},
       {B_NODE_MONITOR, &TarnWin::FolderChanged, true},
+      {command::kSavedSearchesListed, &TarnWin::SavedSearchesListed, true},
   };
   return table;
 }

@@ -2,12 +2,16 @@
 // menu bar added in code, and the command table that routes every message to its handler.
 #pragma once
 
+#include <memory>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "platform/Entry.h"
 #include "platform/List.h"
 #include "platform/interface/Window.h"
+#include "window/SavedSearchList.h"
 #include "window/TypeListSearch.h"
 
 class BDirectory;
@@ -61,7 +65,10 @@ class TarnWin : public BWindow {
   void Save();
   void InitSaveAs();
   void SaveRequested(BMessage* message);
+  // Lists the saved-search folder into the Restore menu, off the window's thread: the menu
+  // changes when the listing arrives.
   void InitSavedSearchMenu();
+  void SavedSearchesListed(BMessage* message);
   void ShowSavedSearchDir();
 
   // One row of the command table. A row without a handler takes its code and does nothing,
@@ -85,6 +92,12 @@ class TarnWin : public BWindow {
   BMenuItem* showPathsItem;
   BDirectory* savedSearchDir;
   BPath* currentSearchPath;
+  // The Restore menu's items by the entry they restore, and the listing that feeds them.
+  std::shared_ptr<SavedSearchList> savedSearchList = std::make_shared<SavedSearchList>();
+  std::unordered_map<std::string, BMenuItem*> restoreItems;
+  std::string listedFolder;                 // the folder of the listing under way or last done
+  bool savedSearchListing = false;  // a listing is under way
+  bool savedSearchRelist = false;   // the folder changed while it was listed
 
  private:
   static bool IsTypeItem(const BMenuItem* item);
@@ -104,6 +117,9 @@ class TarnWin : public BWindow {
   void SaveAsCommand(BMessage*) { InitSaveAs(); }
   void ShowDirectoryCommand(BMessage*) { ShowSavedSearchDir(); }
   void FolderChanged(BMessage*) { InitSavedSearchMenu(); }
+  std::string SavedSearchFolder() const;
+  void MarkCurrentSavedSearch();
+  static constexpr int32 kFirstSavedSearchItem = 2;  // after "Show Directory" and a separator
   void SetFieldText(const char* view, const std::string& text);
   std::string FieldText(const char* view) const;
   void MarkAllTypes(BMessage*) { markMimes(true); }

@@ -143,7 +143,10 @@ status_t send_to_application(const std::string& signature, const BMessage* messa
 status_t BMessenger::SendMessage(const BMessage* message) const {
   if (message == nullptr) return B_BAD_VALUE;
   if (!signature_.empty()) return send_to_application(signature_, message);
-  if (looper_ == nullptr || !BLooper::IsAlive(looper_)) return B_BAD_VALUE;
+  // Held across the post, so that a looper being deleted on the GUI thread meanwhile is
+  // either still whole or already gone for this sender.
+  std::lock_guard<std::mutex> guard(liveMutex);
+  if (looper_ == nullptr || liveLoopers.count(looper_) == 0) return B_BAD_VALUE;
   return looper_->PostMessage(message, handler_ == looper_ ? nullptr : handler_);
 }
 

@@ -81,7 +81,7 @@ class BLooper : public BHandler {
 constexpr const char* kFileManagerSignature = "application/x-vnd.Be-TRAK";
 
 // Delivers messages to a looper (and one of its handlers); sending to a looper that has quit
-// fails with B_BAD_VALUE.
+// fails with B_BAD_VALUE. Sending to a looper is safe from any thread.
 class BMessenger {
  public:
   BMessenger() = default;

@@ -60,6 +60,7 @@ class StayOpenFilter : public QObject {
 BMenu::BMenu(const char* name, menu_layout layout)
     : name_(name ? name : ""), layout_(layout), menu_(std::make_unique<QMenu>(QString::fromUtf8(name_.c_str()))) {
   apply_archived_font(menu_.get(), nullptr);
+  QObject::connect(menu_.get(), &QMenu::aboutToShow, menu_.get(), [this] { PlaceActions(); });
   if (layout == B_ITEMS_IN_COLUMN) {
     auto* style = new ScrollingMenuStyle;
     style->setParent(menu_.get());
@@ -82,18 +83,28 @@ BMenu::~BMenu() {
 
 bool BMenu::AddItem(BMenuItem* item) { return AddItem(item, CountItems()); }
 
+// An item added at the end without a shortcut is placed in the Qt menu when the menu next
+// opens, all such items at once: Qt takes time in the number of a menu's actions for each one
+// placed, so a menu filled with thousands while closed would otherwise cost time in their square.
 bool BMenu::AddItem(BMenuItem* item, int32 index) {
   if (item == nullptr || index < 0 || index > CountItems() || item->Presenter() != nullptr) return false;
-  QAction* before = index < CountItems() ? actions_[size_t(index)] : nullptr;
   auto* action = new QAction(menu_.get());
   if (item->IsSeparator()) action->setSeparator(true);
-  menu_->insertAction(before, action);
   items_.insert(items_.begin() + index, item);
   actions_.insert(actions_.begin() + index, action);
   item->SetPresenter(this);
   Show(item, action);
   QObject::connect(action, &QAction::triggered, action, [this, item] { Invoke(item); });
+  // A menu never looks empty to Qt, and an item with a shortcut works at once.
+  if (placed_ == 0 || size_t(index) + 1 < actions_.size() || !action->shortcut().isEmpty()) PlaceActions();
   return true;
+}
+
+void BMenu::PlaceActions() {
+  if (placed_ == actions_.size()) return;
+  QList<QAction*> unplaced(actions_.begin() + placed_, actions_.end());
+  menu_->addActions(unplaced);
+  placed_ = actions_.size();
 }
 
 bool BMenu::AddSeparatorItem() { return AddItem(new BSeparatorItem); }
@@ -101,7 +112,8 @@ bool BMenu::AddSeparatorItem() { return AddItem(new BSeparatorItem); }
 BMenuItem* BMenu::RemoveItem(int32 index) {
   if (index < 0 || index >= CountItems()) return nullptr;
   BMenuItem* item = items_[size_t(index)];
-  delete actions_[size_t(index)];
+  delete actions_[size_t(index)];  // which takes it out of the Qt menu
+  if (size_t(index) < placed_) --placed_;
   items_.erase(items_.begin() + index);
   actions_.erase(actions_.begin() + index);
   item->SetPresenter(nullptr);
@@ -148,7 +160,10 @@ QAction* BMenu::ActionFor(const BMenuItem* item) const {
 }
 
 void BMenu::ItemChanged(BMenuItem* item) {
-  if (QAction* action = ActionFor(item)) Show(item, action);
+  QAction* action = ActionFor(item);
+  if (action == nullptr) return;
+  Show(item, action);
+  if (!action->shortcut().isEmpty()) PlaceActions();
 }
 
 // Only a marked item shows a mark, as on the old system: an unmarked one is a plain item, not

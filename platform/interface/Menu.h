@@ -51,6 +51,7 @@ class BMenu : public MenuItemPresenter {
   const char* Name() const { return name_.c_str(); }
   menu_layout Layout() const { return layout_; }
   BWindow* Window() const;
+  // The Qt menu. Items added at the end while it is closed join its actions when it opens.
   QMenu* Widget() const { return menu_.get(); }
   // The Qt action that shows an item; for tests that trigger items as a user would.
   QAction* ActionFor(const BMenuItem* item) const;
@@ -65,12 +66,14 @@ class BMenu : public MenuItemPresenter {
   friend class BMenuBar;
   void Invoke(BMenuItem* item);
   void Show(BMenuItem* item, QAction* action);
+  void PlaceActions();
 
   std::string name_;
   menu_layout layout_;
   std::unique_ptr<QMenu> menu_;
   std::vector<BMenuItem*> items_;
   std::vector<QAction*> actions_;
+  size_t placed_ = 0;  // actions_ before this index are in the Qt menu, the rest wait to be
   BMenuBar* bar_ = nullptr;
   QObject* stayOpen_ = nullptr;  // the filter SetStaysOpen installs, a child of the menu
 };

@@ -1,7 +1,10 @@
 #include <QAction>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QEventLoop>
+#include <QMenu>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -13,6 +16,8 @@
 #include <csignal>
 #include <functional>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <thread>
@@ -67,9 +72,32 @@ class SavedSearchTest : public WindowsTest {
     }
     return items;
   }
+  // The Restore menu as Qt shows it when it opens, marks left out.
+  std::vector<std::string> opened_restore_items(TarnWin* w) {
+    QMenu* menu = w->restoreMenu->Widget();
+    menu->popup(QPoint(0, 0));
+    std::vector<std::string> items;
+    for (QAction* action : menu->actions()) items.push_back(action->text().toStdString());
+    menu->hide();
+    return items;
+  }
   void save(TarnWin* w, const std::string& path) {
     BPath target(path.c_str());
     w->SaveStateToFile(&target);
+    listed(w);
+  }
+  // Waits for the window's listing of the saved-search folder to reach the Restore menu.
+  void listed(TarnWin* w) {
+    drain();
+    for (int i = 0; i < 500 && w->savedSearchListing; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      drain();
+    }
+    ASSERT_FALSE(w->savedSearchListing) << "the folder was not listed within 5 s";
+  }
+  void relist(TarnWin* w) {
+    w->InitSavedSearchMenu();
+    listed(w);
   }
   bool restore(TarnWin* w, const std::string& path) {
     BEntry entry(path.c_str());
@@ -81,6 +109,7 @@ class SavedSearchTest : public WindowsTest {
       std::this_thread::sleep_for(std::chrono::milliseconds(30));
       drain();
     }
+    listed(window);
   }
 
   CountingWin* window;
@@ -115,6 +144,7 @@ TEST_F(SavedSearchTest, SavingAndRestoringGivesBackTheSetUp) {
   EXPECT_TRUE(next->showPathsItem->IsMarked());
   EXPECT_EQ(next->Frame(), BRect(40, 50, 440, 350));
   EXPECT_STREQ(next->Title(), "Tarnwickloft - my search");
+  listed(next);
   EXPECT_EQ(restore_items(next), (std::vector<std::string>{"Show Directory", "", "*my search"}));
 }
 
@@ -284,6 +314,7 @@ TEST_F(SavedSearchTest, SaveWithoutACurrentSearchIsSaveAsWithOnePanel) {
   drain();
   EXPECT_STREQ(window->Title(), "Tarnwickloft - second");
   EXPECT_EQ(read_file(settings_path()), tree.path("second"));
+  listed(window);
   std::vector<std::string> items = restore_items(window);
   std::sort(items.begin() + 2, items.end());
   EXPECT_EQ(items, (std::vector<std::string>{"Show Directory", "", "*second", "first"}));
@@ -316,7 +347,7 @@ TEST_F(SavedSearchTest, TheRestoreMenuFollowsTheFolder) {
   std::sort(items.begin() + 2, items.end());
   EXPECT_EQ(items, (std::vector<std::string>{"Show Directory", "", "*current", "elsewhere", "moved in"}));
   items = restore_items(window);
-  window->InitSavedSearchMenu();
+  relist(window);
   EXPECT_EQ(restore_items(window), items);  // nothing is listed twice
 
   fs::remove(current);
@@ -325,6 +356,18 @@ TEST_F(SavedSearchTest, TheRestoreMenuFollowsTheFolder) {
   std::sort(items.begin() + 2, items.end());
   EXPECT_EQ(items, (std::vector<std::string>{"Show Directory", "", "elsewhere", "moved in"}));
   EXPECT_NE(window->currentSearchPath, nullptr);  // the current saved search itself stays
+
+  // Opened, the menu shows its items in order, also those added and removed while it was closed.
+  write_saved_search((folder + "/later").c_str(), BMessage(four_cc("arch")));
+  settle();
+  items = restore_items(window);
+  ASSERT_EQ(items.size(), 5u);
+  EXPECT_EQ(opened_restore_items(window), items);
+  fs::remove(folder + "/moved in");
+  settle();
+  items = restore_items(window);
+  ASSERT_EQ(items.size(), 4u);
+  EXPECT_EQ(opened_restore_items(window), items);
 }
 
 TEST_F(SavedSearchTest, ChoosingARestoreItemRestoresItAndMarksIt) {
@@ -420,7 +463,7 @@ TEST_F(SavedSearchTest, BrokenLinksInTheFolderAreLeftOutAndTheRestListed) {
     save(window, folder + "/" + name);
     expected.push_back((i == 11 ? "*" : "") + name);
   }
-  window->InitSavedSearchMenu();
+  relist(window);
   std::vector<std::string> items = restore_items(window);
   auto byName = [](const std::string& a, const std::string& b) { return a.substr(a[0] == '*') < b.substr(b[0] == '*'); };
   std::sort(items.begin() + 2, items.end(), byName);
@@ -438,9 +481,76 @@ TEST_F(SavedSearchTest, TheRestoreMenuNeverOpensAPipeOrADevice) {
   tree.link("shared/to a pipe", fifo);
   tree.link("shared/to zero", "/dev/zero");
   tree.link("shared/to a terminal", "/dev/ptmx");
-  window->InitSavedSearchMenu();
+  relist(window);
   EXPECT_FALSE(writer.Released()) << "the menu opened the pipe";
   EXPECT_EQ(restore_items(window), (std::vector<std::string>{"Show Directory", "", "*real search"}));
+}
+
+// The longest a ping waited for the event loop while running() held, as a window manager's
+// ping would: a thread writes a time stamp to a socket every 10 ms, and the window's thread
+// reads it through the event loop, like the window system's connection.
+#ifdef TARNWICKLOFT_SANITIZED
+constexpr int kSanitizerSlowdown = 3;
+#else
+constexpr int kSanitizerSlowdown = 1;
+#endif
+
+std::chrono::milliseconds longest_ping_while(const std::function<bool()>& running) {
+  using clock = std::chrono::steady_clock;
+  int ends[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) return std::chrono::milliseconds::max();
+  std::atomic<bool> pinging = true;
+  std::thread pinger([&] {
+    while (pinging) {
+      clock::rep sent = clock::now().time_since_epoch().count();
+      if (write(ends[0], &sent, sizeof sent) != sizeof sent) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  auto longest = clock::duration::zero();
+  QEventLoop loop;
+  QSocketNotifier answer(ends[1], QSocketNotifier::Read);
+  QObject::connect(&answer, &QSocketNotifier::activated, [&] {
+    clock::rep stamps[64];
+    ssize_t got = read(ends[1], stamps, sizeof stamps);
+    for (ssize_t i = 0; i < got / ssize_t(sizeof stamps[0]); ++i)
+      longest = std::max(longest, clock::now() - clock::time_point(clock::duration(stamps[i])));
+    if (!running()) loop.quit();
+  });
+  loop.exec();
+  pinging = false;
+  pinger.join();
+  close(ends[0]);
+  close(ends[1]);
+  return std::chrono::duration_cast<std::chrono::milliseconds>(longest);
+}
+
+// A folder of 20,000 saved searches gaining one every 60 ms, as another user of a shared
+// folder could make it: the window keeps turning, and the menu ends with every file.
+TEST_F(SavedSearchTest, ABusySavedSearchFolderNeverStallsTheWindow) {
+  std::string folder = tree.folder("busy");
+  std::string bytes = "listed by its type";  // the menu does not read the records
+  for (int i = 0; i < 20000; ++i) tree.file("busy/old " + std::to_string(i), bytes, kSavedSearchType);
+  BPath current((folder + "/current").c_str());
+  window->SaveStateToFile(&current);  // the first listing: every file is new to the menu
+  auto first = longest_ping_while([&] { return window->savedSearchListing; });
+  EXPECT_LT(first.count(), 200 * kSanitizerSlowdown);
+  ASSERT_EQ(window->restoreMenu->CountItems(), 2 + 20001);
+
+  std::atomic<bool> writing = true;
+  std::thread writer([&] {
+    for (int i = 0; i < 50; ++i) {
+      tree.file("busy/new " + std::to_string(i), bytes, kSavedSearchType);
+      std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    }
+    writing = false;
+  });
+  auto stall = longest_ping_while([&] { return writing.load(); });
+  writer.join();
+  EXPECT_LT(stall.count(), 200 * kSanitizerSlowdown);
+  settle();
+  EXPECT_EQ(window->restoreMenu->CountItems(), 2 + 20051);
+  EXPECT_NE(window->restoreMenu->FindItem("new 49"), nullptr);
 }
 
 // Runs a save under a file size limit smaller than the record.
@@ -511,7 +621,7 @@ TEST_F(SavedSearchTest, TheRestoreMenuLeavesOutFilesOfSavesUnderWay) {
   std::string path = tree.path("mine");
   save(window, path);
   tree.file(".tarnwickloft-saving-22554", read_file(path), "message/x-Tarnwickloft");
-  window->InitSavedSearchMenu();
+  relist(window);
   EXPECT_EQ(restore_items(window), (std::vector<std::string>{"Show Directory", "", "*mine"}));
 }
 

@@ -17,7 +17,7 @@ packages=(build-essential cmake ninja-build pkg-config libglib2.0-dev libicu-dev
   fonts-dejavu-core)
 test_packages=(libgtest-dev clang libclang-rt-14-dev xvfb xdotool desktop-file-utils libglib2.0-bin
   dpkg-dev file lintian appstream man-db dbus-daemon libfuse3-dev fuse3 ripgrep
-  libxcb1-dev bc adwaita-qt6 x11-utils)
+  libxcb1-dev bc adwaita-qt6 x11-utils openbox)
 
 usage() {
   sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'

@@ -12,6 +12,8 @@
 #include <cmath>
 #include <thread>
 
+#include <QTimer>
+
 #include "Controls.h"
 #include "HeldInput.h"
 #include "platform/AppDefs.h"
@@ -36,10 +38,21 @@ class WindowWidget : public QWidget {
   }
   void resizeEvent(QResizeEvent* event) override {
     window_->ContentResized(float(event->size().width() - 1), float(event->size().height() - 1));
+    FitOnceFramed();
   }
+  void moveEvent(QMoveEvent*) override { FitOnceFramed(); }
 
  private:
+  // The frame a window manager draws (title bar, borders) is known only once it has framed the
+  // shown window; the window is fitted to the screen again then, once, with the frame counted.
+  void FitOnceFramed() {
+    if (framedFit_ || !isVisible() || frameGeometry() == geometry()) return;
+    framedFit_ = true;
+    QTimer::singleShot(0, this, [this] { window_->FitOnScreen(); });
+  }
+
   BWindow* window_;
+  bool framedFit_ = false;
 };
 
 BWindow::BWindow(BMessage* archive) : widget_(new WindowWidget(this)) {
@@ -143,14 +156,14 @@ void BWindow::FitOnScreen() {
   if (screen == nullptr) return;
   QRect area = screen->availableGeometry();
   // The frame the window manager draws around the window (title bar, borders) must fit too;
-  // it is known once the window has been shown under one.
+  // it is known once the window has been shown under one. The window's place is its frame's.
   QRect outer = widget_->frameGeometry(), inner = widget_->geometry();
-  area.adjust(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
-              outer.bottom() - inner.bottom());
-  ResizeTo(std::min(width_, float(area.width() - 1)), std::min(height_, float(area.height() - 1)));
+  int across = outer.width() - inner.width(), down = outer.height() - inner.height();
+  ResizeTo(std::min(width_, float(area.width() - across - 1)), std::min(height_, float(area.height() - down - 1)));
+  float outerWidth = width_ + 1 + float(across), outerHeight = height_ + 1 + float(down);
   QPoint at = widget_->pos();
-  float x = std::clamp(float(at.x()), float(area.left()), std::max(float(area.left()), float(area.right()) - width_));
-  float y = std::clamp(float(at.y()), float(area.top()), std::max(float(area.top()), float(area.bottom()) - height_));
+  float x = std::clamp(float(at.x()), float(area.left()), std::max(float(area.left()), area.left() + area.width() - outerWidth));
+  float y = std::clamp(float(at.y()), float(area.top()), std::max(float(area.top()), area.top() + area.height() - outerHeight));
   MoveTo(x, y);
 }
 

@@ -1,5 +1,6 @@
 // The search window's saved searches: writing and reading the record, the current saved
 // search, Save and Save As, and the Restore menu.
+#include <cmath>
 #include <cstring>
 #include <system_error>
 #include <thread>
@@ -41,7 +42,11 @@ void TarnWin::SaveState(BMessage* record) {
   state.text = FieldText(view_names::kSearchFor);
   state.showPaths = showPathsItem != nullptr && showPathsItem->IsMarked();
   state.hasFrame = true;
-  state.frame = Frame();
+  // The size is saved in the window archive's units, so that a saved search keeps its
+  // proportions at any text size; the place is the screen's.
+  BRect frame = Frame();
+  state.frame = BRect(frame.left, frame.top, frame.left + std::round(frame.Width() / ArchiveScale()),
+                      frame.top + std::round(frame.Height() / ArchiveScale()));
   add_record_fields(state, record);
 }
 
@@ -77,7 +82,7 @@ bool TarnWin::RestoreState(BEntry* entry) {
   if (state.hasFrame) {
     // The window keeps its size limits, and a damaged frame cannot move it off every screen.
     MoveTo(state.frame.left, state.frame.top);
-    ResizeTo(state.frame.Width(), state.frame.Height());
+    ResizeTo(state.frame.Width() * ArchiveScale(), state.frame.Height() * ArchiveScale());
     FitOnScreen();  // saved on a larger screen, or at a smaller scale
   }
   return true;

@@ -1,6 +1,7 @@
 #include "TarnWin.h"
 
 #include <algorithm>
+#include <cmath>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -106,7 +107,9 @@ void TarnWin::AddMenuBar() {
   BView* background = FindView(view_names::kBackground);
   if (background == nullptr) return;  // the bar needs this view as its parent
   BRect bounds = Bounds();
-  auto* bar = new BMenuBar(BRect(bounds.left, kBarTop, bounds.right - kBarRightInset, kBarBottom),
+  float scale = ArchiveScale();  // the bar's place is in the archive's units, like the views'
+  auto* bar = new BMenuBar(BRect(bounds.left, std::round(kBarTop * scale), bounds.right - std::round(kBarRightInset * scale),
+                                 std::round(kBarBottom * scale)),
                            "MB", B_FOLLOW_LEFT_RIGHT | B_FOLLOW_TOP, B_ITEMS_IN_ROW, true);
   bar->AddItem(MakeFileMenu());
   typesMenu = MakeTypesMenu();

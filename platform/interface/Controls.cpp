@@ -1,6 +1,7 @@
 #include "Controls.h"
 
 #include <QLabel>
+#include <cmath>
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <QPushButton>
@@ -74,7 +75,7 @@ BTextInput::BTextInput(BMessage* archive) : BView(archive, new QLineEdit), edit_
 BTextControl::BTextControl(BMessage* archive) : BView(archive, new QWidget) {
   const char* label;
   if (archive->FindString("_label", &label) == B_OK) label_ = label;
-  archive->FindFloat("_divide", &divider_);
+  if (archive->FindFloat("_divide", &divider_) == B_OK) divider_ = std::round(divider_ * archive_scale());
   message_ = archived_message(archive, "_msg");
   modification_ = flattened_message(archive, "_mod_msg");
   labelWidget_ = new QLabel(QString::fromUtf8(label_.c_str()), Widget());
@@ -87,9 +88,11 @@ BTextControl::BTextControl(BMessage* archive) : BView(archive, new QWidget) {
   if (input_ == nullptr) {
     BMessage made(B_ARCHIVED_OBJECT);
     made.AddString("_name", "_input_");
-    made.AddRect("_frame", BRect(divider_ + 1, 2, Bounds().right - 2, Bounds().bottom - 2));
     made.AddInt32("_resize_mode", int32(B_FOLLOW_LEFT_RIGHT | B_FOLLOW_TOP));
     input_ = new BTextInput(&made);
+    // Placed in this view's own units, which are already scaled.
+    input_->MoveTo(divider_ + 1, 2);
+    input_->ResizeTo(Bounds().right - 2 - (divider_ + 1), Bounds().bottom - 4);
     AddChild(input_);
   }
   Connect();

@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QPalette>
+#include <QScreen>
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
@@ -93,6 +94,30 @@ BRect follow_parent(const BRect& frame, uint32 mode, float dw, float dh) {
                frame.bottom + edge_shift((mode >> 4) & 0xf, dh));
 }
 
+namespace {
+
+float archiveScale = 1;  // GUI thread only
+
+}  // namespace
+
+float archive_scale() { return archiveScale; }
+
+void set_archive_scale(float scale) { archiveScale = scale; }
+
+float desktop_font_pixels() {
+  QFont font = QApplication::font();
+  if (font.pixelSize() > 0) return float(font.pixelSize());
+  QScreen* screen = QGuiApplication::primaryScreen();
+  double dpi = screen != nullptr ? screen->logicalDotsPerInchY() : 96;
+  return float(font.pointSizeF() * dpi / 72);
+}
+
+BRect scaled(const BRect& frame, float scale) {
+  if (scale == 1) return frame;
+  return BRect(std::round(frame.left * scale), std::round(frame.top * scale), std::round(frame.right * scale),
+               std::round(frame.bottom * scale));
+}
+
 void apply_archived_font(QWidget* widget, BMessage* archive) {
   const char* family;
   float size = 10;
@@ -101,7 +126,7 @@ void apply_archived_font(QWidget* widget, BMessage* archive) {
     if (archive->FindFloat("_fflt", 0, &archived) == B_OK && archived > 0) size = archived;
   }
   QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-  font.setPixelSize(int(std::lround(size)));
+  font.setPixelSize(int(std::lround(size * archiveScale)));
   widget->setFont(font);
 }
 
@@ -130,7 +155,7 @@ BView::BView(BMessage* archive) : BView(archive, new QWidget) {}
 BView::BView(BMessage* archive, QWidget* widget) {
   const char* name;
   if (archive->FindString("_name", &name) == B_OK) SetName(name);
-  archive->FindRect("_frame", &frame_);
+  if (archive->FindRect("_frame", &frame_) == B_OK) frame_ = scaled(frame_, archiveScale);
   int32 value;
   if (archive->FindInt32("_resize_mode", &value) == B_OK) resizingMode_ = uint32(value);
   if (archive->FindInt32("_flags", &value) == B_OK) flags_ = uint32(value);

@@ -107,5 +107,15 @@ class BView : public BHandler {
 
 // The platform's plain font for a view's archived font fields: "Swis721 BT" "Roman" becomes
 // the desktop's plain sans-serif font, at the archived size in pixels (the old screens had 72
-// dots to the inch, so 10 points were 10 pixels).
+// dots to the inch, so 10 points were 10 pixels) times the archive scale.
 void apply_archived_font(QWidget* widget, BMessage* archive);
+
+// The archive scale: archived frames and font sizes are multiplied by it, so that a window
+// designed for one text size keeps its proportions at the desktop's. Set by a window built
+// from an archive that records the font size it was designed for; 1 otherwise. GUI thread only.
+float archive_scale();
+void set_archive_scale(float scale);
+// A frame with every edge multiplied by scale, to whole pixels.
+BRect scaled(const BRect& frame, float scale);
+// The desktop's text size in pixels: its general font, in device-independent pixels.
+float desktop_font_pixels();

@@ -59,17 +59,31 @@ BWindow::BWindow(BMessage* archive) : widget_(new WindowWidget(this)) {
   const char* text;
   if (archive->FindString("_name", &text) == B_OK) SetName(text);
   if (archive->FindString("_title", &text) == B_OK) SetTitle(text);
+  SetArchiveScale(archive);
   float limits[4];
   bool hasLimits = true;
   for (int i = 0; i < 4; ++i) hasLimits = hasLimits && archive->FindFloat("_sizel", i, &limits[i]) == B_OK;
-  if (hasLimits) SetSizeLimits(limits[0], limits[2], limits[1], limits[3]);
+  if (hasLimits)
+    SetSizeLimits(limits[0] * scale_, limits[2] * scale_, limits[1] * scale_, limits[3] * scale_);
   BRect frame(100, 100, 399, 299);
   archive->FindRect("_frame", &frame);
-  MoveTo(frame.left, frame.top);
-  ResizeTo(frame.Width(), frame.Height());
+  MoveTo(frame.left, frame.top);  // a place on the screen, not scaled
+  ResizeTo(std::round(frame.Width() * scale_), std::round(frame.Height() * scale_));
   BMessage child;
   for (int32 i = 0; archive->FindMessage("_views", i, &child) == B_OK; ++i)
     if (BView* view = BView::Instantiate(&child)) AddChild(view);
+}
+
+// An archive designed for one font size is built at the desktop's: the scale is the one its
+// views are built at too. Within 2% of the design size, nothing is scaled.
+void BWindow::SetArchiveScale(BMessage* archive) {
+  float design;
+  scale_ = 1;
+  if (archive->FindFloat("designfsize", &design) == B_OK && std::isfinite(design) && design > 0) {
+    float scale = std::clamp(desktop_font_pixels() / design, kSmallestScale, kLargestScale);
+    if (std::isfinite(scale) && std::abs(scale - 1) > 0.02f) scale_ = scale;
+  }
+  set_archive_scale(scale_);
 }
 
 BWindow::~BWindow() {

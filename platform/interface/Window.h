@@ -34,6 +34,11 @@ class BWindow : public BLooper {
   // Where the window stands on screen (where a window manager frames it, the top left of that
   // frame, the same point MoveTo takes), with the size of its content area.
   BRect Frame() const;
+  // What the archive's frames and font sizes were multiplied by: the desktop's font size over
+  // the one the archive was designed for ("designfsize"), between kSmallestScale and
+  // kLargestScale; 1 for an archive without one.
+  float ArchiveScale() const { return scale_; }
+  static constexpr float kSmallestScale = 0.5f, kLargestScale = 4;
   void MoveTo(float x, float y);
   void ResizeTo(float width, float height);
   // Brings the window, with the frame the window manager gives it once shown, within the free
@@ -80,6 +85,8 @@ class BWindow : public BLooper {
   std::string title_;
   WindowWidget* widget_;
   std::vector<BView*> views_;
+  void SetArchiveScale(BMessage* archive);
+  float scale_ = 1;
   float width_ = 0, height_ = 0;
   float minWidth_ = 0, maxWidth_ = 32768, minHeight_ = 0, maxHeight_ = 32768;
   bool hidden_ = true;

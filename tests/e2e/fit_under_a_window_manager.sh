@@ -8,6 +8,7 @@ app=$1
 XVFB_SCREEN=1366x768x24
 source "$(dirname "$0")/xvfb.sh"
 export QT_SCALE_FACTOR=2
+unset QT_FONT_DPI  # Qt's own text size: the window is built larger than its archive
 
 openbox >/dev/null 2>&1 &
 wm_pid=$!

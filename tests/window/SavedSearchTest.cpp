@@ -329,6 +329,23 @@ TEST_F(SavedSearchTest, SaveWithoutACurrentSearchIsSaveAsWithOnePanel) {
   EXPECT_EQ(read_record_fields(record).text, "changed");
 }
 
+// A saved search keeps the window's size in the archive's units: saved from a window built for
+// 1.5 times the design text size, it restores at the design size two thirds as large.
+TEST_F(SavedSearchTest, ASavedFrameKeepsItsProportionsAtAnyTextSize) {
+  use_desktop_font_pixels(kDesignFontPixels * 1.5f);
+  TarnWin* large = Rebuild();
+  use_desktop_font_pixels(kDesignFontPixels);
+  large->ResizeTo(450, 540);
+  std::string path = tree.path("large");
+  save(large, path);
+  BMessage record;
+  ASSERT_EQ(read_saved_search(BEntry(path.c_str()), &record), B_OK);
+  BRect frame = read_record_fields(record).frame;
+  EXPECT_EQ(frame.Width(), 300);
+  EXPECT_EQ(frame.Height(), 360);
+  EXPECT_EQ(Rebuild()->Bounds(), BRect(0, 0, 300, 360));
+}
+
 TEST_F(SavedSearchTest, TheRestoreMenuFollowsTheFolder) {
   std::string folder = tree.folder("searches");
   std::string current = folder + "/current";

@@ -101,6 +101,46 @@ TEST_F(ViewsTest, TheWindowIsBuiltFromTheArchive) {
   EXPECT_EQ(field->geometry(), QRect(10, 69, 253, 21));
 }
 
+// Every view of a window, by name, with its frame.
+std::map<std::string, BRect> view_frames(BWindow* window) {
+  std::map<std::string, BRect> frames;
+  std::vector<BView*> views;
+  for (int32 i = 0; i < window->CountChildren(); ++i) views.push_back(window->ChildAt(i));
+  while (!views.empty()) {
+    BView* view = views.back();
+    views.pop_back();
+    frames[view->Name()] = view->Frame();
+    for (int32 i = 0; i < view->CountChildren(); ++i) views.push_back(view->ChildAt(i));
+  }
+  return frames;
+}
+
+// At the design text size the window is the archive's, to the pixel (above); at 1.5 times
+// that size every frame, the window's size, its limits and the text are 1.5 times as large.
+TEST_F(ViewsTest, TheWindowKeepsItsProportionsAtTheDesktopsTextSize) {
+  std::map<std::string, BRect> designed = view_frames(window);
+  ASSERT_GE(designed.size(), 10u);
+  use_desktop_font_pixels(kDesignFontPixels * 1.5f);
+  BMessage archive = window_archive();
+  auto* large = new RecordingWindow(&archive);
+  use_desktop_font_pixels(kDesignFontPixels);
+  EXPECT_FLOAT_EQ(large->ArchiveScale(), 1.5f);
+  EXPECT_EQ(large->Frame().LeftTop(), window->Frame().LeftTop());  // its place is the screen's
+  EXPECT_NEAR(large->Bounds().Width(), window->Bounds().Width() * 1.5f, 1);
+  EXPECT_NEAR(large->Bounds().Height(), window->Bounds().Height() * 1.5f, 1);
+  for (const auto& [name, frame] : view_frames(large)) {
+    ASSERT_EQ(designed.count(name), 1u) << name;
+    const BRect& small = designed[name];
+    for (auto [got, want] : {std::pair{frame.left, small.left}, {frame.top, small.top},
+                             {frame.right, small.right}, {frame.bottom, small.bottom}})
+      EXPECT_NEAR(got, want * 1.5f, 1.5f) << name;
+  }
+  EXPECT_EQ(large->FindView("TC_SearchFor")->Widget()->font().pixelSize(), 15);
+  large->ResizeTo(2000, 2000);  // the 1000x1000 limit scales too
+  EXPECT_EQ(large->Bounds(), BRect(0, 0, 1500, 1500));
+  large->Quit();
+}
+
 TEST_F(ViewsTest, ResizingMovesEachViewAsItsModeSays) {
   window->ResizeTo(1000, 1000);  // 727 wider, 675 higher
   EXPECT_EQ(window->Bounds(), BRect(0, 0, 1000, 1000));

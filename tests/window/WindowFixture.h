@@ -54,5 +54,11 @@ class TarnWin;
 // The labels of the window's selected type list, in list order.
 std::vector<std::string> selected_types(const TarnWin* window);
 
+// The text size the window archive was designed for ("designfsize"), in pixels.
+constexpr float kDesignFontPixels = 10.78857421875f;
+// Sets the desktop's text size, in pixels, for the windows built after it. The tests run at
+// the design size.
+void use_desktop_font_pixels(float pixels);
+
 // Runs the event loop until every posted message has been dispatched.
 void drain();

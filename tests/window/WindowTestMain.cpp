@@ -1,4 +1,7 @@
+#include <QApplication>
 #include <QCoreApplication>
+#include <QFont>
+#include <QScreen>
 #include <QEventLoop>
 #include <chrono>
 #include <cstdlib>
@@ -34,6 +37,13 @@ void drain() {
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   }
+}
+
+void use_desktop_font_pixels(float pixels) {
+  QFont font = QApplication::font();
+  QScreen* screen = QGuiApplication::primaryScreen();
+  font.setPointSizeF(pixels * 72 / (screen != nullptr ? screen->logicalDotsPerInchY() : 96));
+  QApplication::setFont(font);
 }
 
 std::string test_home() { return getenv("HOME"); }
@@ -84,6 +94,7 @@ int main(int argc, char** argv) {
   testing::UnitTest::GetInstance()->listeners().Append(new ForgetSettings);
   TestApp application;
   app = &application;
+  use_desktop_font_pixels(kDesignFontPixels);
   return RUN_ALL_TESTS();
 }
 

@@ -28,10 +28,14 @@ outer_box() {  # window-id
   echo "$((x - l)) $((y - t)) $((x + w + r)) $((y + h + b))"
 }
 
+has_extents() {  # window-id; xprop succeeds also when the property is missing
+  [[ $(xprop -id "$1" _NET_FRAME_EXTENTS) == *=* ]]
+}
+
 # Fails unless the whole window is within the 1366x768 screen.
 check_on_screen() {  # what
   local box left top right bottom
-  wait_for "the frame's extents" xprop -id "$window" _NET_FRAME_EXTENTS
+  wait_for "the frame's extents" has_extents "$window"
   sleep 1  # the window moves itself once it knows its frame
   box=$(outer_box "$window")
   read -r left top right bottom <<<"$box"

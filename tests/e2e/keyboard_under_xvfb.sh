@@ -5,12 +5,8 @@
 #   keyboard_under_xvfb.sh WINDOW_TESTS
 set -euo pipefail
 tests=$1
+XVFB_SCREEN=1366x768x24
 source "$(dirname "$0")/xvfb.sh"
-kill "$xvfb_pid"
-wait "$xvfb_pid" 2>/dev/null || true
-Xvfb "$display" -screen 0 1366x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 [ "$(xdotool getdisplaygeometry)" = "1366 768" ] || { echo "FAIL: no 1366x768 screen"; exit 1; }
 for scale in 1 2; do
   echo "scale $scale:"

@@ -122,7 +122,14 @@ class KeyboardTest : public TypesMenuTest {
     TypesMenuTest::SetUp();
     window->Show();
     window->Widget()->activateWindow();
+    // On a real display, a loaded machine may take a while to give the window the keyboard.
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window->Widget(), 5000));
     drain();
+  }
+  // Waits, up to two seconds, for this popup to be the open one: on a real display it opens
+  // once the server has mapped it.
+  static bool popup_open(QWidget* popup) {
+    return QTest::qWaitFor([&] { return QApplication::activePopupWidget() == popup; }, 2000);
   }
   void TearDown() override {
     if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
@@ -139,18 +146,16 @@ TEST_F(KeyboardTest, AltAndAFirstLetterOrF10OpenTheMenus) {
   QWidget* field = window->FindView("TC_SearchFor")->Widget()->findChild<QLineEdit*>();
   field->setFocus();
   key(field, Qt::Key_M, Qt::AltModifier);
-  // On a real display the popup opens once the server has mapped it: wait for it, briefly.
-  (void)QTest::qWaitFor([&] { return QApplication::activePopupWidget() == types(); }, 2000);
-  ASSERT_EQ(QApplication::activePopupWidget(), types());
+  ASSERT_TRUE(popup_open(types()));
   QApplication::activePopupWidget()->close();
   drain();
   key(field, Qt::Key_R, Qt::AltModifier);
-  ASSERT_EQ(QApplication::activePopupWidget(), window->restoreMenu->Widget());
+  ASSERT_TRUE(popup_open(window->restoreMenu->Widget()));
   QApplication::activePopupWidget()->close();
   drain();
   key(field, Qt::Key_F10);
   BMenu* file = static_cast<BMenuBar*>(window->FindView("MB"))->SubmenuAt(0);
-  EXPECT_EQ(QApplication::activePopupWidget(), file->Widget());
+  EXPECT_TRUE(popup_open(file->Widget()));
   EXPECT_STREQ(file->Name(), "File");  // the label keeps its text
 }
 
@@ -159,7 +164,7 @@ TEST_F(KeyboardTest, EveryTypeIsReachedOnScreenAndSeveralAreTickedInOneOpening) 
   field->setFocus();
   key(field, Qt::Key_M, Qt::AltModifier);
   QMenu* popup = types();
-  ASSERT_EQ(QApplication::activePopupWidget(), popup);
+  ASSERT_TRUE(popup_open(popup));
   QRect screen = popup->screen()->availableGeometry();
   std::set<QAction*> reached;
   int typeItems = 0;
@@ -216,8 +221,10 @@ TEST_F(KeyboardTest, TabFollowsTheVisualOrder) {
   };
   window->FindView("B_OpenFile")->Widget()->setFocus();
   drain();
+  ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::focusWidget() != nullptr; }, 2000));
   std::vector<std::string> order{owner(QApplication::focusWidget())};
   for (int i = 0; i < 5; ++i) {
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
     key(QApplication::focusWidget(), Qt::Key_Tab);
     order.push_back(owner(QApplication::focusWidget()));
   }

@@ -1,5 +1,7 @@
 #include "Process.h"
 
+#include <ctime>
+
 #include <dirent.h>
 #include <sched.h>
 #include <unistd.h>
@@ -16,6 +18,12 @@ size_t descriptor_limit() {
   rlimit limit;
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 0;
   return size_t(limit.rlim_cur);
+}
+
+double thread_cpu_seconds() {
+  timespec now;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
 size_t open_descriptor_count() {

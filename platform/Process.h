@@ -20,6 +20,8 @@ size_t descriptor_limit();
 // How many descriptors this process has open now (the entries of /proc/self/fd); 0 when that
 // cannot be read.
 size_t open_descriptor_count();
+// The processor time the calling thread has used, in seconds.
+double thread_cpu_seconds();
 
 // True when a status says the process, or the system, has no descriptor left to open a file
 // with (EMFILE or ENFILE).

@@ -20,16 +20,6 @@
 #include "platform/Process.h"
 #include "platform/NodeInfo.h"
 
-namespace {
-
-double thread_cpu_seconds() {
-  timespec now;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
-
-}  // namespace
-
 TypeSet::TypeSet(const std::vector<std::string>& names) {
   for (const std::string& name : names) folded_.insert(ascii::folded(name));
 }
@@ -348,7 +338,7 @@ class FilePool {
     Batch* front = inFlight_.front().get();  // stays first until this thread reports it
     lock.unlock();
     double before = thread_cpu_seconds();
-    Read(*batch, [this, front] { ReportReady(*front); });
+    Read(walkReader_, *batch, [this, front] { ReportReady(*front); });
     readingSeconds_ += thread_cpu_seconds() - before;
     lock.lock();
     batch->done = true;
@@ -373,22 +363,27 @@ class FilePool {
 
   bool Stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
 
+  // What one reading thread keeps from file to file: the file object it reuses, and whether
+  // the files are coming slowly enough to ask the kernel for the next ones ahead.
+  struct Reader {
+    BFile file;
+    int prefetching = 0;  // files left to read with prefetching
+    bool lastWasSlow = false;
+  };
+
   template <typename AfterEach>
-  void Read(Batch& batch, AfterEach afterEach) {
-    thread_local BFile file;
-    thread_local int prefetching = 0;  // files left to read with prefetching
-    thread_local bool lastWasSlow = false;
-    size_t prefetched = 0;             // entries before this one have been asked for
+  void Read(Reader& reader, Batch& batch, AfterEach afterEach) {
+    size_t prefetched = 0;  // entries before this one have been asked for
     for (size_t i = 0; i < batch.entries.size() && !Stopped(); ++i) {
-      if (prefetching > 0) {
-        --prefetching;
+      if (reader.prefetching > 0) {
+        --reader.prefetching;
         prefetched = PrefetchAfter(batch, i, prefetched);
       }
       auto started = std::chrono::steady_clock::now();
-      examine_file(batch.entries[i], file, rules_, &batch.verdicts[i]);
+      examine_file(batch.entries[i], reader.file, rules_, &batch.verdicts[i]);
       bool slow = std::chrono::steady_clock::now() - started >= kSlowFile;
-      if (slow && lastWasSlow) prefetching = kPrefetchAfterSlow;
-      lastWasSlow = slow;
+      if (slow && reader.lastWasSlow) reader.prefetching = kPrefetchAfterSlow;
+      reader.lastWasSlow = slow;
       batch.entries[i].Unset();  // lets go of the folder's descriptor
       batch.ready.store(i + 1, std::memory_order_release);
       afterEach();
@@ -405,6 +400,7 @@ class FilePool {
   }
 
   void Work() {
+    Reader reader;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       idle_.fetch_add(1, std::memory_order_relaxed);
@@ -414,7 +410,7 @@ class FilePool {
       Batch* batch = toDo_.front();
       toDo_.pop_front();
       lock.unlock();
-      Read(*batch, [] {});
+      Read(reader, *batch, [] {});
       lock.lock();
       batch->done = true;
       batchDone_.notify_one();
@@ -432,6 +428,7 @@ class FilePool {
   const void* lastFolder_ = nullptr;  // walk thread only
   bool reportedSinceWaiting_ = false;  // walk thread only
   double readingSeconds_ = 0;          // walk thread only
+  Reader walkReader_;                  // walk thread only
 
   std::mutex mutex_;
   std::condition_variable workReady_;  // a batch to do, or closing

@@ -13,7 +13,10 @@ unset QT_FONT_DPI  # Qt's own text size: the window is built larger than its arc
 openbox >/dev/null 2>&1 &
 wm_pid=$!
 trap 'kill $wm_pid 2>/dev/null || true; cleanup' EXIT
-wait_for "openbox to manage the screen" xprop -root _NET_SUPPORTING_WM_CHECK
+wm_ready() {  # xprop succeeds also when the property is missing
+  [[ $(xprop -root _NET_SUPPORTING_WM_CHECK) == *"window id"* ]]
+}
+wait_for "openbox to manage the screen" wm_ready
 
 # The window's outer box: where its inside is on the screen (xwininfo; xdotool adds the frame
 # to it), grown by the frame's extents around it.
@@ -35,7 +38,13 @@ has_extents() {  # window-id; xprop succeeds also when the property is missing
 # Fails unless the whole window is within the 1366x768 screen.
 check_on_screen() {  # what
   local box left top right bottom
-  wait_for "the frame's extents" has_extents "$window"
+  for _ in $(seq 200); do has_extents "$window" && break; sleep 0.1; done
+  if ! has_extents "$window"; then
+    echo "FAIL: $1: the window manager set no frame extents in 20 s"
+    kill -0 "$wm_pid" 2>/dev/null || echo "(openbox is not running)"
+    xprop -id "$window" | head -n 20
+    exit 1
+  fi
   sleep 1  # the window moves itself once it knows its frame
   box=$(outer_box "$window")
   read -r left top right bottom <<<"$box"

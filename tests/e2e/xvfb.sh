@@ -1,7 +1,6 @@
 # Sourced by the end-to-end tests: a temporary home and work folder, a virtual X display, and
 # cleanup of both and of the application when the test ends, however it ends.
 work=$(mktemp -d)
-display=:$((100 + RANDOM % 800))
 cleanup() {
   [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null || true
   [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
@@ -14,8 +13,12 @@ export QT_FONT_DPI=86
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME/applications"
 
-Xvfb "$display" -screen 0 "${XVFB_SCREEN:-1024x768x24}" -nolisten tcp >/dev/null 2>&1 &
+# The server picks a free display number itself and writes it once it is ready, so tests run
+# side by side never share one.
+Xvfb -displayfd 1 -screen 0 "${XVFB_SCREEN:-1024x768x24}" -nolisten tcp >"$work/display" 2>/dev/null &
 xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+display=:$(head -n 1 "$work/display")
 export DISPLAY=$display
 for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 

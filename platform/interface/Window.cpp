@@ -6,13 +6,12 @@
 #include <QGuiApplication>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <thread>
-
-#include <QTimer>
 
 #include "Controls.h"
 #include "HeldInput.h"

@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
-#include <time.h>
 
 #include "BlockScanner.h"
 #include "Search.h"

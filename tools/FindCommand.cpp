@@ -5,8 +5,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
-#include <getopt.h>
 #include <cstring>
+#include <getopt.h>
 #include <memory>
 #include <mutex>
 #include <string>

@@ -10,12 +10,12 @@
 #include "Commands.h"
 #include "EntryItem.h"
 #include "ViewNames.h"
+#include "platform/AsciiFold.h"
 #include "platform/Directory.h"
 #include "platform/FindDirectory.h"
-#include "platform/AsciiFold.h"
 #include "platform/MimeType.h"
-#include "platform/TextTypes.h"
 #include "platform/Path.h"
+#include "platform/TextTypes.h"
 #include "platform/interface/Alert.h"
 #include "platform/Roster.h"
 #include "platform/interface/Application.h"
@@ -120,7 +120,7 @@ void TarnWin::AddMenuBar() {
   MakeRoomForTheBar(background, bar);
 }
 
-// The archive's bar is 17 pixels high; a style that draws its titles taller (Adwaita) would
+// The archive's bar is 17 of its units high; a style that draws its titles taller (Adwaita) would
 // hide them behind an overflow button. The bar then takes the height the style asks for, and
 // the window grows by the difference, everything below the bar moving down by it.
 void TarnWin::MakeRoomForTheBar(BView* background, BMenuBar* bar) {

@@ -1,12 +1,12 @@
 #include "Controls.h"
 
 #include <QLabel>
-#include <cmath>
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QStyleOptionFocusRect>
 #include <climits>
+#include <cmath>
 
 #include "Window.h"
 #include "platform/AppDefs.h"

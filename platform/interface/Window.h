@@ -79,14 +79,14 @@ class BWindow : public BLooper {
   static BWindow* ForWidget(QWidget* widget);
 
  private:
+  void SetArchiveScale(BMessage* archive);
   friend class WindowWidget;
   void ContentResized(float width, float height);
 
   std::string title_;
   WindowWidget* widget_;
   std::vector<BView*> views_;
-  void SetArchiveScale(BMessage* archive);
-  float scale_ = 1;
+  float scale_ = 1;  // see ArchiveScale
   float width_ = 0, height_ = 0;
   float minWidth_ = 0, maxWidth_ = 32768, minHeight_ = 0, maxHeight_ = 32768;
   bool hidden_ = true;

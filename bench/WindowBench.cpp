@@ -19,10 +19,12 @@
 #include "platform/interface/Application.h"
 #include "platform/interface/Controls.h"
 #include "platform/interface/ListView.h"
+#include "search/BlockScanner.h"
+#include "search/Engine.h"
 #include "search/Search.h"
 #include "window/Commands.h"
 #include "window/TarnWin.h"
-#include "window/TypeListSearch.h"
+#include "window/TypeOrder.h"
 #include "window/WindowArchive.h"
 
 namespace {
@@ -32,18 +34,35 @@ double median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
+// The engine with the window's type order kept, as the window's search runs it, without
+// the window.
+class OrderSink : public SearchSink {
+ public:
+  explicit OrderSink(TypeOrderKeeper& keeper) : keeper_(keeper) {}
+  void Matched(entry_ref&&) override {}
+  void TypeAccepted(const char* type) override { keeper_.Accepted(type); }
+  void TypeUnsettled(entry_ref&& ref) override { keeper_.Unsettled(std::move(ref)); }
+
+ private:
+  TypeOrderKeeper& keeper_;
+};
+
 double engine_seconds(const char* folder, const char* text, BList& types) {
   QElapsedTimer timer;
   timer.start();
   BDirectory dir(folder);
-  BList strings, results;
+  BList strings;
   std::string copy = text;
   strings.AddItem(copy.data());
-  // On a copy of the window's list, whose rotations are left pending as the window leaves them.
-  BList typesCopy(types);
-  PendingTypeOrder pending;
-  f_dirsearch_BMI(dir, typesCopy, results, strings, nullptr, &pending);
-  for (int32 i = 0; i < results.CountItems(); ++i) delete static_cast<entry_ref*>(results.ItemAt(i));
+  std::vector<std::string> labels;
+  for (int32 i = 0; i < types.CountItems(); ++i) labels.push_back(static_cast<BMenuItem*>(types.ItemAt(i))->Label());
+  TypeRotation rotation(labels);
+  TypeOrderKeeper keeper(rotation, nullptr);
+  OrderSink sink(keeper);
+  SearchOptions options;
+  options.reportUnsettled = rotation.MayReorder();
+  search_folder(dir, TypeSet(rotation.Types()), SearchStrings(strings), sink, options);
+  keeper.Finish();
   return double(timer.nsecsElapsed()) / 1e9;
 }
 
@@ -52,7 +71,8 @@ double window_seconds(TarnWin* window) {
   QElapsedTimer timer;
   timer.start();
   window->PostMessage(four_cc("srcb"));
-  while (window->CountQueuedMessages() > 0 || window->IsDispatching()) QApplication::processEvents();
+  while (window->CountQueuedMessages() > 0 || window->IsDispatching() || window->IsSearching())
+    QApplication::processEvents(QEventLoop::WaitForMoreEvents);
   QApplication::processEvents();  // layout and paint of the filled list
   return double(timer.nsecsElapsed()) / 1e9;
 }

@@ -140,6 +140,7 @@ class Reporter {
   explicit Reporter(SearchSink& sink) : sink_(sink) {}
 
   void Report(Verdict& verdict) {
+    if (++files_ % SearchSink::kProgressEvery == 0) sink_.Progress(files_);
     if (!verdict.accepted.empty()) {
       if (unsettledSince_ || ascii::casecmp(verdict.accepted.c_str(), lastAccepted_.c_str()) != 0) {
         sink_.TypeAccepted(verdict.accepted.c_str());
@@ -158,7 +159,10 @@ class Reporter {
       ++matches_;
     }
   }
-  void Waiting() { sink_.Waiting(); }
+  void Waiting() {
+    sink_.Progress(files_);
+    sink_.Waiting();
+  }
   int32 Matches() const { return matches_; }
   int32 Unreadable() const { return unreadable_; }
   std::string& LastAccepted() { return lastAccepted_; }
@@ -169,6 +173,7 @@ class Reporter {
   bool unsettledSince_ = false;
   int32 matches_ = 0;
   int32 unreadable_ = 0;
+  int64 files_ = 0;
 };
 
 // Files of the walk, in its order, read together by one thread.

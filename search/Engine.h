@@ -47,6 +47,10 @@ class SearchSink {
   // Everything found so far has been reported, and the search waits for files being read:
   // a moment to flush what was reported.
   virtual void Waiting() {}
+  // How many regular files the search has reported on so far, matches or not: after every
+  // kProgressEvery of them, and before each Waiting.
+  virtual void Progress(int64 /*files*/) {}
+  static constexpr int64 kProgressEvery = 1024;
 };
 
 struct SearchOptions {

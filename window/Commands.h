@@ -27,5 +27,8 @@ constexpr uint32 kMatchSelected = four_cc("srsl");
 constexpr uint32 kSearchDirEdited = four_cc("srcd");
 constexpr uint32 kSearchForEdited = four_cc("srcs");
 constexpr uint32 kSavedSearchesListed = four_cc("svls");
+constexpr uint32 kSearchNews = four_cc("srnw");     // a running search has news to take
+constexpr uint32 kStopSearch = four_cc("stps");     // Escape during a search
+constexpr uint32 kReplayWaiting = four_cc("rply");  // the next command that waited for a search
 
 }  // namespace command

@@ -34,7 +34,6 @@ void TarnWin::SetFieldText(const char* view, const std::string& text) {
 
 void TarnWin::SaveState(BMessage* record) {
   SearchState state;
-  pendingTypeOrder.Settle(selectedTypes);
   for (int32 i = 0; i < selectedTypes.CountItems(); ++i)
     state.types.push_back(static_cast<BMenuItem*>(selectedTypes.ItemAt(i))->Label());
   state.file = FieldText(view_names::kFile);
@@ -72,7 +71,6 @@ bool TarnWin::RestoreState(BEntry* entry) {
     BMenuItem* item = typesMenu->ItemAt(i);
     if (IsTypeItem(item)) item->SetMarked(false);
   }
-  pendingTypeOrder.Drop();
   selectedTypes.MakeEmpty();
   markSavedMimes(state.types);
   SetFieldText(view_names::kFile, state.file);

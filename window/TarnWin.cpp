@@ -40,28 +40,31 @@ constexpr float kBarTop = 2, kBarBottom = 18, kBarRightInset = 12;
 
 std::span<const TarnWin::Command> TarnWin::CommandTable() {
   static const Command table[] = {
-      {command::kOpenPanel, &TarnWin::ShowOpenPanel, false},
-      {command::kSave, &TarnWin::SaveCommand, true},
-      {command::kSaveAs, &TarnWin::SaveAsCommand, true},
-      {command::kDefaultApp, &TarnWin::TarnIsDefault, true},
-      {command::kShowPaths, &TarnWin::ShowPaths, true},
-      {command::kAbout, &TarnWin::ShowAbout, true},
-      {command::kAllTypes, &TarnWin::MarkAllTypes, true},
-      {command::kNoTypes, &TarnWin::MarkNoTypes, true},
-      {command::kTypeItem, &TarnWin::MimeSelected, true},
-      {command::kShowDirectory, &TarnWin::ShowDirectoryCommand, true},
-      {command::kSearch, &TarnWin::SearchButton, true},
-      {command::kOpenFile, &TarnWin::OpenFile, true},
-      {command::kFileChanged, &TarnWin::SearchFileChanged, true},
-      {command::kMatchInvoked, &TarnWin::OpenMatch, true},
-      {command::kMatchSelected, nullptr, false},
-      {command::kSearchDirEdited, nullptr, false},
-      {command::kSearchForEdited, nullptr, false},
-      {B_SIMPLE_DATA, &TarnWin::RefsCommand, true},
-      {B_REFS_RECEIVED, &TarnWin::RefsCommand, true},
-      {B_SAVE_REQUESTED, &TarnWin::SaveRequested, true},
-      {B_NODE_MONITOR, &TarnWin::FolderChanged, true},
-      {command::kSavedSearchesListed, &TarnWin::SavedSearchesListed, true},
+      {command::kOpenPanel, &TarnWin::ShowOpenPanel, false, true},
+      {command::kSave, &TarnWin::SaveCommand, true, true},
+      {command::kSaveAs, &TarnWin::SaveAsCommand, true, true},
+      {command::kDefaultApp, &TarnWin::TarnIsDefault, true, true},
+      {command::kShowPaths, &TarnWin::ShowPaths, true, true},
+      {command::kAbout, &TarnWin::ShowAbout, true, true},
+      {command::kAllTypes, &TarnWin::MarkAllTypes, true, true},
+      {command::kNoTypes, &TarnWin::MarkNoTypes, true, true},
+      {command::kTypeItem, &TarnWin::MimeSelected, true, true},
+      {command::kShowDirectory, &TarnWin::ShowDirectoryCommand, true, true},
+      {command::kSearch, &TarnWin::SearchButton, true, false},
+      {command::kOpenFile, &TarnWin::OpenFile, true, true},
+      {command::kFileChanged, &TarnWin::SearchFileChanged, true, true},
+      {command::kMatchInvoked, &TarnWin::OpenMatch, true, false},
+      {command::kMatchSelected, nullptr, false, false},
+      {command::kSearchDirEdited, nullptr, false, false},
+      {command::kSearchForEdited, nullptr, false, false},
+      {B_SIMPLE_DATA, &TarnWin::RefsCommand, true, true},
+      {B_REFS_RECEIVED, &TarnWin::RefsCommand, true, true},
+      {B_SAVE_REQUESTED, &TarnWin::SaveRequested, true, true},
+      {B_NODE_MONITOR, &TarnWin::FolderChanged, true, false},
+      {command::kSavedSearchesListed, &TarnWin::SavedSearchesListed, true, false},
+      {command::kSearchNews, &TarnWin::SearchNews, true, false},
+      {command::kStopSearch, &TarnWin::StopCommand, true, false},
+      {command::kReplayWaiting, &TarnWin::ReplayWaiting, true, false},
   };
   return table;
 }
@@ -188,7 +191,6 @@ void TarnWin::MimeSelected(BMessage* message) {
   void* source = nullptr;
   if (message->FindPointer("source", &source) != B_OK) return;  // dragged data, not an item
   auto* item = static_cast<BMenuItem*>(source);
-  pendingTypeOrder.Settle(selectedTypes);
   if (item->IsMarked()) {
     item->SetMarked(false);
     selectedTypes.RemoveItem(static_cast<void*>(item));
@@ -236,7 +238,6 @@ class TypeItemIndex {
 bool TarnWin::markMime(const BMimeType& type) {
   BMenuItem* item = typesMenu != nullptr ? TypeItemIndex(*typesMenu, IsTypeItem).Find(type.Type()) : nullptr;
   if (item == nullptr) return false;
-  pendingTypeOrder.Settle(selectedTypes);
   item->SetMarked(true);
   selectedTypes.AddItem(item);
   return true;
@@ -247,7 +248,6 @@ bool TarnWin::markMime(const BMimeType& type) {
 void TarnWin::markSavedMimes(const std::vector<std::string>& types) {
   if (typesMenu == nullptr) return;
   TypeItemIndex index(*typesMenu, IsTypeItem);
-  pendingTypeOrder.Settle(selectedTypes);
   for (const std::string& type : types) {
     if (BMenuItem* item = index.Find(type.c_str())) {
       item->SetMarked(true);
@@ -257,7 +257,6 @@ void TarnWin::markSavedMimes(const std::vector<std::string>& types) {
 }
 
 void TarnWin::markMimes(bool mark) {
-  pendingTypeOrder.Settle(selectedTypes);
   for (int32 i = 0; typesMenu != nullptr && i < typesMenu->CountItems(); ++i) {
     BMenuItem* item = typesMenu->ItemAt(i);
     if (!IsTypeItem(item)) continue;
@@ -270,6 +269,7 @@ void TarnWin::markMimes(bool mark) {
 // Besides the result items, the window deletes what it made on the heap: the panels, the
 // saved-search folder (dropping its watch) and the current path.
 TarnWin::~TarnWin() {
+  if (search_ != nullptr) search_->Stop();
   EmptyMatches();
   delete openPanel;
   delete savePanel;
@@ -291,33 +291,109 @@ void TarnWin::EmptyMatches() {
 }
 
 void TarnWin::SearchButton(BMessage*) {
-  BDirectory folder(FieldText(view_names::kSearchDir).c_str());
-  if (folder.InitCheck() != B_OK) {
+  if (search_ != nullptr) {
+    StopSearch();
+    return;
+  }
+  SearchRun::Inputs inputs{FieldText(view_names::kSearchDir), FieldText(view_names::kSearchFor), {}};
+  if (BDirectory(inputs.folder.c_str()).InitCheck() != B_OK) {
     beep();  // the matches of the last search stay on show
     return;
   }
-  std::string text = FieldText(view_names::kSearchFor);
   EmptyMatches();
-  BList strings, results;
-  strings.AddItem(text.data());
-  // Off the window's thread: the window stays drawn and answers the desktop, while clicks,
-  // keys and messages wait for the search to end. Only the search touches these lists.
-  RunHeld([&] { f_dirsearch_BMI(folder, selectedTypes, results, strings, nullptr, &pendingTypeOrder); });
+  searchedTypes_.clear();
+  for (int32 i = 0; i < selectedTypes.CountItems(); ++i) {
+    searchedTypes_.push_back(static_cast<BMenuItem*>(selectedTypes.ItemAt(i)));
+    inputs.types.push_back(searchedTypes_.back()->Label());
+  }
+  searchedText_ = std::make_shared<const std::string>(inputs.text);
+  searchedPaths_ = showPathsItem != nullptr && showPathsItem->IsMarked();
+  idleTitle_ = Title();
+  progressShown_ = {};
+  search_ = SearchRun::Start(std::move(inputs), BMessenger(this), command::kSearchNews);
+  // The list and the button stay live; the rest of the window's input waits for the end.
+  if (auto* button = dynamic_cast<BButton*>(FindView(view_names::kSearch))) button->SetLabel("Stop");
+  HoldInput({FindView(view_names::kMatchesScroll), FindView(view_names::kSearch)}, command::kStopSearch);
+}
+
+void TarnWin::SearchNews(BMessage*) {
+  if (search_ == nullptr) return;  // news of a search stopped since
+  SearchRun::News news = search_->Take();
+  ShowNews(news);
+  if (news.ended) EndSearch();
+}
+
+// What was found up to now stays, and so does the type order as far as the walk went.
+void TarnWin::StopSearch() {
+  if (search_ == nullptr) return;
+  search_->Stop();
+  SearchRun::News news = search_->Take();
+  ShowNews(news);
+  EndSearch();
+}
+
+void TarnWin::ShowNews(SearchRun::News& news) {
   BListView* matches = Matches();
-  bool paths = showPathsItem != nullptr && showPathsItem->IsMarked();
-  auto searched = std::make_shared<const std::string>(text);  // for the items' tooltips
-  for (int32 i = 0; i < results.CountItems(); ++i) {
-    auto* ref = static_cast<entry_ref*>(results.ItemAt(i));
-    BPath path = paths ? f_get_path(*ref) : BPath();
+  for (const entry_ref& ref : news.matches) {
+    BPath path = searchedPaths_ ? f_get_path(ref) : BPath();
     // A match whose path cannot be found any more is shown by its name.
-    const char* label = path.Path() != nullptr ? path.Path() : ref->name;
+    const char* label = path.Path() != nullptr ? path.Path() : ref.name;
     if (matches != nullptr) {
-      auto* item = new EntryItem(*ref, label);
-      item->SetSearchText(searched);
+      auto* item = new EntryItem(ref, label);
+      item->SetSearchText(searchedText_);
       matches->AddItem(item);
     }
-    delete ref;
   }
+  if (news.typeFront >= 0 && size_t(news.typeFront) < searchedTypes_.size()) {
+    selectedTypes.MakeEmpty();
+    for (size_t i = 0; i < searchedTypes_.size(); ++i)
+      selectedTypes.AddItem(searchedTypes_[(size_t(news.typeFront) + i) % searchedTypes_.size()]);
+  }
+  if (!news.ended) ShowProgress(news);
+}
+
+namespace {
+
+// 12345 as "12,345".
+std::string with_thousands(int64 number) {
+  std::string digits = std::to_string(number);
+  for (int i = int(digits.size()) - 3; i > 0; i -= 3) digits.insert(size_t(i), ",");
+  return digits;
+}
+
+std::string counted(int64 number, const char* one, const char* many) {
+  return with_thousands(number) + " " + (number == 1 ? one : many);
+}
+
+}  // namespace
+
+// In the title, where the window has room; a few times a second, not for every batch.
+void TarnWin::ShowProgress(const SearchRun::News& news) {
+  constexpr std::chrono::milliseconds kEvery{100};
+  auto now = std::chrono::steady_clock::now();
+  if (now - progressShown_ < kEvery) return;
+  progressShown_ = now;
+  SetTitle(("Searching… " + counted(news.files, "file", "files") + ", " +
+            counted(news.matched, "match", "matches")).c_str());
+}
+
+void TarnWin::EndSearch() {
+  search_.reset();
+  searchedTypes_.clear();
+  SetTitle(idleTitle_.c_str());
+  if (auto* button = dynamic_cast<BButton*>(FindView(view_names::kSearch))) button->SetLabel("Search");
+  ReleaseInput();
+  if (!waiting_.empty()) PostMessage(command::kReplayWaiting);
+}
+
+// One waiting command per message, so that each runs from the event loop as it would have.
+void TarnWin::ReplayWaiting(BMessage*) {
+  if (search_ != nullptr || waiting_.empty()) return;  // a search began again; its end replays
+  std::unique_ptr<BMessage> next = std::move(waiting_.front());
+  waiting_.pop_front();
+  for (const Command& command : CommandTable())
+    if (command.code == next->what) RunCommand(command, next.get());
+  if (search_ == nullptr && !waiting_.empty()) PostMessage(command::kReplayWaiting);
 }
 
 void TarnWin::OpenMatch(BMessage* message) {
@@ -334,16 +410,25 @@ void TarnWin::OpenMatch(BMessage* message) {
 void TarnWin::DispatchMessage(BMessage* message, BHandler* handler) {
   for (const Command& command : CommandTable()) {
     if (command.code != message->what) continue;
-    if (command.handler == nullptr) return;
-    if (command.locks) Lock();
-    (this->*command.handler)(message);
-    if (command.locks) Unlock();
+    if (command.waits && command.handler != nullptr && (search_ != nullptr || !waiting_.empty()))
+      waiting_.push_back(std::make_unique<BMessage>(*message));
+    else
+      RunCommand(command, message);
     return;
   }
   BWindow::DispatchMessage(message, handler);
 }
 
+void TarnWin::RunCommand(const Command& command, BMessage* message) {
+  if (command.handler == nullptr) return;
+  if (command.locks) Lock();
+  (this->*command.handler)(message);
+  if (command.locks) Unlock();
+}
+
+// Closing stops the search: what it would still find has nowhere to go.
 bool TarnWin::QuitRequested() {
+  StopSearch();
   be_app->PostMessage(B_QUIT_REQUESTED);  // the application ends with its window
   return true;
 }

@@ -2,6 +2,8 @@
 // menu bar added in code, and the command table that routes every message to its handler.
 #pragma once
 
+#include <chrono>
+#include <deque>
 #include <memory>
 #include <span>
 #include <string>
@@ -12,7 +14,7 @@
 #include "platform/List.h"
 #include "platform/interface/Window.h"
 #include "window/SavedSearchList.h"
-#include "window/TypeListSearch.h"
+#include "window/SearchRun.h"
 
 class BDirectory;
 class BEntry;
@@ -34,8 +36,10 @@ class TarnWin : public BWindow {
   bool QuitRequested() override;
 
   void ShowPaths(BMessage* message);
-  // Searches the folder of "Search Dir:" for the text of "Search For:" and lists the matches.
+  // Searches the folder of "Search Dir:" for the text of "Search For:", listing the matches as
+  // they are found; during a search, stops it.
   void SearchButton(BMessage* message);
+  bool IsSearching() const { return search_ != nullptr; }
   // Opens the match whose index the message holds, in the application for its type.
   void OpenMatch(BMessage* message);
 
@@ -72,18 +76,17 @@ class TarnWin : public BWindow {
   void ShowSavedSearchDir();
 
   // One row of the command table. A row without a handler takes its code and does nothing,
-  // so the code never reaches BWindow::DispatchMessage.
+  // so the code never reaches BWindow::DispatchMessage. A command that waits, during a search,
+  // runs after it, in the order the commands came: it could change what is searched or shown.
   struct Command {
     uint32 code;
     void (TarnWin::*handler)(BMessage*);
     bool locks;
+    bool waits;
   };
   static std::span<const Command> CommandTable();
 
   BList selectedTypes;
-  // The rotations of selectedTypes the last searches left to settle: settled before the list
-  // is read for a record or changed.
-  PendingTypeOrder pendingTypeOrder;
   BFilePanel* openPanel;
   BFilePanel* savePanel;
   BMenu* typesMenu;
@@ -122,6 +125,24 @@ class TarnWin : public BWindow {
   static constexpr int32 kFirstSavedSearchItem = 2;  // after "Show Directory" and a separator
   void SetFieldText(const char* view, const std::string& text);
   std::string FieldText(const char* view) const;
+  void RunCommand(const Command& command, BMessage* message);
+  void StopSearch();
+  void StopCommand(BMessage*) { StopSearch(); }
+  void SearchNews(BMessage*);
+  void ShowNews(SearchRun::News& news);
+  void ShowProgress(const SearchRun::News& news);
+  void EndSearch();
+  void ReplayWaiting(BMessage*);
   void MarkAllTypes(BMessage*) { markMimes(true); }
   void MarkNoTypes(BMessage*) { markMimes(false); }
+
+  // The search under way, and what it was started with.
+  std::shared_ptr<SearchRun> search_;
+  std::vector<BMenuItem*> searchedTypes_;            // selectedTypes at the start
+  std::shared_ptr<const std::string> searchedText_;  // for the items' tooltips
+  bool searchedPaths_ = false;                       // "Show Paths" at the start
+  std::string idleTitle_;                            // the title to go back to
+  std::chrono::steady_clock::time_point progressShown_;
+  // Commands that came during a search, to run after it in order.
+  std::deque<std::unique_ptr<BMessage>> waiting_;
 };

@@ -138,6 +138,11 @@ BButton::BButton(BMessage* archive) : BView(archive, new QPushButton), button_(s
   QObject::connect(button_, &QPushButton::clicked, button_, [this] { Invoke(); });
 }
 
+void BButton::SetLabel(const char* label) {
+  label_ = label != nullptr ? label : "";
+  button_->setText(QString::fromUtf8(label_.c_str()));
+}
+
 void BButton::AttachedToWindow() {
   if (default_) Window()->SetDefaultButton(this);
 }

@@ -59,6 +59,7 @@ class BButton : public BView {
   explicit BButton(BMessage* archive);
   const char* ClassName() const override { return "BButton"; }
   const char* Label() const { return label_.c_str(); }
+  void SetLabel(const char* label);
   BMessage* Message() const { return message_.get(); }
   bool IsDefault() const { return default_; }
   status_t Invoke();

@@ -1,12 +1,20 @@
 #include "HeldInput.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QWindow>
 #include <QEvent>
 #include <QMetaObject>
 
-HeldInput::Hold::Hold() { Instance().Begin(); }
+HeldInput::Hold::Hold(Exceptions exceptions) : outer_(std::move(Instance().exceptions_)) {
+  Instance().exceptions_ = std::move(exceptions);
+  Instance().Begin();
+}
 
-HeldInput::Hold::~Hold() { Instance().End(); }
+HeldInput::Hold::~Hold() {
+  Instance().exceptions_ = std::move(outer_);
+  Instance().End();
+}
 
 size_t HeldInput::Waiting() { return Instance().queue_.size(); }
 
@@ -64,9 +72,22 @@ bool HeldInput::IsHeldKind(QObject* watched, const QEvent* event) {
 // behind earlier input.
 bool HeldInput::eventFilter(QObject* watched, QEvent* event) {
   if (event == passing_ || !IsHeldKind(watched, event)) return false;
+  if (holds_ > 0 && exceptions_) {
+    Passage passage = exceptions_(watched, event);
+    if (passage != Passage::kHeld) return passage == Passage::kTaken;
+  }
   if (event->type() == QEvent::Close) event->ignore();  // not closed yet, whatever asked
-  queue_.push_back({watched, std::unique_ptr<QEvent>(event->clone()), {}});
+  queue_.push_back({KeyTarget(watched, event), std::unique_ptr<QEvent>(event->clone()), {}});
   return true;
+}
+
+// Keys go where the focus is when they are typed: a click that passes meanwhile (a button
+// that stays live) must not take the typing somewhere else.
+QObject* HeldInput::KeyTarget(QObject* watched, const QEvent* event) {
+  bool typed = event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease ||
+               event->type() == QEvent::InputMethod;
+  QObject* focus = typed && watched == static_cast<QObject*>(QGuiApplication::focusWindow()) ? QGuiApplication::focusObject() : nullptr;
+  return focus != nullptr ? focus : watched;
 }
 
 void HeldInput::Begin() {

@@ -21,13 +21,22 @@ class QEvent;
 // Used on the application's thread only. Holds nest: input is held until the outermost ends.
 class HeldInput : public QObject {
  public:
-  // Holds input from construction until destruction.
+  // What becomes of one event of a held kind while a hold with exceptions lasts.
+  enum class Passage { kHeld, kPassed, kTaken };
+  using Exceptions = std::function<Passage(QObject* watched, QEvent* event)>;
+
+  // Holds input from construction until destruction. With exceptions, each event of a held
+  // kind is asked first: passed on now, taken (the exceptions acted on it), or held. The
+  // innermost hold's exceptions apply.
   class Hold {
    public:
-    Hold();
+    explicit Hold(Exceptions exceptions = {});
     ~Hold();
     Hold(const Hold&) = delete;
     Hold& operator=(const Hold&) = delete;
+
+   private:
+    Exceptions outer_;
   };
 
   // How many events wait to be handed over (for tests).
@@ -51,12 +60,14 @@ class HeldInput : public QObject {
   using QObject::QObject;
   static HeldInput& Instance();
   static bool IsHeldKind(QObject* watched, const QEvent* event);
+  static QObject* KeyTarget(QObject* watched, const QEvent* event);
   void Begin();
   void End();
   void HandOver();
   void ScheduleHandOver();
 
   int holds_ = 0;
+  Exceptions exceptions_;
   bool scheduled_ = false;
   const QEvent* passing_ = nullptr;  // the held event being handed over, let through
   std::deque<Held> queue_;

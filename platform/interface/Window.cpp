@@ -2,16 +2,16 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QEventLoop>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QGuiApplication>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QWindow>
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <thread>
 
 #include "Controls.h"
 #include "HeldInput.h"
@@ -86,6 +86,7 @@ void BWindow::SetArchiveScale(BMessage* archive) {
 }
 
 BWindow::~BWindow() {
+  hold_.reset();
   for (BView* view : views_) delete view;
   delete widget_;
 }
@@ -241,17 +242,81 @@ void BWindow::InvokeDefaultButton() {
 // The window's thread waits in the event loop, which goes on painting and answering the window
 // system, while the held input waits. This window's own messages wait in its queue because the
 // handler that called this has not returned.
-void BWindow::RunHeld(const std::function<void()>& work) {
-  HeldInput::Hold hold;
-  std::atomic<bool> done{false};
-  QObject waker;  // woken on this thread when the work ends
-  std::thread thread([&] {
-    work();
-    done.store(true);
-    QMetaObject::invokeMethod(&waker, [] {}, Qt::QueuedConnection);
-  });
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  while (!done.load()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  thread.join();  // before waker goes, with the wake-up it may still hold
-  QApplication::restoreOverrideCursor();
+// The exceptions of a hold: what reaches the live views, the close box and Escape.
+class BWindow::LiveInput {
+ public:
+  LiveInput(BWindow* window, std::vector<BView*> live, uint32 escape)
+      : window_(window), live_(std::move(live)), escape_(escape),
+        hold_([this](QObject* watched, QEvent* event) { return Passage(watched, event); }) {
+    QApplication::setOverrideCursor(Qt::BusyCursor);  // busy, but the list still takes clicks
+  }
+  ~LiveInput() { QApplication::restoreOverrideCursor(); }
+  LiveInput(const LiveInput&) = delete;
+  LiveInput& operator=(const LiveInput&) = delete;
+
+ private:
+  using Route = HeldInput::Passage;
+
+  Route Passage(QObject* watched, QEvent* event) {
+    if (watched != static_cast<QObject*>(window_->widget_->windowHandle())) return Route::kHeld;  // other windows wait
+    switch (event->type()) {
+      case QEvent::Close:
+      case QEvent::Enter:
+      case QEvent::Leave:
+        return Route::kPassed;
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+        return KeyRoute(static_cast<QKeyEvent*>(event));
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::MouseMove:
+      case QEvent::MouseButtonRelease:
+        return MouseRoute(static_cast<QMouseEvent*>(event));
+      case QEvent::Wheel:
+      case QEvent::ContextMenu:
+        return IsLive(At(static_cast<QSinglePointEvent*>(event))) ? Route::kPassed : Route::kHeld;
+      default:
+        return Route::kHeld;
+    }
+  }
+
+  Route KeyRoute(const QKeyEvent* key) {
+    if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {
+      if (key->type() == QEvent::KeyPress) window_->PostMessage(escape_);
+      return Route::kTaken;
+    }
+    return IsLive(QApplication::focusWidget()) ? Route::kPassed : Route::kHeld;
+  }
+
+  // A press on a live view passes with everything up to its last release, wherever the
+  // pointer goes meanwhile (a drag out of a list).
+  Route MouseRoute(const QMouseEvent* mouse) {
+    bool passes = grabbed_ || (mouse->type() == QEvent::MouseMove && mouse->buttons() == Qt::NoButton);
+    if (!passes && mouse->type() != QEvent::MouseButtonRelease) passes = grabbed_ = IsLive(At(mouse));
+    if (grabbed_ && mouse->type() == QEvent::MouseButtonRelease && mouse->buttons() == Qt::NoButton)
+      grabbed_ = false;
+    return passes ? Route::kPassed : Route::kHeld;
+  }
+
+  QWidget* At(const QSinglePointEvent* event) const {
+    return window_->widget_->childAt(event->position().toPoint());
+  }
+  bool IsLive(const QWidget* widget) const {
+    return widget != nullptr && std::any_of(live_.begin(), live_.end(), [&](BView* view) {
+             return view->Widget() == widget || view->Widget()->isAncestorOf(widget);
+           });
+  }
+
+  BWindow* window_;
+  std::vector<BView*> live_;
+  uint32 escape_;
+  bool grabbed_ = false;
+  HeldInput::Hold hold_;
+};
+
+void BWindow::HoldInput(std::vector<BView*> live, uint32 escape) {
+  hold_.reset();
+  hold_ = std::make_unique<LiveInput>(this, std::move(live), escape);
 }
+
+void BWindow::ReleaseInput() { hold_.reset(); }

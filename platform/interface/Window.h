@@ -3,16 +3,16 @@
 // resizing modes.
 #pragma once
 
-#include <functional>
-
 #include <initializer_list>
-
+#include <memory>
 #include <vector>
 
 #include "Looper.h"
 #include "View.h"
 
 class BButton;
+class QEvent;
+class QObject;
 class QWidget;
 class WindowWidget;
 
@@ -66,13 +66,16 @@ class BWindow : public BLooper {
   // Presses the default button, as Enter in a text field does.
   void InvokeDefaultButton();
 
-  // Runs work on a thread of its own and returns once it has ended. Meanwhile the window
-  // keeps painting and answering the window system (X11's _NET_WM_PING, a compositor's
-  // ping), and the pointer over it shows the busy shape; user input, close requests and
-  // messages to this window wait, and are handled afterwards in the order they came. No
-  // handler of the window runs meanwhile. Called from a handler, on the window's thread;
-  // work must not touch the window's widgets.
-  void RunHeld(const std::function<void()>& work);
+  // Holds the user's input to the application's windows until ReleaseInput, while work the
+  // window started runs elsewhere: the window keeps painting and answering the window system,
+  // and keys, clicks, close requests and what drops ask for wait, to be handled afterwards in
+  // the order they came (HeldInput.h). Except, in this window: the views in live stay usable
+  // (clicks, the wheel, the pointer's moves, and keys while one of them has the focus); the
+  // close box asks the window to quit at once; Escape posts escape to the window. The
+  // pointer's moves with no button down go on everywhere. Holding again changes the views.
+  void HoldInput(std::vector<BView*> live, uint32 escape);
+  void ReleaseInput();
+  bool IsHoldingInput() const { return hold_ != nullptr; }
 
   QWidget* Widget() const;
   // The window shown by a top-level widget, or null.
@@ -80,6 +83,7 @@ class BWindow : public BLooper {
 
  private:
   void SetArchiveScale(BMessage* archive);
+  class LiveInput;
   friend class WindowWidget;
   void ContentResized(float width, float height);
 
@@ -92,4 +96,5 @@ class BWindow : public BLooper {
   bool hidden_ = true;
   bool closing_ = false;
   BButton* defaultButton_ = nullptr;
+  std::unique_ptr<LiveInput> hold_;  // while input is held: the hold and what passes it
 };

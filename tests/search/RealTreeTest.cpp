@@ -17,7 +17,7 @@
 #include "platform/NodeInfo.h"
 #include "platform/TextTypes.h"
 #include "search/Search.h"
-#include "window/TypeListSearch.h"
+#include "ListSearch.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include "platform/NodeInfo.h"
 #include "platform/Path.h"
 #include "search/Search.h"
-#include "window/TypeListSearch.h"
+#include "ListSearch.h"
 
 namespace {
 
@@ -497,50 +497,3 @@ TEST(WalkTest, AFileSwappedForADeviceIsNeverRead) {
 
 }  // namespace
 
-namespace {
-
-// A search that leaves its rotations pending: the found refs are freed.
-void search_pending(const std::string& root, BList& types, PendingTypeOrder* pending) {
-  BDirectory dir(root.c_str());
-  BList strings, results;
-  std::string text = "xylophone-absent";
-  strings.AddItem(text.data());
-  f_dirsearch_BMI(dir, types, results, strings, nullptr, pending);
-  for (int32 i = 0; i < results.CountItems(); ++i) delete static_cast<entry_ref*>(results.ItemAt(i));
-}
-
-// Settling the pending rotations when the order is needed gives the order the searches give
-// when they settle at once, after one search or several of the same list, with labels that
-// differ only in case or without.
-TEST(WalkTest, PendingTypeOrderSettlesAsTheSearchWould) {
-  TempTree tree;
-  // Typed only by content, and never containing the text: each is left unsettled.
-  tree.file("untyped/a/page", "<!DOCTYPE html>\n<html><body>a page</body></html>\n", "");
-  tree.file("untyped/b/notes", "plain notes, nothing more\n", "");
-  tree.file("untyped/c/script", "#!/bin/sh\necho hello\n", "");
-  tree.file("named/style.css", "body { color: red; }\n", "");
-  tree.file("named/readme.txt", "some text\n", "");
-  tree.file("html/index.html", "<p>a page</p>\n", "");
-  const std::vector<std::vector<std::string>> lists = {
-      {"text/html", "text/plain", "TEXT/HTML", "text/css"},
-      {"text/plain", "text/html", "text/css", "application/x-shellscript", "text/x-sh"},
-      {"text/html", "TEXT/HTML", "text/plain", "text/css", "text/x-sh"}};
-  const std::vector<std::vector<std::string>> sequences = {
-      {"untyped"}, {"untyped", "named"}, {"named", "untyped"}, {"untyped", "untyped/b", "untyped/a"}, {"named", "untyped/c"},
-      {"untyped/b", "html"}};
-  for (const auto& labels : lists) {
-    for (const auto& sequence : sequences) {
-      TypeList eager(labels), lazy(labels);
-      PendingTypeOrder pending;
-      for (const std::string& folder : sequence) {
-        walk(tree.path(folder), eager.list, "xylophone-absent");
-        search_pending(tree.path(folder), lazy.list, &pending);
-      }
-      pending.Settle(lazy.list);
-      EXPECT_TRUE(pending.IsEmpty());
-      EXPECT_EQ(lazy.Labels(), eager.Labels()) << labels[1] << ", " << sequence.size() << " searches";
-    }
-  }
-}
-
-}  // namespace

@@ -506,11 +506,6 @@ TEST_F(SavedSearchTest, TheRestoreMenuNeverOpensAPipeOrADevice) {
 // The longest a ping waited for the event loop while running() held, as a window manager's
 // ping would: a thread writes a time stamp to a socket every 10 ms, and the window's thread
 // reads it through the event loop, like the window system's connection.
-#ifdef TARNWICKLOFT_SANITIZED
-constexpr int kSanitizerSlowdown = 3;
-#else
-constexpr int kSanitizerSlowdown = 1;
-#endif
 
 std::chrono::milliseconds longest_ping_while(const std::function<bool()>& running) {
   using clock = std::chrono::steady_clock;

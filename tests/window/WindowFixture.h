@@ -60,5 +60,13 @@ constexpr float kDesignFontPixels = 10.78857421875f;
 // the design size.
 void use_desktop_font_pixels(float pixels);
 
-// Runs the event loop until every posted message has been dispatched.
+// How much slower than a plain build a sanitized one may be where a test bounds a time.
+#ifdef TARNWICKLOFT_SANITIZED
+constexpr int kSanitizerSlowdown = 3;
+#else
+constexpr int kSanitizerSlowdown = 1;
+#endif
+
+// Runs the event loop until every posted message has been dispatched, and every window's
+// search has ended.
 void drain();

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFont>
 #include <QScreen>
 #include <QEventLoop>
@@ -32,11 +33,29 @@ BMessage window_archive() {
   return archive;
 }
 
-void drain() {
+namespace {
+
+bool a_search_runs() {
+  for (QWidget* widget : QApplication::topLevelWidgets())
+    if (auto* window = dynamic_cast<TarnWin*>(BWindow::ForWidget(widget)); window != nullptr && window->IsSearching())
+      return true;
+  return false;
+}
+
+void process_posted() {
   for (int round = 0; round < 20; ++round) {
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   }
+}
+
+}  // namespace
+
+void drain() {
+  process_posted();
+  QDeadlineTimer deadline(30000);
+  while (a_search_runs() && !deadline.hasExpired()) process_posted();
+  process_posted();
 }
 
 void use_desktop_font_pixels(float pixels) {

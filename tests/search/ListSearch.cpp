@@ -1,0 +1,49 @@
+#include "ListSearch.h"
+
+#include "platform/AsciiFold.h"
+#include "platform/interface/MenuItem.h"
+#include "search/BlockScanner.h"
+#include "search/Engine.h"
+#include "window/TypeOrder.h"
+
+namespace {
+
+class ListSink : public SearchSink {
+ public:
+  ListSink(TypeOrderKeeper& keeper, BList& results) : keeper_(keeper), results_(results) {}
+  void Matched(entry_ref&& ref) override { results_.AddItem(new entry_ref(std::move(ref))); }
+  void TypeAccepted(const char* type) override { keeper_.Accepted(type); }
+  void TypeUnsettled(entry_ref&& ref) override { keeper_.Unsettled(std::move(ref)); }
+
+ private:
+  TypeOrderKeeper& keeper_;
+  BList& results_;
+};
+
+}  // namespace
+
+int32 f_dirsearch_BMI(BDirectory& dir, BList& types, BList& results, BList& strings, status_t* incomplete) {
+  std::vector<std::string> labels;
+  for (int32 i = 0; i < types.CountItems(); ++i) labels.push_back(static_cast<BMenuItem*>(types.ItemAt(i))->Label());
+  TypeRotation rotation(labels);
+  TypeOrderKeeper keeper(rotation, nullptr);
+  ListSink sink(keeper, results);
+  SearchOptions options;
+  options.reportUnsettled = rotation.MayReorder();
+  SearchOutcome outcome = search_folder(dir, TypeSet(rotation.Types()), SearchStrings(strings), sink, options);
+  keeper.Finish();
+  if (rotation.Front() > 0) types.RotateToFront(rotation.Front());
+  if (incomplete != nullptr) *incomplete = outcome.incomplete;
+  return outcome.matches;
+}
+
+bool f_check_MIME(char* type, BList& types) {
+  int32 count = types.CountItems();
+  int32 found = 0;
+  while (found < count &&
+         ascii::casecmp(type, static_cast<BMenuItem*>(types.ItemAt(found))->Label()) != 0)
+    ++found;
+  // Without a match every item would pass through the holding list unmoved; with one, the
+  // items before it move to the end in their order, which is a rotation.
+  return found < count && types.RotateToFront(found);
+}

@@ -1,3 +1,4 @@
+#include <QTest>
 #include <QAction>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -32,6 +33,7 @@
 #include "platform/NodeInfo.h"
 #include "platform/Path.h"
 #include "platform/interface/Controls.h"
+#include "platform/interface/MenuItem.h"
 #include "platform/interface/FilePanel.h"
 #include "platform/interface/Menu.h"
 #include "saved/SavedSearch.h"
@@ -563,6 +565,37 @@ TEST_F(SavedSearchTest, ABusySavedSearchFolderNeverStallsTheWindow) {
   settle();
   EXPECT_EQ(window->restoreMenu->CountItems(), 2 + 20051);
   EXPECT_NE(window->restoreMenu->FindItem("new 49"), nullptr);
+}
+
+// A two-type search over 20,000 files only their content can type, then a tick in the MIMEs
+// menu and a Save: the window keeps turning during the search, and neither handler reads a
+// file.
+TEST_F(SavedSearchTest, ATypeTickAndASaveAfterATwoTypeSearchNeverStallTheWindow) {
+  for (int i = 0; i < 20000; ++i)
+    tree.file("untyped/" + std::to_string(i % 40) + "/n" + std::to_string(i), "plain words\n", "");
+  window->markMimes(false);
+  window->markMime(BMimeType("text/html"));
+  window->markMime(BMimeType("text/css"));
+  static_cast<BTextControl*>(window->FindView("TC_SearchDir"))->SetText(tree.path("untyped").c_str());
+  static_cast<BTextControl*>(window->FindView("TC_SearchFor"))->SetText("xylophone");
+  window->PostMessage(four_cc("srcb"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->IsSearching(); }, 5000));
+  auto during = longest_ping_while([&] { return window->IsSearching(); });
+  EXPECT_LT(during.count(), 200 * kSanitizerSlowdown);
+
+  auto timed = [](const std::function<void()>& handler) {
+    auto start = std::chrono::steady_clock::now();
+    handler();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  };
+  BMenuItem* plain = window->typesMenu->FindItem("text/plain");
+  ASSERT_NE(plain, nullptr);
+  BMessage tick(four_cc("MIME"));
+  tick.AddPointer("source", plain);
+  EXPECT_LT(timed([&] { window->MimeSelected(&tick); }), 200 * kSanitizerSlowdown);
+  BPath saved(tree.path("saved").c_str());
+  EXPECT_LT(timed([&] { window->SaveStateToFile(&saved); }), 200 * kSanitizerSlowdown);
+  EXPECT_EQ(selected_types(window), (std::vector<std::string>{"text/html", "text/css", "text/plain"}));
 }
 
 // Runs a save under a file size limit smaller than the record.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # tarnwickloft-find where its output or the system fails it: a full disk, a reader that went
-# away with SIGPIPE ignored, few processes allowed; and -0 for names that hold a line end.
-#   find_output_and_limits.sh TARNWICKLOFT-FIND
+# away with SIGPIPE ignored, few processes allowed; -0 for names that hold a line end; and
+# Ctrl+C while a read hangs on a stalled mount (with STALL-FS, where FUSE mounts can be made).
+#   find_output_and_limits.sh TARNWICKLOFT-FIND [STALL-FS]
 set -uo pipefail
 find_cmd=$1
 work=$(mktemp -d)
@@ -49,5 +50,35 @@ status=${PIPESTATUS[0]}
 check "64 threads under a process limit exit 0 (got $status: $(head -c 300 "$work/err"))" test "$status" = 0
 check "64 threads under a process limit print what one thread prints" cmp -s "$work/one" "$work/limited"
 
-echo "$((5 + 4 - fails)) passed, $fails failed"
+# Ctrl+C while a read hangs: the command ends at once, with 130 as a shell reports a SIGINT,
+# after printing what it found before the hanging file.
+stall_fs=${2:-}
+checks=9
+if [ -n "$stall_fs" ] && [ -c /dev/fuse ] && [ "$(id -u)" = 0 ]; then
+  checks=12
+  mount=$work/mount
+  mkdir "$mount"
+  "$stall_fs" "$mount" 20 slow.txt fast.txt &
+  stall_pid=$!
+  trap 'kill -9 $stall_pid 2>/dev/null; wait $stall_pid 2>/dev/null; umount -l "$mount" 2>/dev/null; rm -rf "$work"' EXIT
+  for _ in $(seq 50); do mountpoint -q "$mount" && break; sleep 0.1; done
+  set -m  # the command runs as a foreground job would, taking SIGINT
+  "$find_cmd" "$mount" needle >"$work/out" 2>/dev/null &
+  find_pid=$!
+  set +m
+  for _ in $(seq 50); do grep -q fast.txt "$work/out" && break; sleep 0.1; done
+  sleep 0.2
+  started=$(date +%s%N)
+  kill -INT "$find_pid"
+  wait "$find_pid"
+  status=$?
+  took=$((($(date +%s%N) - started) / 1000000))
+  check "Ctrl+C during a hanging read exits 130 (got $status)" test "$status" = 130
+  check "Ctrl+C ends the command within 500 ms (took $took ms)" test "$took" -lt 500
+  check "what was found before the hanging file was printed" grep -qx fast.txt "$work/out"
+else
+  echo "skipped: Ctrl+C during a hanging read (needs root and /dev/fuse)"
+fi
+
+echo "$((checks - fails)) passed, $fails failed"
 [ "$fails" = 0 ]

@@ -1,5 +1,6 @@
 /* A file system of one file, "slow.txt", whose reads hang as on a stalled network mount:
- * each read waits 20 seconds before it answers. Run as:
+ * each read waits 20 seconds before it answers, unless the reader is killed meanwhile (a
+ * fatal signal gets through, as it does on a hard NFS mount). Run as:
  *   stall-fs MOUNTPOINT [SECONDS [NAME [FAST]]]
  * (foreground), for another wait or another name; FAST names a second file with the same
  * content whose reads answer at once, listed before the slow one. */
@@ -56,7 +57,10 @@ static int stall_read(const char* path, char* buf, size_t size, off_t offset, st
   if (!is_fast(path)) {
     printf("read\n");  /* a test waits for the first read to know a search has reached the file */
     fflush(stdout);
-    sleep(stall_seconds);
+    for (unsigned waited = 0; waited < stall_seconds * 20; ++waited) {
+      if (fuse_interrupted()) return -EINTR;
+      usleep(50000);
+    }
   }
   if ((size_t)offset >= sizeof kContent - 1) return 0;
   if (size > sizeof kContent - 1 - (size_t)offset) size = sizeof kContent - 1 - (size_t)offset;

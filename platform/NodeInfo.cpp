@@ -44,7 +44,7 @@ status_t guess_by_name(const char* name, char* type) {
   gboolean uncertain = TRUE;
   gchar* byName = g_content_type_guess(name, nullptr, 0, &uncertain);
   if (!uncertain) return take_guess(byName, type) ? B_OK : B_ENTRY_NOT_FOUND;
-  g_free(byName);
+  if (byName == nullptr || !take_guess(byName, type)) strcpy(type, kUnknownType);
   return B_TYPE_NEEDS_CONTENT;
 }
 

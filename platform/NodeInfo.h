@@ -46,7 +46,9 @@ class BNodeInfo {
   // The first step's two parts, for a walk that orders them itself (reading the attribute of
   // a file it opens anyway costs less from the descriptor): the stored type, by name
   // or from an open file (B_ENTRY_NOT_FOUND without one, type then untouched), which wins
-  // over the type the name gives (or B_TYPE_NEEDS_CONTENT).
+  // over the type the name gives (or B_TYPE_NEEDS_CONTENT, type then holding the name's most
+  // likely type, kNoPatternType when no pattern of the database matches the name).
+  static constexpr const char* kNoPatternType = "application/octet-stream";
   static status_t GetStoredType(const BEntry& entry, char* type);
   static status_t GetStoredType(const BNode& node, char* type);
   static status_t GetTypeByName(const BEntry& entry, char* type);

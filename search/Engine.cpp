@@ -5,16 +5,19 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 
 #include "BlockScanner.h"
 #include "Search.h"
 #include "platform/AsciiFold.h"
+#include "platform/ContentHint.h"
 #include "platform/File.h"
 #include "platform/Process.h"
 #include "platform/NodeInfo.h"
@@ -39,6 +42,7 @@ struct Verdict {
 // What every file of a search is read against; shared, read-only, by the threads.
 struct FileRules {
   const TypeSet& types;
+  const ContentTypeHint& hint;  // which heads could be of the types
   const SearchStrings& strings;
   bool reportUnsettled;
   const std::function<void()>& beforeFile;
@@ -90,6 +94,8 @@ void examine_file(const BEntry& entry, BFile& file, const FileRules& rules, Verd
   // it read by name, since the stored type might accept it.
   status_t known = BNodeInfo::GetTypeByName(entry, type);
   bool selected = known == B_OK && rules.types.Contains(type);
+  char nameType[B_MIME_TYPE_LENGTH];  // the name's likeliest type, for the hint below
+  strcpy(nameType, known == B_TYPE_NEEDS_CONTENT ? type : BNodeInfo::kNoPatternType);
   bool storedTypeUnread = true;
   if (type_refuses(rules, known, selected)) {
     storedTypeUnread = false;
@@ -112,8 +118,16 @@ void examine_file(const BEntry& entry, BFile& file, const FileRules& rules, Verd
       return;
     }
   }
+  // Whether the head could give one of the types: most heads cannot, and saying so costs a
+  // few comparisons where a guess tries every type's rules.
+  auto could_be_accepted = [&] {
+    uint8_t head[ContentTypeHint::kHeadSize];
+    ssize_t got = rules.hint.NeedsHead() ? pread(file.Descriptor(), head, sizeof head, 0) : 0;
+    return got < 0 || rules.hint.CouldBeOneOf(strcmp(nameType, BNodeInfo::kNoPatternType) != 0, head, size_t(got));
+  };
   // The type from the file's head, through the filter.
   auto head_accepted = [&] {
+    if (!could_be_accepted()) return false;
     bool accepted = BNodeInfo::GetTypeFromContent(file, st, type) == B_OK && rules.types.Contains(type);
     if (accepted) verdict->accepted = type;
     return accepted;
@@ -124,7 +138,7 @@ void examine_file(const BEntry& entry, BFile& file, const FileRules& rules, Verd
   } else if (st.st_size <= kContentFirstLimit) {
     verdict->matched = f_seek(file, rules.strings, st.st_size) == 1;
     if (verdict->matched) verdict->matched = head_accepted();
-    else verdict->unsettled = rules.reportUnsettled;
+    else verdict->unsettled = rules.reportUnsettled && could_be_accepted();
   } else {
     verdict->matched = head_accepted() && f_seek(file, rules.strings, st.st_size) == 1;
   }
@@ -566,7 +580,8 @@ status_t walk(BDirectory& top, size_t budget, const std::atomic<bool>* stop, Fil
 
 SearchOutcome search_folder(BDirectory& folder, const TypeSet& types, const SearchStrings& strings,
                             SearchSink& sink, const SearchOptions& options) {
-  FileRules rules{types, strings, options.reportUnsettled, options.beforeFile};
+  ContentTypeHint hint(types.Folded());
+  FileRules rules{types, hint, strings, options.reportUnsettled, options.beforeFile};
   Reporter reporter(sink);
   size_t budget = open_folder_budget();
   int threads = threads_within_descriptors(options.threads > 0 ? options.threads : available_cpus(), budget);

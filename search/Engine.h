@@ -22,6 +22,8 @@ class TypeSet {
   explicit TypeSet(const std::vector<std::string>& names);
   bool Contains(const char* type) const;
   bool IsEmpty() const { return folded_.empty(); }
+  // The names, in lower case.
+  std::vector<std::string> Folded() const { return {folded_.begin(), folded_.end()}; }
 
  private:
   std::unordered_set<std::string> folded_;

@@ -49,13 +49,15 @@ build() {  # build-folder cmake-options...
 fuzz() {
   cmake -S "$top" -B "$top/build-fuzz" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
     -DTARNWICKLOFT_FUZZ=ON -DTARNWICKLOFT_TESTS=OFF >/dev/null
-  ninja -C "$top/build-fuzz" -j 2 message_fuzz resource_fuzz fold_fuzz >/dev/null
+  ninja -C "$top/build-fuzz" -j 2 message_fuzz resource_fuzz fold_fuzz magic_fuzz >/dev/null
   # Records as large as a megabyte, each read within 2 s: reading must stay linear in size.
   fuzz_one message_fuzz "$top/tests/fuzz/seeds" -dict="$top/tests/fuzz/message.dict" \
     -max_len=1048576 -timeout=2
   fuzz_one resource_fuzz "$top/tests/fuzz/resource-seeds" -max_len=16384
   # The case folding and the matcher: pieces fold as the whole does, and find what it holds.
   fuzz_one fold_fuzz "$top/tests/fuzz/fold-seeds" -max_len=8192
+  # The MIME database cache's content rules: any bytes, each head tried within 2 s.
+  fuzz_one magic_fuzz "$top/tests/fuzz/magic-seeds" -max_len=65536 -timeout=2
 }
 
 fuzz_one() {  # target seed-folder options...

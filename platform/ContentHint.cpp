@@ -91,7 +91,7 @@ bool MagicRules::ValueAt(uint32_t offset, const uint8_t* head, size_t size, int6
 // A matchlet matches when its value does and, if it has children, one of them matches.
 bool MagicRules::MatchletMatches(uint32_t offset, const uint8_t* head, size_t size, int depth, int64_t& work) const {
   uint32_t children, firstChild;
-  if (work < 0) return true;
+  if ((work -= kMatchletSize) < 0) return true;  // a visit costs, whatever its value
   if (depth > kDeepest || !Read32(uint64_t(offset) + 24, &children) || !Read32(uint64_t(offset) + 28, &firstChild))
     return false;
   if (!ValueAt(offset, head, size, work)) return false;

@@ -84,17 +84,20 @@ sanitized_unit_tests() {
     ctest --output-on-failure -j 2 -L unit)
 }
 
-# The tests of the search engine and of what its threads share, built with ThreadSanitizer: a
-# data race between the walk and the threads that read files fails them.
+# The tests of the search engine and of what its threads share, and the window's tests of its
+# searches (the search beside the window, its news, held input), built with ThreadSanitizer: a
+# data race between the walk, the threads that read files and the window fails them.
 thread_sanitized_engine_tests() {
-  echo "the engine's tests under ThreadSanitizer"
+  echo "the engine's and the window's search tests under ThreadSanitizer"
   cmake -S "$top" -B "$top/build-tsan" -G Ninja -DTARNWICKLOFT_TESTS=ON -DTARNWICKLOFT_WERROR=ON \
     -DTARNWICKLOFT_TSAN=ON >/dev/null
-  ninja -C "$top/build-tsan" -j 2 search_tests tools_tests platform_tests >/dev/null
-  export TSAN_OPTIONS=halt_on_error=1
+  ninja -C "$top/build-tsan" -j 2 search_tests tools_tests platform_tests window_tests >/dev/null
+  export TSAN_OPTIONS="halt_on_error=1 suppressions=$top/tests/sanitizer/tsan.supp"
   "$top/build-tsan/tests/search_tests" --gtest_brief=1
   "$top/build-tsan/tests/tools_tests" --gtest_brief=1
   "$top/build-tsan/tests/platform_tests" --gtest_brief=1 --gtest_filter='PathLink*'
+  (cd "$top/build-tsan/tests" && QT_QPA_PLATFORM=offscreen ./window_tests --gtest_brief=1 \
+    --gtest_filter='LiveSearch*:TypeOrder*:SearchRunTest*:TarnWinTest*:SavedSearchTest.ATypeTick*')
 }
 
 case $mode in

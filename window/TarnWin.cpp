@@ -391,8 +391,12 @@ void TarnWin::ReplayWaiting(BMessage*) {
   if (search_ != nullptr || waiting_.empty()) return;  // a search began again; its end replays
   std::unique_ptr<BMessage> next = std::move(waiting_.front());
   waiting_.pop_front();
-  for (const Command& command : CommandTable())
-    if (command.code == next->what) RunCommand(command, next.get());
+  auto command = std::find_if(CommandTable().begin(), CommandTable().end(),
+                              [&](const Command& row) { return row.code == next->what; });
+  if (command != CommandTable().end())
+    RunCommand(*command, next.get());
+  else
+    BWindow::DispatchMessage(next.get(), this);  // a close that came after the commands
   if (search_ == nullptr && !waiting_.empty()) PostMessage(command::kReplayWaiting);
 }
 
@@ -426,9 +430,18 @@ void TarnWin::RunCommand(const Command& command, BMessage* message) {
   if (command.locks) Unlock();
 }
 
-// Closing stops the search: what it would still find has nowhere to go.
+// Closing stops a search at once; what was typed, chosen or dropped before the close still
+// runs first, in order, and the close comes after it.
 bool TarnWin::QuitRequested() {
-  StopSearch();
+  if (search_ != nullptr) {
+    StopSearch();
+    PostAfterInput(B_QUIT_REQUESTED);
+    return false;
+  }
+  if (!waiting_.empty()) {
+    waiting_.push_back(std::make_unique<BMessage>(B_QUIT_REQUESTED));
+    return false;
+  }
   be_app->PostMessage(B_QUIT_REQUESTED);  // the application ends with its window
   return true;
 }

@@ -320,3 +320,7 @@ void BWindow::HoldInput(std::vector<BView*> live, uint32 escape) {
 }
 
 void BWindow::ReleaseInput() { hold_.reset(); }
+
+void BWindow::PostAfterInput(uint32 what) {
+  HeldInput::RunInTurn(widget_, [this, what] { PostMessage(what); });
+}

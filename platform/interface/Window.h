@@ -76,6 +76,8 @@ class BWindow : public BLooper {
   void HoldInput(std::vector<BView*> live, uint32 escape);
   void ReleaseInput();
   bool IsHoldingInput() const { return hold_ != nullptr; }
+  // Posts the message to the window once the input that came before it has been handed over.
+  void PostAfterInput(uint32 what);
 
   QWidget* Widget() const;
   // The window shown by a top-level widget, or null.

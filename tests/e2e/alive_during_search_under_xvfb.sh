@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The window during a long search: it answers the window manager's ping and draws itself
-# again when uncovered, while keys, menu commands and a close request wait for the search to
-# end and then run in the order they came. The search is long because its one file sits on a
+# again when uncovered, while keys and menu commands wait for the search to end and then run
+# in the order they came; a close request ends the search at once, and the application after
+# what came before the close. The search is long because its one file sits on a
 # file system whose reads take several seconds (needs root and /dev/fuse, else it skips).
 #   alive_during_search_under_xvfb.sh APP STALL_FS X11_PROBE
 set -euo pipefail
@@ -59,9 +60,8 @@ xdo key Return
 wait_for "the saved search to be written" test -s "$work/searches/during"
 grep -aq "needlezz" "$work/searches/during" || fail "the saved search lacks the text typed during the search"
 
-# 3. A menu command and a close request sent during a search run after it, in order: Save
-#    (to "during" now) records the keys typed before it, and only then does the close end the
-#    application.
+# 3. A close request during a search ends it at once, and the application once what came
+#    before the close has run: Save (to "during" now) records the keys typed before it.
 focus_window "$window"
 xdo mousemove --window "$window" 150 76 click 1
 xdo key End
@@ -72,11 +72,9 @@ wait_for "the search to reach the slow file" read_started "$before"
 xdo type --delay 5 "yy"
 xdo key ctrl+s
 "$probe" close "$window"
-sleep 1  # the assertion itself: for a second, the close must not end the application
-kill -0 "$app_pid" 2>/dev/null || fail "the close request ended the application during the search"
 app_gone() { ! kill -0 "$app_pid" 2>/dev/null; }
-wait_for "the application to end after the search" app_gone
+wait_for "the application to end after the close" app_gone
 app_pid=
-[ "$(echo "$(seconds_since "$started") >= $stall" | bc)" = 1 ] || fail "the application ended before the search did"
+[ "$(echo "$(seconds_since "$started") < $stall" | bc)" = 1 ] || fail "the close waited for the search's slow read"
 grep -aq "needlezzyy" "$work/searches/during" || fail "Save, sent before the close, did not run before it"
-echo "PASS: pings answered in under 200 ms and the window redrawn during a ${stall}-second search; keys, Save and close ran after it, in order"
+echo "PASS: pings answered in under 200 ms and the window redrawn during a ${stall}-second search; keys and Save ran after it, in order; the close ended it at once, after the Save"

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <gio/gio.h>
 #include <iterator>
+#include <mutex>
 #include <sys/stat.h>
 #include <unordered_set>
 
@@ -119,15 +120,11 @@ bool MagicRules::Match(const uint8_t* head, size_t size) const {
 namespace {
 
 bool read_whole(const std::string& path, std::string* bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in || in.tellg() > kLargestCache) return false;
+  in.seekg(0);
   bytes->assign(std::istreambuf_iterator<char>(in), {});
-  return !in.bad() && std::streamsize(bytes->size()) <= kLargestCache;
-}
-
-bool exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
+  return !in.bad();
 }
 
 // A type of the database is wanted when it is read by one of the names asked about.
@@ -148,23 +145,54 @@ std::vector<std::string> database_folders() {
 
 namespace {
 
-// One folder of the database: its cache, or null, and whether it has rules outside a cache.
+// One folder of the database: its cache, or null, and whether it has rules outside a cache,
+// with what its files' status said when they were read.
 struct DatabaseFolder {
   std::shared_ptr<const std::string> cache;
   bool uncachedRules = false;
+  std::string cacheStatus, magicStatus;
 };
 
-const std::vector<DatabaseFolder>& database() {
-  static const std::vector<DatabaseFolder> folders = [] {
-    std::vector<DatabaseFolder> read;
-    for (const std::string& folder : database_folders()) {
-      auto bytes = std::make_shared<std::string>();
-      if (read_whole(folder + "/mime.cache", bytes.get())) read.push_back({std::move(bytes), false});
-      else read.push_back({nullptr, exists(folder + "/magic")});
-    }
-    return read;
-  }();
-  return folders;
+// What a file's status tells of a change to it ("" when it is missing).
+std::string status_of(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return "";
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" +
+         std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+}
+
+std::vector<DatabaseFolder> read_database() {
+  std::vector<DatabaseFolder> read;
+  for (const std::string& folder : database_folders()) {
+    DatabaseFolder entry;
+    entry.cacheStatus = status_of(folder + "/mime.cache");
+    entry.magicStatus = status_of(folder + "/magic");
+    auto bytes = std::make_shared<std::string>();
+    if (read_whole(folder + "/mime.cache", bytes.get())) entry.cache = std::move(bytes);
+    else entry.uncachedRules = !entry.magicStatus.empty();
+    read.push_back(std::move(entry));
+  }
+  return read;
+}
+
+bool still_current(const std::vector<DatabaseFolder>& read) {
+  std::vector<std::string> folders = database_folders();
+  if (folders.size() != read.size()) return false;
+  for (size_t i = 0; i < folders.size(); ++i)
+    if (status_of(folders[i] + "/mime.cache") != read[i].cacheStatus || status_of(folders[i] + "/magic") != read[i].magicStatus)
+      return false;
+  return true;
+}
+
+// The database as it is now: read again when a file of it changed (a package installed), as
+// GIO reads it again, so that a new rule is never missed.
+std::shared_ptr<const std::vector<DatabaseFolder>> database() {
+  static std::mutex mutex;
+  static std::shared_ptr<const std::vector<DatabaseFolder>> current;  // guarded by mutex
+  std::lock_guard<std::mutex> guard(mutex);
+  if (current == nullptr || !still_current(*current))
+    current = std::make_shared<const std::vector<DatabaseFolder>>(read_database());
+  return current;
 }
 
 }  // namespace
@@ -174,7 +202,7 @@ ContentTypeHint::ContentTypeHint(const std::vector<std::string>& folded) {
   std::unordered_set<std::string> asked(folded.begin(), folded.end());
   // A head no rule matches is text/plain when it looks like text.
   anyType_ = asked.count(ascii::folded(text_name_of("text/plain"))) > 0;
-  for (const DatabaseFolder& folder : database()) {
+  for (const DatabaseFolder& folder : *database()) {
     if (anyType_) break;
     if (folder.cache == nullptr) {
       // Without a cache the database is read from its source files: their rules are unknown here.

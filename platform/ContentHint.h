@@ -44,8 +44,8 @@ class MagicRules {
 
 class ContentTypeHint {
  public:
-  // folded: the types asked about, in lower case. The MIME database's caches are read once
-  // per process; where one cannot be read, every file could be of any type.
+  // folded: the types asked about, in lower case. The MIME database's caches are read again
+  // only when they changed; where one cannot be read, every file could be of any type.
   explicit ContentTypeHint(const std::vector<std::string>& folded);
   ~ContentTypeHint();
   // False only when a file whose name matches no pattern of the database (namePatterns false),

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Times tarnwickloft-find against GNU grep and ripgrep on the same folders, in one run.
 #
-#   bench/run.sh [ROUNDS]
+#   bench/run.sh [--window] [ROUNDS]
 #
+# --window times only the window (on the small, untyped and Linux corpora).
 # Builds the project in build-bench (Release), writes the corpora under $BENCH_DIR (default
 # /tmp/tarnwickloft-bench) when they are missing, checks that the programs list the same
 # files, then runs them in turn, round after round, and prints medians and per-round ratios.
@@ -24,6 +25,11 @@
 # with "Show Paths" against without.
 set -euo pipefail
 
+window_only=false
+if [ "${1:-}" = --window ]; then
+  window_only=true
+  shift
+fi
 rounds=${1:-5}
 top=$(cd "$(dirname "$0")/.." && pwd)
 corpora=${BENCH_DIR:-/tmp/tarnwickloft-bench}
@@ -58,7 +64,46 @@ make_corpus() {  # name folder
       ;;
   esac
 }
-for corpus in small large untyped linux usr; do
+
+# The window: the type choice, the small corpus and the Linux source (with tarnwickloft-find in
+# the same rounds, the first match's delay, and Stop).
+window_benchmarks() {
+  # Several types chosen where many files are typed only by their content and lack the text:
+  # the window against the same search with one of those types.
+  echo
+  for chosen in "--type text/html" "--type text/html --type text/css"; do
+    echo "window on the untyped corpus, $chosen, needle 'xylophone':"
+    # shellcheck disable=SC2086
+    QT_QPA_PLATFORM=offscreen "$build/bench/tarnwickloft-window-bench" "$corpora/untyped" xylophone "$rounds" $chosen 2>/dev/null
+  done
+
+  # The window: from pressing "Search" until the list is filled, next to the engine's own walk
+  # in the same process, and to tarnwickloft-find on the same folder above.
+  echo
+  echo "window on the small corpus ($rounds rounds):"
+  for needle in "${needles[@]}"; do
+    echo "needle '$needle':"
+    QT_QPA_PLATFORM=offscreen "$build/bench/tarnwickloft-window-bench" "$corpora/small" "$needle" "$rounds" 2>/dev/null
+  done
+
+  # The real trees in the window, every text type selected: a user's first search of a tree in
+  # a new window against the later ones (the MIME database loaded, content guesses cached), and
+  # "Show Paths" on a search with tens of thousands of matches.
+  echo
+  echo "window on the Linux source, every text type ($rounds rounds):"
+  echo "needle 'xylophone':"
+  QT_QPA_PLATFORM=offscreen "$build/bench/tarnwickloft-window-bench" "$corpora/linux" xylophone "$rounds" --all-types \
+    --find "$find_cmd" --stop 300 2>/dev/null
+  for paths in "" --show-paths; do
+    echo "needle 'include'${paths:+, Show Paths}:"
+    QT_QPA_PLATFORM=offscreen "$build/bench/tarnwickloft-window-bench" "$corpora/linux" include "$rounds" --all-types $paths \
+      --find "$find_cmd" 2>/dev/null
+  done
+}
+
+corpus_names=(small large untyped linux usr)
+$window_only && corpus_names=(small untyped linux)
+for corpus in "${corpus_names[@]}"; do
   if [ ! -f "$corpora/$corpus.done" ]; then
     echo "writing the $corpus corpus under $corpora/$corpus ..." >&2
     rm -rf "${corpora:?}/$corpus"
@@ -69,6 +114,10 @@ for corpus in small large untyped linux usr; do
 done
 
 needles=(xylophone lambda)  # one that never occurs, one in nearly every file
+if $window_only; then
+  window_benchmarks
+  exit 0
+fi
 
 types=(--type text/plain)  # the typed corpora; the others use every text type
 run_tool() {  # tool folder needle: prints the matching paths
@@ -169,32 +218,5 @@ echo
 echo "sequential part, Linux source, default types, needle 'xylophone' ($rounds rounds):"
 "$build/bench/sequential-share" "$corpora/linux" xylophone "$rounds"
 
-# Several types chosen where many files are typed only by their content and lack the text:
-# the window against the same search with one of those types.
 echo
-for chosen in "--type text/html" "--type text/html --type text/css"; do
-  echo "window on the untyped corpus, $chosen, needle 'xylophone':"
-  # shellcheck disable=SC2086
-  QT_QPA_PLATFORM=offscreen "$build/bench/tarnwickloft-window-bench" "$corpora/untyped" xylophone "$rounds" $chosen 2>/dev/null
-done
-
-# The window: from pressing "Search" until the list is filled, next to the engine's own walk
-# in the same process, and to tarnwickloft-find on the same folder above.
-echo
-echo "window on the small corpus ($rounds rounds):"
-for needle in "${needles[@]}"; do
-  echo "needle '$needle':"
-  QT_QPA_PLATFORM=offscreen "$build/bench/tarnwickloft-window-bench" "$corpora/small" "$needle" "$rounds" 2>/dev/null
-done
-
-# The real trees in the window, every text type selected: a user's first search of a tree in
-# a new window against the later ones (the MIME database loaded, content guesses cached), and
-# "Show Paths" on a search with tens of thousands of matches.
-echo
-echo "window on the Linux source, every text type ($rounds rounds):"
-echo "needle 'xylophone':"
-QT_QPA_PLATFORM=offscreen "$build/bench/tarnwickloft-window-bench" "$corpora/linux" xylophone "$rounds" --all-types 2>/dev/null
-for paths in "" --show-paths; do
-  echo "needle 'include'${paths:+, Show Paths}:"
-  QT_QPA_PLATFORM=offscreen "$build/bench/tarnwickloft-window-bench" "$corpora/linux" include "$rounds" --all-types $paths 2>/dev/null
-done
+window_benchmarks

@@ -52,8 +52,10 @@ class ContentTypeHint {
   // with this head (its first kHeadSize bytes, or all of it when shorter), cannot be given one
   // of the types by GetTypeFromContent.
   bool CouldBeOneOf(bool namePatterns, const uint8_t* head, size_t size) const;
+  // True when every file could be of the types: no head needs reading to say so.
+  bool RefusesNothing() const { return anyType_; }
   // False when no head could give one of the types: no file needs reading to say no.
-  bool NeedsHead() const { return anyType_ || !rules_.empty(); }
+  bool NeedsHead() const { return !anyType_ && !rules_.empty(); }
   static constexpr size_t kHeadSize = 4096;  // what a content guess reads
 
  private:

@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include <dirent.h>
+#include <locale.h>
 #include <sched.h>
 #include <unistd.h>
 #include <sys/resource.h>
@@ -42,4 +43,13 @@ std::string running_executable() {
   if (length <= 0 || size_t(length) >= path.size()) return "";
   path.resize(size_t(length));
   return path;
+}
+
+CLocaleOnThisThread::CLocaleOnThisThread()
+    : c_(newlocale(LC_ALL_MASK, "C", locale_t(nullptr))), previous_(c_ != nullptr ? uselocale(locale_t(c_)) : nullptr) {}
+
+CLocaleOnThisThread::~CLocaleOnThisThread() {
+  if (c_ == nullptr) return;
+  uselocale(locale_t(previous_));
+  freelocale(locale_t(c_));
 }

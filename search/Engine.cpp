@@ -121,6 +121,7 @@ void examine_file(const BEntry& entry, BFile& file, const FileRules& rules, Verd
   // Whether the head could give one of the types: most heads cannot, and saying so costs a
   // few comparisons where a guess tries every type's rules.
   auto could_be_accepted = [&] {
+    if (rules.hint.RefusesNothing()) return true;
     uint8_t head[ContentTypeHint::kHeadSize];
     ssize_t got = rules.hint.NeedsHead() ? pread(file.Descriptor(), head, sizeof head, 0) : 0;
     return got < 0 || rules.hint.CouldBeOneOf(strcmp(nameType, BNodeInfo::kNoPatternType) != 0, head, size_t(got));
@@ -418,6 +419,7 @@ class FilePool {
   }
 
   void Work() {
+    CLocaleOnThisThread plainNames;
     Reader reader;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
@@ -580,6 +582,7 @@ status_t walk(BDirectory& top, size_t budget, const std::atomic<bool>* stop, Fil
 
 SearchOutcome search_folder(BDirectory& folder, const TypeSet& types, const SearchStrings& strings,
                             SearchSink& sink, const SearchOptions& options) {
+  CLocaleOnThisThread plainNames;
   ContentTypeHint hint(types.Folded());
   FileRules rules{types, hint, strings, options.reportUnsettled, options.beforeFile};
   Reporter reporter(sink);

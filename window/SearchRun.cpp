@@ -5,6 +5,7 @@
 #include "TypeOrder.h"
 #include "platform/Directory.h"
 #include "platform/List.h"
+#include "platform/Process.h"
 #include "search/BlockScanner.h"
 #include "search/Engine.h"
 
@@ -65,6 +66,7 @@ SearchRun::SearchRun(Inputs inputs, BMessenger window, uint32 news)
     : inputs_(std::move(inputs)), window_(window), newsCode_(news) {}
 
 void SearchRun::Run() {
+  CLocaleOnThisThread plainNames;  // for the files the order keeper types too
   TypeRotation rotation(inputs_.types);
   TypeOrderKeeper keeper(rotation, &stop_);
   Sink sink(*this, rotation, keeper);

@@ -81,6 +81,8 @@ TEST(ContentHintTest, TheHintNeverRefusesWhatTheGuessAccepts) {
   EXPECT_TRUE(html.CouldBeOneOf(true, reinterpret_cast<const uint8_t*>(plain.data()), plain.size()));
   EXPECT_TRUE(ContentTypeHint({"text/plain"}).CouldBeOneOf(false, reinterpret_cast<const uint8_t*>(plain.data()), 0));
   EXPECT_FALSE(ContentTypeHint({"text/css"}).NeedsHead());  // no rule of its own: never text/css by content
+  EXPECT_TRUE(ContentTypeHint({"text/plain", "text/css"}).RefusesNothing());
+  EXPECT_FALSE(html.RefusesNothing());
 }
 
 bool every_type(const char*, const void*) { return true; }

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <gtest/gtest.h>
+#include <locale.h>
 #include <random>
 #include <sys/resource.h>
 #include <sys/xattr.h>
@@ -169,6 +170,28 @@ TEST(ParallelTest, UnderATightDescriptorLimitThreadsReportWhatOneThreadReports) 
     }
   }
   EXPECT_GE(completed, 5);
+}
+
+}  // namespace
+
+namespace {
+
+// Names are matched byte by byte whatever the program's locale (a desktop application's is
+// multibyte), as tarnwickloft-find matches them, and the caller's locale is left as it was.
+TEST(ParallelTest, TheCallersLocaleIsLeftAsItWas) {
+  TempTree tree;
+  tree.file("a.txt", "needle");
+  locale_t utf8 = newlocale(LC_ALL_MASK, "C.UTF-8", locale_t(nullptr));
+  ASSERT_NE(utf8, locale_t(nullptr));
+  locale_t before = uselocale(utf8);
+  for (int threads : {1, 2}) {
+    SearchRun run = search(tree.root(), {"text/plain"}, "needle", threads, false);
+    EXPECT_EQ(run.outcome.matches, 1);
+    EXPECT_EQ(uselocale(locale_t(nullptr)), utf8);
+    EXPECT_EQ(MB_CUR_MAX, 6u);
+  }
+  uselocale(before);
+  freelocale(utf8);
 }
 
 }  // namespace

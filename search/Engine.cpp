@@ -196,6 +196,9 @@ struct Batch {
   std::vector<BEntry> entries;
   std::vector<Verdict> verdicts;
   size_t folders = 0;  // folder descriptors its entries hold, counted as the walk met them
+  // The entries this batch reads: all of them, unless the reader handed the rest on to a
+  // batch of its own (reading thread only).
+  size_t end = 0;
   bool done = false;   // guarded by FilePool::mutex_
   // The verdicts before this one are final: the reader stores it after each file, and the
   // walking thread may report up to it while the rest of the batch is still being read.
@@ -252,6 +255,9 @@ class FilePool {
   // The threads that read files, the walking one included.
   int Threads() const { return int(helpers_) + 1; }
 
+  // How often a reader handed the rest of its batch on (HandOffRest); once the pool is finished.
+  int32 HandedOn() const { return handedOn_; }
+
   // The CPU time the walking thread spent reading files for the others.
   double ReadingSeconds() const { return readingSeconds_; }
 
@@ -281,6 +287,9 @@ class FilePool {
   // source in a virtual machine: warm, nine files in ten took under 25 µs; cold, nearly all
   // took 50 to 300 µs.)
   static constexpr std::chrono::microseconds kSlowFile{60};
+  // A file that took this long is a big one, or sits on a slow disk: worth handing the rest
+  // of its batch to an idle thread (HandOffRest).
+  static constexpr std::chrono::milliseconds kHandOffAfter{2};
   static constexpr size_t kPrefetchAhead = 8;
   static constexpr int kPrefetchAfterSlow = 64;  // files
   static constexpr off_t kPrefetchBytes = 64 * 1024;  // what the first read takes
@@ -294,6 +303,7 @@ class FilePool {
     std::unique_ptr<Batch> batch = std::move(current_);
     lastFolder_ = nullptr;  // the next batch counts its first folder again
     batch->verdicts.resize(batch->entries.size());
+    batch->end = batch->entries.size();
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       ReportFinished(lock);
@@ -332,7 +342,10 @@ class FilePool {
         lock.lock();
         continue;
       }
-      if (batchDone_.wait_for(lock, kReportEvery, [&] { return front.done || !toDo_.empty(); })) continue;
+      walkerWaiting_ = true;
+      bool woken = batchDone_.wait_for(lock, kReportEvery, [&] { return front.done || !toDo_.empty(); });
+      walkerWaiting_ = false;
+      if (woken) continue;
       lock.unlock();
       if (ReportReady(front)) reporter_.Waiting();
       lock.lock();
@@ -388,19 +401,23 @@ class FilePool {
     BFile file;
     int prefetching = 0;  // files left to read with prefetching
     bool lastWasSlow = false;
+    bool lastTookLong = false;  // the last file took kHandOffAfter or more
   };
 
   template <typename AfterEach>
   void Read(Reader& reader, Batch& batch, AfterEach afterEach) {
     size_t prefetched = 0;  // entries before this one have been asked for
-    for (size_t i = 0; i < batch.entries.size() && !Stopped(); ++i) {
+    for (size_t i = 0; i < batch.end && !Stopped(); ++i) {
+      if (reader.lastTookLong && i + 1 < batch.end) HandOffRest(batch, i + 1);
       if (reader.prefetching > 0) {
         --reader.prefetching;
         prefetched = PrefetchAfter(batch, i, prefetched);
       }
       auto started = std::chrono::steady_clock::now();
       examine_file(batch.entries[i], reader.file, rules_, &batch.verdicts[i]);
-      bool slow = std::chrono::steady_clock::now() - started >= kSlowFile;
+      auto took = std::chrono::steady_clock::now() - started;
+      bool slow = took >= kSlowFile;
+      reader.lastTookLong = took >= kHandOffAfter;
       if (slow && reader.lastWasSlow) reader.prefetching = kPrefetchAfterSlow;
       reader.lastWasSlow = slow;
       batch.entries[i].Unset();  // lets go of the folder's descriptor
@@ -409,10 +426,34 @@ class FilePool {
     }
   }
 
+  // Big files come slowly: while one is read, the files after it in its batch would wait for
+  // it though another thread idles. So after a file that took long, a reader hands the files
+  // after the next one on, as a batch of their own right after its own in the walk's order,
+  // to whichever thread is idle. The new batch counts the folders again: its entries keep them
+  // open after the first batch is reported.
+  void HandOffRest(Batch& batch, size_t from) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (idle_.load(std::memory_order_relaxed) == 0 && !walkerWaiting_) return;
+    auto rest = std::make_unique<Batch>();
+    rest->entries.assign(batch.entries.begin() + long(from), batch.entries.begin() + long(batch.end));
+    rest->verdicts.resize(rest->entries.size());
+    rest->end = rest->entries.size();
+    rest->folders = batch.folders;
+    folders_ += rest->folders;
+    batch.end = from;
+    ++handedOn_;
+    auto after = std::find_if(inFlight_.begin(), inFlight_.end(), [&](const auto& b) { return b.get() == &batch; });
+    toDo_.push_front(rest.get());
+    inFlight_.insert(after == inFlight_.end() ? after : after + 1, std::move(rest));
+    lock.unlock();
+    workReady_.notify_one();
+    batchDone_.notify_all();  // the walking thread waits there, and reads waiting batches too
+  }
+
   // Asks for the files after the i-th that the name lets through, up to kPrefetchAhead of them,
   // from `from` on; returns where it stopped.
   size_t PrefetchAfter(Batch& batch, size_t i, size_t from) {
-    size_t end = std::min(i + 1 + kPrefetchAhead, batch.entries.size());
+    size_t end = std::min(i + 1 + kPrefetchAhead, batch.end);
     for (from = std::max(from, i + 1); from < end; ++from)
       if (name_admits(batch.entries[from], rules_)) batch.entries[from].Prefetch(kPrefetchBytes);
     return from;
@@ -457,6 +498,8 @@ class FilePool {
   std::deque<Batch*> toDo_;                      // guarded by mutex_
   size_t folders_ = 0;                           // guarded by mutex_
   bool closing_ = false;                         // guarded by mutex_
+  bool walkerWaiting_ = false;                   // guarded by mutex_: the walking thread waits for a batch
+  int32 handedOn_ = 0;                           // guarded by mutex_
   std::atomic<int> idle_{0};                     // threads waiting for a batch
   std::vector<std::thread> threads_;
 };
@@ -605,6 +648,7 @@ SearchOutcome search_folder(BDirectory& folder, const TypeSet& types, const Sear
     });
     pool.Finish();
     outcome.threads = pool.Threads();
+    outcome.handedOn = pool.HandedOn();
     outcome.sequentialSeconds = thread_cpu_seconds() - started - pool.ReadingSeconds();
   }
   if (options.stop != nullptr && options.stop->load()) outcome.incomplete = B_CANCELED;

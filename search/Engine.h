@@ -79,6 +79,9 @@ struct SearchOutcome {
   // With several threads: the CPU time the walking thread spent on what no other thread can
   // do (listing folders, handing files over, reporting in order), for the benchmark.
   double sequentialSeconds = 0;
+  // With several threads: how often a reader handed the files after a long one on to an idle
+  // thread, for the tests and the benchmark.
+  int32 handedOn = 0;
 };
 
 // Walks the folder depth first, pre-order, from its first entry, without following links.

@@ -78,6 +78,45 @@ TEST(ParallelTest, ThreadsReportWhatOneThreadReportsInTheSameOrder) {
   }
 }
 
+// Big files among small ones, each read slowly enough that the files after it are handed on
+// to an idle thread: the order of the reports stays the walk's, matches at the start, the
+// middle and the end of big files, and across a NUL, included.
+TEST(ParallelTest, FilesHandedOnAfterALongOneKeepTheWalksOrder) {
+  TempTree tree;
+  std::string big(3 << 20, 'x');
+  for (int f = 0; f < 3; ++f) {
+    for (int i = 0; i < 12; ++i) {
+      std::string name = "f" + std::to_string(f) + "/" + std::to_string(i) + ".txt";
+      std::string content = i % 3 == 0 ? big : "a small file\n";
+      if (i % 4 == 1) content.replace(content.size() / 2, 6, "needle");
+      if (i % 4 == 2) content += "\nneedle at the end";
+      if (i % 6 == 3) content.insert(0, "need\0le");
+      tree.file(name, content);
+    }
+  }
+  SearchRun one = search(tree.root(), {"text/plain"}, "needle", 1, false);
+  EXPECT_GT(one.outcome.matches, 10);
+  int32 handedOn = 0;
+  for (int threads : {2, 8}) {
+    BDirectory dir(tree.root().c_str());
+    BList strings;
+    std::string text = "needle";
+    strings.AddItem(text.data());
+    RecordingSink sink;
+    SearchOptions options;
+    options.threads = threads;
+    options.reportUnsettled = true;
+    std::atomic<int> files{0};
+    options.beforeFile = [&] {
+      if (files++ % 4 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    };
+    SearchOutcome outcome = search_folder(dir, TypeSet({"text/plain"}), SearchStrings(strings), sink, options);
+    EXPECT_EQ(sink.events, one.events) << threads << " threads";
+    handedOn += outcome.handedOn;
+  }
+  EXPECT_GT(handedOn, 0);
+}
+
 size_t count_entries(const char* folder) {
   size_t count = 0;
   if (DIR* dir = opendir(folder)) {

@@ -94,8 +94,8 @@ void examine_file(const BEntry& entry, BFile& file, const FileRules& rules, Verd
   // it read by name, since the stored type might accept it.
   status_t known = BNodeInfo::GetTypeByName(entry, type);
   bool selected = known == B_OK && rules.types.Contains(type);
-  char nameType[B_MIME_TYPE_LENGTH];  // the name's likeliest type, for the hint below
-  strcpy(nameType, known == B_TYPE_NEEDS_CONTENT ? type : BNodeInfo::kNoPatternType);
+  // Whether a pattern of the database matches the name, for the hint below.
+  bool namePatterns = known == B_TYPE_NEEDS_CONTENT && strcmp(type, BNodeInfo::kNoPatternType) != 0;
   bool storedTypeUnread = true;
   if (type_refuses(rules, known, selected)) {
     storedTypeUnread = false;
@@ -124,7 +124,7 @@ void examine_file(const BEntry& entry, BFile& file, const FileRules& rules, Verd
     if (rules.hint.RefusesNothing()) return true;
     uint8_t head[ContentTypeHint::kHeadSize];
     ssize_t got = rules.hint.NeedsHead() ? pread(file.Descriptor(), head, sizeof head, 0) : 0;
-    return got < 0 || rules.hint.CouldBeOneOf(strcmp(nameType, BNodeInfo::kNoPatternType) != 0, head, size_t(got));
+    return got < 0 || rules.hint.CouldBeOneOf(namePatterns, head, size_t(got));
   };
   // The type from the file's head, through the filter.
   auto head_accepted = [&] {

@@ -43,18 +43,15 @@ double median(std::vector<double> values) {
 
 // The engine with the window's type order kept, as the window's search runs it, without
 // the window.
-class OrderSink : public SearchSink {
+class OrderSink : public TypeOrderKeeper {
  public:
-  OrderSink(TypeOrderKeeper& keeper, const QElapsedTimer& timer, double* first)
-      : keeper_(keeper), timer_(timer), first_(first) {}
+  OrderSink(TypeRotation& rotation, const QElapsedTimer& timer, double* first)
+      : TypeOrderKeeper(rotation, nullptr), timer_(timer), first_(first) {}
   void Matched(entry_ref&&) override {
     if (*first_ < 0) *first_ = double(timer_.nsecsElapsed()) / 1e9;
   }
-  void TypeAccepted(const char* type) override { keeper_.Accepted(type); }
-  void TypeUnsettled(entry_ref&& ref) override { keeper_.Unsettled(std::move(ref)); }
 
  private:
-  TypeOrderKeeper& keeper_;
   const QElapsedTimer& timer_;
   double* first_;
 };
@@ -70,13 +67,12 @@ double engine_seconds(const char* folder, const char* text, BList& types, double
   std::vector<std::string> labels;
   for (int32 i = 0; i < types.CountItems(); ++i) labels.push_back(static_cast<BMenuItem*>(types.ItemAt(i))->Label());
   TypeRotation rotation(labels);
-  TypeOrderKeeper keeper(rotation, nullptr);
   *first = -1;
-  OrderSink sink(keeper, timer, first);
+  OrderSink sink(rotation, timer, first);
   SearchOptions options;
   options.reportUnsettled = rotation.MayReorder();
   search_folder(dir, TypeSet(rotation.Types()), SearchStrings(strings), sink, options);
-  keeper.Finish();
+  sink.Finish();
   return double(timer.nsecsElapsed()) / 1e9;
 }
 

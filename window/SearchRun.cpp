@@ -18,10 +18,9 @@ constexpr std::chrono::milliseconds kAnnounceEvery{25};
 }  // namespace
 
 // What the engine reports, turned into news; on the search's thread.
-class SearchRun::Sink : public SearchSink {
+class SearchRun::Sink : public TypeOrderKeeper {
  public:
-  Sink(SearchRun& run, TypeRotation& rotation, TypeOrderKeeper& keeper)
-      : run_(run), rotation_(rotation), keeper_(keeper) {}
+  Sink(SearchRun& run, TypeRotation& rotation) : TypeOrderKeeper(rotation, &run.stop_), run_(run), rotation_(rotation) {}
 
   void Matched(entry_ref&& ref) override {
     std::unique_lock<std::mutex> lock(run_.mutex_);
@@ -30,10 +29,9 @@ class SearchRun::Sink : public SearchSink {
     run_.Announce(lock, first);
   }
   void TypeAccepted(const char* type) override {
-    keeper_.Accepted(type);
+    TypeOrderKeeper::TypeAccepted(type);
     TakeOrder();
   }
-  void TypeUnsettled(entry_ref&& ref) override { keeper_.Unsettled(std::move(ref)); }
   void Progress(int64 files) override {
     std::unique_lock<std::mutex> lock(run_.mutex_);
     run_.news_.files = files;
@@ -52,7 +50,6 @@ class SearchRun::Sink : public SearchSink {
  private:
   SearchRun& run_;
   TypeRotation& rotation_;
-  TypeOrderKeeper& keeper_;
 };
 
 std::shared_ptr<SearchRun> SearchRun::Start(Inputs inputs, BMessenger window, uint32 news) {
@@ -68,8 +65,7 @@ SearchRun::SearchRun(Inputs inputs, BMessenger window, uint32 news)
 void SearchRun::Run() {
   CLocaleOnThisThread plainNames;  // for the files the order keeper types too
   TypeRotation rotation(inputs_.types);
-  TypeOrderKeeper keeper(rotation, &stop_);
-  Sink sink(*this, rotation, keeper);
+  Sink sink(*this, rotation);
   BDirectory folder(inputs_.folder.c_str());
   if (folder.InitCheck() == B_OK) {
     BList strings;
@@ -78,7 +74,7 @@ void SearchRun::Run() {
     options.stop = &stop_;
     options.reportUnsettled = rotation.MayReorder();
     search_folder(folder, TypeSet(rotation.Types()), SearchStrings(strings), sink, options);
-    keeper.Finish();
+    sink.Finish();
     sink.TakeOrder();
   }
   std::unique_lock<std::mutex> lock(mutex_);

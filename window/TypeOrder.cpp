@@ -56,7 +56,7 @@ bool type_from_content(const entry_ref& ref, char* type) {
 
 // A type with a label of its own brings that item to the front from anywhere, so the files
 // before it cannot matter; a twin's item depends on where the list stood.
-void TypeOrderKeeper::Accepted(const char* type) {
+void TypeOrderKeeper::TypeAccepted(const char* type) {
   if (rotation_.IsTwin(type)) SettleInOrder();
   unsettled_.clear();
   rotation_.Accept(type);

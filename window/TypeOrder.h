@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Entry.h"
+#include "search/Engine.h"
 
 class TypeRotation {
  public:
@@ -38,15 +39,16 @@ class TypeRotation {
   bool hasTwins_ = false;
 };
 
-// Keeps a rotation exact as a search reports the types it accepted and the files it left
-// unsettled (Engine.h), telling an unsettled file's type from its content only where it can
-// change the order: before a type whose label is in the list twice, and after the last type
-// accepted. Runs on the search's thread, as part of the search.
-class TypeOrderKeeper {
+// A search's sink that keeps a rotation exact as the search reports the types it accepted and
+// the files it left unsettled, telling an unsettled file's type from its content only where
+// it can change the order: before a type whose label is in the list twice, and after the last
+// type accepted. Runs on the search's thread, as part of the search; what it does with the
+// matches is its subclass's.
+class TypeOrderKeeper : public SearchSink {
  public:
   TypeOrderKeeper(TypeRotation& rotation, const std::atomic<bool>* stop) : rotation_(rotation), stop_(stop) {}
-  void Accepted(const char* type);
-  void Unsettled(entry_ref&& ref) { unsettled_.push_back(std::move(ref)); }
+  void TypeAccepted(const char* type) override;
+  void TypeUnsettled(entry_ref&& ref) override { unsettled_.push_back(std::move(ref)); }
   // The walk has ended: the files left unsettled after the last accepted type are told.
   void Finish();
 

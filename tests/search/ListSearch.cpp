@@ -8,15 +8,12 @@
 
 namespace {
 
-class ListSink : public SearchSink {
+class ListSink : public TypeOrderKeeper {
  public:
-  ListSink(TypeOrderKeeper& keeper, BList& results) : keeper_(keeper), results_(results) {}
+  ListSink(TypeRotation& rotation, BList& results) : TypeOrderKeeper(rotation, nullptr), results_(results) {}
   void Matched(entry_ref&& ref) override { results_.AddItem(new entry_ref(std::move(ref))); }
-  void TypeAccepted(const char* type) override { keeper_.Accepted(type); }
-  void TypeUnsettled(entry_ref&& ref) override { keeper_.Unsettled(std::move(ref)); }
 
  private:
-  TypeOrderKeeper& keeper_;
   BList& results_;
 };
 
@@ -26,12 +23,11 @@ int32 f_dirsearch_BMI(BDirectory& dir, BList& types, BList& results, BList& stri
   std::vector<std::string> labels;
   for (int32 i = 0; i < types.CountItems(); ++i) labels.push_back(static_cast<BMenuItem*>(types.ItemAt(i))->Label());
   TypeRotation rotation(labels);
-  TypeOrderKeeper keeper(rotation, nullptr);
-  ListSink sink(keeper, results);
+  ListSink sink(rotation, results);
   SearchOptions options;
   options.reportUnsettled = rotation.MayReorder();
   SearchOutcome outcome = search_folder(dir, TypeSet(rotation.Types()), SearchStrings(strings), sink, options);
-  keeper.Finish();
+  sink.Finish();
   if (rotation.Front() > 0) types.RotateToFront(rotation.Front());
   if (incomplete != nullptr) *incomplete = outcome.incomplete;
   return outcome.matches;

@@ -66,8 +66,9 @@ fuzz_one() {  # target seed-folder options...
   echo "fuzzing $target for ${FUZZ_SECONDS:-20} s"
   corpus=$(mktemp -d)
   cp "$seeds"/* "$corpus"
+  # Crash and timeout inputs are written to the build folder, never the source tree.
   "$top/build-fuzz/tests/fuzz/$target" -max_total_time="${FUZZ_SECONDS:-20}" \
-    "$@" "$corpus" 2>&1 | tail -n 1
+    -artifact_prefix="$top/build-fuzz/" "$@" "$corpus" 2>&1 | tail -n 1
   rm -rf "$corpus"
 }
 

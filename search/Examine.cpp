@@ -1,0 +1,136 @@
+// Examining one file, and reporting verdicts in order.
+#include "Examine.h"
+
+#include <chrono>
+#include <cstring>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "Search.h"
+#include "platform/AsciiFold.h"
+#include "platform/NodeInfo.h"
+#include "platform/Process.h"
+
+namespace {
+
+// Files read before their type is known (below) are at most this big; a larger one has its
+// type settled from its head first, so that a big binary file is not read through.
+constexpr off_t kContentFirstLimit = 1 << 20;
+
+// Whether a type lookup's outcome keeps the file out: a type not selected, no type, or no type
+// selected at all.
+bool type_refuses(const FileRules& rules, status_t known, bool selected) {
+  return known == B_OK ? !selected : known != B_TYPE_NEEDS_CONTENT || rules.types.IsEmpty();
+}
+
+// Opens a regular file for reading. With other reading threads, a descriptor that ran out is
+// waited for a little: another thread is about to close its file. Past that, or alone, the
+// failure stands, and is reported.
+status_t open_regular(BFile& file, const BEntry& entry, struct stat* st, bool othersMayFree) {
+  const int attempts = othersMayFree ? 50 : 1;
+  constexpr std::chrono::milliseconds kPause{2};
+  status_t status = file.SetToRegular(&entry, st);
+  for (int tries = 1; out_of_descriptors(status) && tries < attempts; ++tries) {
+    std::this_thread::sleep_for(kPause);
+    status = file.SetToRegular(&entry, st);
+  }
+  return status;
+}
+
+}  // namespace
+
+bool name_admits(const BEntry& entry, const FileRules& rules) {
+  char type[B_MIME_TYPE_LENGTH];
+  status_t known = BNodeInfo::GetTypeByName(entry, type);
+  return !type_refuses(rules, known, known == B_OK && rules.types.Contains(type));
+}
+
+// A type the attribute or the name gives is filtered before the file is opened. A file whose
+// name leaves its type open is read first when small (a file without the text is no match
+// whatever its type, so most never need their type), and its type is settled from its head
+// only when the text is found.
+void examine_file(const BEntry& entry, BFile& file, const FileRules& rules, Verdict* verdict) {
+  if (rules.beforeFile) rules.beforeFile();
+  char type[B_MIME_TYPE_LENGTH];
+  // The stored type wins over the name. A file the name already makes a candidate has it read
+  // once open, from the descriptor, which costs no second lookup of the name (and on kernels
+  // before getxattrat(2), no lookup of a /proc path); only a name that refuses the file needs
+  // it read by name, since the stored type might accept it.
+  status_t known = BNodeInfo::GetTypeByName(entry, type);
+  bool selected = known == B_OK && rules.types.Contains(type);
+  // Whether a pattern of the database matches the name, for the hint below.
+  bool namePatterns = known == B_TYPE_NEEDS_CONTENT && strcmp(type, BNodeInfo::kNoPatternType) != 0;
+  bool storedTypeUnread = true;
+  if (type_refuses(rules, known, selected)) {
+    storedTypeUnread = false;
+    if (BNodeInfo::GetStoredType(entry, type) == B_OK) {
+      known = B_OK;
+      selected = rules.types.Contains(type);
+    }
+  }
+  if (type_refuses(rules, known, selected)) return;  // a type not selected, no type, or no type selected
+  struct stat st;
+  // Never a link's target, and never what is no longer a regular file.
+  if (status_t status = open_regular(file, entry, &st, rules.otherReaders); status != B_OK) {
+    if (out_of_descriptors(status) && entry.GetRef(&verdict->ref) == B_OK) verdict->unreadable = status;
+    return;
+  }
+  if (storedTypeUnread && BNodeInfo::GetStoredType(file, type) == B_OK) {
+    known = B_OK;
+    if (!rules.types.Contains(type)) {
+      file.Unset();
+      return;
+    }
+  }
+  // Whether the head could give one of the types: most heads cannot, and saying so costs a
+  // few comparisons where a guess tries every type's rules.
+  auto could_be_accepted = [&] {
+    if (rules.hint.RefusesNothing()) return true;
+    uint8_t head[ContentTypeHint::kHeadSize];
+    ssize_t got = rules.hint.NeedsHead() ? pread(file.Descriptor(), head, sizeof head, 0) : 0;
+    return got < 0 || rules.hint.CouldBeOneOf(namePatterns, head, size_t(got));
+  };
+  // The type from the file's head, through the filter.
+  auto head_accepted = [&] {
+    if (!could_be_accepted()) return false;
+    bool accepted = BNodeInfo::GetTypeFromContent(file, st, type) == B_OK && rules.types.Contains(type);
+    if (accepted) verdict->accepted = type;
+    return accepted;
+  };
+  if (known == B_OK) {
+    verdict->accepted = type;
+    verdict->matched = f_seek(file, rules.strings, st.st_size) == 1;
+  } else if (st.st_size <= kContentFirstLimit) {
+    verdict->matched = f_seek(file, rules.strings, st.st_size) == 1;
+    if (verdict->matched) verdict->matched = head_accepted();
+    else verdict->unsettled = rules.reportUnsettled && could_be_accepted();
+  } else {
+    verdict->matched = head_accepted() && f_seek(file, rules.strings, st.st_size) == 1;
+  }
+  // Closing now keeps the walk's descriptors to its folders.
+  file.Unset();
+  if ((verdict->matched || verdict->unsettled) && entry.GetRef(&verdict->ref) != B_OK)
+    verdict->matched = verdict->unsettled = false;
+}
+
+void Reporter::Report(Verdict& verdict) {
+  if (++files_ % SearchSink::kProgressEvery == 0) sink_.Progress(files_);
+  if (!verdict.accepted.empty()) {
+    if (unsettledSince_ || ascii::casecmp(verdict.accepted.c_str(), lastAccepted_.c_str()) != 0) {
+      sink_.TypeAccepted(verdict.accepted.c_str());
+      unsettledSince_ = false;
+    }
+    lastAccepted_ = std::move(verdict.accepted);
+  }
+  if (verdict.unreadable != B_OK) {
+    sink_.Unreadable(std::move(verdict.ref), verdict.unreadable);
+    ++unreadable_;
+  } else if (verdict.unsettled) {
+    sink_.TypeUnsettled(std::move(verdict.ref));
+    unsettledSince_ = true;
+  } else if (verdict.matched) {
+    sink_.Matched(std::move(verdict.ref));
+    ++matches_;
+  }
+}

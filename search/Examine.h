@@ -1,0 +1,60 @@
+// What the search does with one file: whether its name or stored type lets it through, whether
+// its head could be of a chosen type, whether it holds the text, and how verdicts reach the sink.
+// Shared by the single-threaded walk and the pool of reading threads.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "Engine.h"
+#include "platform/ContentHint.h"
+#include "platform/File.h"
+
+// What the search learnt of one file.
+struct Verdict {
+  bool matched = false;
+  bool unsettled = false;
+  status_t unreadable = B_OK;  // why the file could not be opened, when that was for want of descriptors
+  std::string accepted;  // the type that let the file through, "" when none did
+  entry_ref ref;         // for a match or an unsettled file
+};
+
+// What every file of a search is read against; shared, read-only, by the threads.
+struct FileRules {
+  const TypeSet& types;
+  const ContentTypeHint& hint;  // which heads could be of the types
+  const SearchStrings& strings;
+  bool reportUnsettled;
+  const std::function<void()>& beforeFile;
+  bool otherReaders = false;  // other threads read files too, and may free a descriptor soon
+};
+
+// Whether the name lets the file through to being opened and read.
+bool name_admits(const BEntry& entry, const FileRules& rules);
+
+// Decides whether a regular file is a match, opening it through `file` only when it must, and
+// closing it before it returns.
+void examine_file(const BEntry& entry, BFile& file, const FileRules& rules, Verdict* verdict);
+
+// Hands verdicts to the sink in walk order, reporting accepted types as SearchSink says.
+class Reporter {
+ public:
+  explicit Reporter(SearchSink& sink) : sink_(sink) {}
+
+  void Report(Verdict& verdict);
+  void Waiting() {
+    sink_.Progress(files_);
+    sink_.Waiting();
+  }
+  int32 Matches() const { return matches_; }
+  int32 Unreadable() const { return unreadable_; }
+  std::string& LastAccepted() { return lastAccepted_; }
+
+ private:
+  SearchSink& sink_;
+  std::string lastAccepted_;
+  bool unsettledSince_ = false;
+  int32 matches_ = 0;
+  int32 unreadable_ = 0;
+  int64 files_ = 0;
+};

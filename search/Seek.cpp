@@ -117,21 +117,49 @@ std::pair<size_t, size_t> rarest_pair(const char* pattern, size_t length) {
 }
 
 #ifdef __SSE2__
-// The filter step of find_whole for processors with AVX2: thirty-two start positions at a
-// time, from *s on. Returns the first match, or -1 with *s at the first position left.
-__attribute__((target("avx2"))) ssize_t filter_avx2(const char* text, size_t starts, const char* pattern,
-                                                    size_t patternLength, size_t one, size_t two, size_t* s,
-                                                    size_t* allowance) {
-  const __m256i first0 = _mm256_set1_epi8(char(ascii::fold(pattern[one])));
-  const __m256i first1 = _mm256_set1_epi8(char(ascii::upper(pattern[one])));
-  const __m256i last0 = _mm256_set1_epi8(char(ascii::fold(pattern[two])));
-  const __m256i last1 = _mm256_set1_epi8(char(ascii::upper(pattern[two])));
-  for (; *s + 32 <= starts; *s += 32) {
-    __m256i head = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + *s + one));
-    __m256i tail = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + *s + two));
-    __m256i heads = _mm256_or_si256(_mm256_cmpeq_epi8(head, first0), _mm256_cmpeq_epi8(head, first1));
-    __m256i tails = _mm256_or_si256(_mm256_cmpeq_epi8(tail, last0), _mm256_cmpeq_epi8(tail, last1));
-    unsigned mask = unsigned(_mm256_movemask_epi8(_mm256_and_si256(heads, tails)));
+// Which of 16 start positions hold the pattern's two chosen characters, in either case.
+struct Sse2Pairs {
+  static constexpr size_t kWidth = 16;
+  Sse2Pairs(char first, char last)
+      : first0(_mm_set1_epi8(char(ascii::fold(first)))), first1(_mm_set1_epi8(char(ascii::upper(first)))),
+        last0(_mm_set1_epi8(char(ascii::fold(last)))), last1(_mm_set1_epi8(char(ascii::upper(last)))) {}
+  // A bit for each position whose first character is at `head` and last at `tail`.
+  unsigned At(const char* head, const char* tail) const {
+    __m128i h = _mm_loadu_si128(reinterpret_cast<const __m128i*>(head));
+    __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tail));
+    __m128i heads = _mm_or_si128(_mm_cmpeq_epi8(h, first0), _mm_cmpeq_epi8(h, first1));
+    __m128i tails = _mm_or_si128(_mm_cmpeq_epi8(t, last0), _mm_cmpeq_epi8(t, last1));
+    return unsigned(_mm_movemask_epi8(_mm_and_si128(heads, tails)));
+  }
+  __m128i first0, first1, last0, last1;
+};
+
+// The same, 32 at a time, for processors with AVX2.
+struct Avx2Pairs {
+  static constexpr size_t kWidth = 32;
+  [[gnu::target("avx2")]] Avx2Pairs(char first, char last)
+      : first0(_mm256_set1_epi8(char(ascii::fold(first)))), first1(_mm256_set1_epi8(char(ascii::upper(first)))),
+        last0(_mm256_set1_epi8(char(ascii::fold(last)))), last1(_mm256_set1_epi8(char(ascii::upper(last)))) {}
+  [[gnu::target("avx2")]] unsigned At(const char* head, const char* tail) const {
+    __m256i h = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(head));
+    __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tail));
+    __m256i heads = _mm256_or_si256(_mm256_cmpeq_epi8(h, first0), _mm256_cmpeq_epi8(h, first1));
+    __m256i tails = _mm256_or_si256(_mm256_cmpeq_epi8(t, last0), _mm256_cmpeq_epi8(t, last1));
+    return unsigned(_mm256_movemask_epi8(_mm256_and_si256(heads, tails)));
+  }
+  __m256i first0, first1, last0, last1;
+};
+
+// The filter step of find_whole: Pairs::kWidth start positions at a time, from *s on, keeping those
+// where the characters at `one` and `two` match in either case and comparing them in full.
+// Returns the first match, or -1 with *s at the first position left, or kOverAllowance.
+template <typename Pairs>
+[[gnu::always_inline]] inline ssize_t filter_with(const char* text, size_t starts, const char* pattern,
+                                                  size_t patternLength, size_t one, size_t two, size_t* s,
+                                                  size_t* allowance) {
+  const Pairs pairs(pattern[one], pattern[two]);
+  for (; *s + Pairs::kWidth <= starts; *s += Pairs::kWidth) {
+    unsigned mask = pairs.At(text + *s + one, text + *s + two);
     if (mask != 0 && *allowance < size_t(__builtin_popcount(mask))) return kOverAllowance;
     for (; mask != 0; mask &= mask - 1) {
       --*allowance;
@@ -140,6 +168,12 @@ __attribute__((target("avx2"))) ssize_t filter_avx2(const char* text, size_t sta
     }
   }
   return -1;
+}
+
+[[gnu::target("avx2")]] ssize_t filter_avx2(const char* text, size_t starts, const char* pattern,
+                                            size_t patternLength, size_t one, size_t two, size_t* s,
+                                            size_t* allowance) {
+  return filter_with<Avx2Pairs>(text, starts, pattern, patternLength, one, two, s, allowance);
 }
 
 const bool kHaveAvx2 = [] {
@@ -170,23 +204,8 @@ ssize_t find_whole_allowed(const char* text, size_t length, const char* pattern,
     ssize_t at = filter_avx2(text, starts, pattern, patternLength, one, two, s, &allowance);
     if (at != -1) return at;
   }
-  const __m128i first0 = _mm_set1_epi8(char(ascii::fold(pattern[one])));
-  const __m128i first1 = _mm_set1_epi8(char(ascii::upper(pattern[one])));
-  const __m128i last0 = _mm_set1_epi8(char(ascii::fold(pattern[two])));
-  const __m128i last1 = _mm_set1_epi8(char(ascii::upper(pattern[two])));
-  for (; *s + 16 <= starts; *s += 16) {
-    __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + *s + one));
-    __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + *s + two));
-    __m128i heads = _mm_or_si128(_mm_cmpeq_epi8(head, first0), _mm_cmpeq_epi8(head, first1));
-    __m128i tails = _mm_or_si128(_mm_cmpeq_epi8(tail, last0), _mm_cmpeq_epi8(tail, last1));
-    unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(heads, tails)));
-    if (mask != 0 && allowance < size_t(__builtin_popcount(mask))) return kOverAllowance;
-    for (; mask != 0; mask &= mask - 1) {
-      --allowance;
-      size_t at = *s + size_t(__builtin_ctz(mask));
-      if (matchesAt(at)) return ssize_t(at);
-    }
-  }
+  ssize_t at = filter_with<Sse2Pairs>(text, starts, pattern, patternLength, one, two, s, &allowance);
+  if (at != -1) return at;
 #endif
   for (; *s < starts; ++*s) {
     if (allowance-- == 0) return kOverAllowance;

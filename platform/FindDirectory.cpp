@@ -41,6 +41,7 @@ status_t find_directory(directory_which which, BPath* path, bool createIt) {
     case B_USER_SETTINGS_DIRECTORY: folder = xdg_folder("XDG_CONFIG_HOME", ".config"); break;
     case B_USER_DATA_DIRECTORY: folder = xdg_folder("XDG_DATA_HOME", ".local/share"); break;
     case B_USER_DIRECTORY: folder = home_folder(); break;
+    case B_USER_CACHE_DIRECTORY: folder = xdg_folder("XDG_CACHE_HOME", ".cache"); break;
   }
   if (folder.empty()) return B_ENTRY_NOT_FOUND;
   if (createIt) {

@@ -12,6 +12,8 @@ enum directory_which {
   B_USER_DATA_DIRECTORY,
   // The home folder: $HOME when it is an absolute path, else the account's.
   B_USER_DIRECTORY,
+  // $XDG_CACHE_HOME when it is an absolute path, else ~/.cache.
+  B_USER_CACHE_DIRECTORY,
 };
 
 #include <string>

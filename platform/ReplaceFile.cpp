@@ -28,8 +28,9 @@ std::string random_name() {
   return name;
 }
 
-// Removes what killed replacements left behind: only regular files of this user, with our
-// prefix and not touched for a minute (a live replacement takes well under that).
+}  // namespace
+
+// A live replacement takes well under the minute a temporary must be left alone.
 void remove_stale_temporaries(const std::string& folder) {
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) return;
@@ -46,11 +47,13 @@ void remove_stale_temporaries(const std::string& folder) {
   closedir(dir);
 }
 
+namespace {
+
 // Permissions for the new file: the old file's, or 0666 for open() to narrow by the umask.
-mode_t permissions_for(const std::string& target) {
+mode_t permissions_for(const std::string& target, mode_t newFileMode) {
   struct stat st;
   if (lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
-  return 0666;
+  return newFileMode;
 }
 
 status_t create_temporary(const std::string& folder, mode_t permissions, BFile* file, std::string* path) {
@@ -65,11 +68,11 @@ status_t create_temporary(const std::string& folder, mode_t permissions, BFile* 
   return status;
 }
 
-status_t write_all(BFile& file, const std::string& bytes) {
+status_t write_all(BFile& file, const std::string& bytes, bool sync) {
   ssize_t written = file.Write(bytes.data(), bytes.size());
   if (written < 0) return status_t(written);
   if (written != ssize_t(bytes.size())) return B_FILE_ERROR;
-  return fsync(file.Descriptor()) == 0 ? B_OK : status_from_errno();
+  return !sync || fsync(file.Descriptor()) == 0 ? B_OK : status_from_errno();
 }
 
 }  // namespace
@@ -79,16 +82,16 @@ bool is_replace_temporary(const char* name) {
 }
 
 status_t replace_file(const std::string& target, const std::string& bytes,
-                      const std::function<status_t(BFile&)>& finish) {
+                      const std::function<status_t(BFile&)>& finish, const ReplaceOptions& options) {
   BPath parent;
   if (BPath(target.c_str()).GetParent(&parent) != B_OK) return B_BAD_VALUE;
   std::string folder = parent.Path();
-  remove_stale_temporaries(folder);
+  if (options.sweep) remove_stale_temporaries(folder);
   BFile file;
   std::string temporary;
-  if (status_t status = create_temporary(folder, permissions_for(target), &file, &temporary); status != B_OK)
-    return status;
-  status_t status = write_all(file, bytes);
+  mode_t mode = permissions_for(target, mode_t(options.newFileMode));
+  if (status_t status = create_temporary(folder, mode, &file, &temporary); status != B_OK) return status;
+  status_t status = write_all(file, bytes, options.sync);
   if (status == B_OK && finish) status = finish(file);
   file.Unset();
   if (status == B_OK && rename(temporary.c_str(), target.c_str()) != 0) status = status_from_errno();

@@ -30,5 +30,18 @@ status_t link_target_for_writing(const std::string& path, std::string* target);
 // failure target is untouched and the new file removed. Files of earlier replacements that
 // died midway, in the same folder, owned by this user and over a minute old, are removed
 // first.
+struct ReplaceOptions {
+  unsigned newFileMode = 0666;  // a new file's permissions, narrowed by the umask
+  // Synced before the rename. Files that can be made again (a cache) skip it: after a crash
+  // such a file may be empty or cut short, never a mix of two writes.
+  bool sync = true;
+  // Removes the stale temporaries of the folder first. A folder of many small files written
+  // often (a cache) removes them itself, now and then, with remove_stale_temporaries.
+  bool sweep = true;
+};
 status_t replace_file(const std::string& target, const std::string& bytes,
-                      const std::function<status_t(BFile&)>& finish = {});
+                      const std::function<status_t(BFile&)>& finish = {}, const ReplaceOptions& options = {});
+
+// Removes what killed replacements left in folder: regular files of this user with the prefix
+// above, not touched for a minute.
+void remove_stale_temporaries(const std::string& folder);

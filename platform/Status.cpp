@@ -12,6 +12,9 @@ const char* status_text(status_t status) {
     case B_BAD_INDEX: return "index out of range";
     case B_BAD_DATA: return "damaged data";
     case B_MISMATCHED_VALUES: return "mismatched values";
+    case B_DOCUMENT_ENCRYPTED: return "encrypted document";
+    case B_DOCUMENT_TOO_BIG: return "document over the extraction limits";
+    case B_NO_EXTRACTOR: return "no text extractor installed (pdftotext, from poppler-utils)";
     default: return status < 0 && status > kOwnCodeBase ? strerror(-status) : "unknown error";
   }
 }

@@ -47,6 +47,11 @@ constexpr status_t B_BAD_TYPE = kOwnCodeBase - 3;
 constexpr status_t B_BAD_INDEX = kOwnCodeBase - 4;
 constexpr status_t B_BAD_DATA = kOwnCodeBase - 5;
 constexpr status_t B_MISMATCHED_VALUES = kOwnCodeBase - 6;
+// A document whose text could not be had: locked by a password, past the bounds of its
+// extraction, or with no program installed that extracts it.
+constexpr status_t B_DOCUMENT_ENCRYPTED = kOwnCodeBase - 7;
+constexpr status_t B_DOCUMENT_TOO_BIG = kOwnCodeBase - 8;
+constexpr status_t B_NO_EXTRACTOR = kOwnCodeBase - 9;
 
 // The negative errno of the last failed system call.
 inline status_t status_from_errno() { return errno > 0 ? -errno : B_ERROR; }

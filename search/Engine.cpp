@@ -9,6 +9,7 @@
 
 #include "Examine.h"
 #include "FilePool.h"
+#include "TextCache.h"
 #include "platform/AsciiFold.h"
 #include "platform/Process.h"
 
@@ -17,6 +18,11 @@ TypeSet::TypeSet(const std::vector<std::string>& names) {
 }
 
 bool TypeSet::Contains(const char* type) const { return folded_.count(ascii::folded(type)) > 0; }
+
+bool TypeSet::HasDocuments() const {
+  return std::any_of(folded_.begin(), folded_.end(),
+                     [](const std::string& type) { return document_kind_of(type.c_str()) != DocumentKind::kNone; });
+}
 
 namespace {
 
@@ -144,6 +150,14 @@ SearchOutcome search_folder(BDirectory& folder, const TypeSet& types, const Sear
   CLocaleOnThisThread plainNames;
   ContentTypeHint hint(types.Folded());
   FileRules rules{types, hint, strings, options.reportUnsettled, options.beforeFile};
+  std::unique_ptr<TextCache> cache;
+  std::unique_ptr<DocumentReader> documents;
+  if (types.HasDocuments()) {
+    if (options.documentCache)
+      cache = std::make_unique<TextCache>(TextCache::DefaultFolder(), TextCache::DefaultLimit(), pdf_extractor_version());
+    documents = std::make_unique<DocumentReader>(cache.get(), options.stop, options.documentLimits);
+    rules.documents = documents.get();
+  }
   Reporter reporter(sink);
   size_t budget = open_folder_budget();
   int threads = threads_within_descriptors(options.threads > 0 ? options.threads : available_cpus(), budget);
@@ -171,5 +185,9 @@ SearchOutcome search_folder(BDirectory& folder, const TypeSet& types, const Sear
   outcome.matches = reporter.Matches();
   outcome.unreadable = reporter.Unreadable();
   outcome.lastAccepted = std::move(reporter.LastAccepted());
+  if (documents) {
+    outcome.documentsExtracted = documents->Extracted();
+    outcome.documentsFromCache = documents->FromCache();
+  }
   return outcome;
 }

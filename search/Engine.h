@@ -11,6 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "Documents.h"
 #include "platform/Directory.h"
 #include "platform/Entry.h"
 
@@ -24,6 +25,8 @@ class TypeSet {
   bool IsEmpty() const { return folded_.empty(); }
   // The names, in lower case.
   std::vector<std::string> Folded() const { return {folded_.begin(), folded_.end()}; }
+  // Whether one of the types is a document's (Documents.h).
+  bool HasDocuments() const;
 
  private:
   std::unordered_set<std::string> folded_;
@@ -44,7 +47,9 @@ class SearchSink {
   // needs every accepted type asks BNodeInfo::GetTypeFromContent itself.
   virtual void TypeUnsettled(entry_ref&& /*ref*/) {}
   // A file of an accepted type, or one whose type could only be read from it, that could not
-  // be opened: the descriptors ran out and none came free in time. It is no match.
+  // be read: the descriptors ran out and none came free in time, or it is a document whose
+  // text could not be had (damaged, encrypted, over a limit, its extractor too slow). It is
+  // no match.
   virtual void Unreadable(entry_ref&& /*ref*/, status_t /*why*/) {}
   // Everything found so far has been reported, and the search waits for files being read:
   // a moment to flush what was reported.
@@ -66,6 +71,10 @@ struct SearchOptions {
   bool reportUnsettled = false;
   // Called on the reading thread before each file is read; tests slow threads down with it.
   std::function<void()> beforeFile;
+  // Documents' text is kept between searches in TextCache::DefaultFolder(), unless this is
+  // false; the bounds of each extraction.
+  bool documentCache = true;
+  DocumentLimits documentLimits;
 };
 
 struct SearchOutcome {
@@ -82,6 +91,9 @@ struct SearchOutcome {
   // With several threads: how often a reader handed the files after a long one on to an idle
   // thread, for the tests and the benchmark.
   int32 handedOn = 0;
+  // Documents whose text was extracted, and those whose text came from the cache.
+  int64 documentsExtracted = 0;
+  int64 documentsFromCache = 0;
 };
 
 // Walks the folder depth first, pre-order, from its first entry, without following links.

@@ -7,6 +7,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include "DocumentPhrase.h"
+#include "Documents.h"
 #include "Search.h"
 #include "platform/AsciiFold.h"
 #include "platform/NodeInfo.h"
@@ -36,6 +38,13 @@ status_t open_regular(BFile& file, const BEntry& entry, struct stat* st, bool ot
     status = file.SetToRegular(&entry, st);
   }
   return status;
+}
+
+// Whether the file starts as a PDF or a zip package does.
+bool has_document_head(BFile& file) {
+  char head[5];
+  ssize_t got = pread(file.Descriptor(), head, sizeof head, 0);
+  return got == ssize_t(sizeof head) && (memcmp(head, "%PDF-", 5) == 0 || memcmp(head, "PK\3\4", 4) == 0);
 }
 
 }  // namespace
@@ -98,20 +107,37 @@ void examine_file(const BEntry& entry, BFile& file, const FileRules& rules, Verd
     if (accepted) verdict->accepted = type;
     return accepted;
   };
+  // Whether the file holds the text: its bytes, or for a document its text.
+  auto holds_text = [&](const char* accepted) {
+    DocumentKind kind = rules.documents != nullptr ? document_kind_of(accepted) : DocumentKind::kNone;
+    if (kind == DocumentKind::kNone) return f_seek(file, rules.strings, st.st_size) == 1;
+    DocumentText text;
+    if (status_t status = rules.documents->Read(file.Descriptor(), st, kind, &text); status != B_OK) {
+      if (status != B_CANCELED) verdict->unreadable = status;  // a stopped search reports nothing more
+      return false;
+    }
+    return document_contains(text, rules.strings);
+  };
   if (known == B_OK) {
     verdict->accepted = type;
-    verdict->matched = f_seek(file, rules.strings, st.st_size) == 1;
+    verdict->matched = holds_text(type);
+  } else if (rules.documents != nullptr && has_document_head(file)) {
+    // A document's bytes are compressed: its type comes first, then its text.
+    verdict->matched = head_accepted() && holds_text(type);
   } else if (st.st_size <= kContentFirstLimit) {
     verdict->matched = f_seek(file, rules.strings, st.st_size) == 1;
     if (verdict->matched) verdict->matched = head_accepted();
     else verdict->unsettled = rules.reportUnsettled && could_be_accepted();
   } else {
-    verdict->matched = head_accepted() && f_seek(file, rules.strings, st.st_size) == 1;
+    verdict->matched = head_accepted() && holds_text(type);
   }
   // Closing now keeps the walk's descriptors to its folders.
   file.Unset();
-  if ((verdict->matched || verdict->unsettled) && entry.GetRef(&verdict->ref) != B_OK)
+  bool reported = verdict->matched || verdict->unsettled || verdict->unreadable != B_OK;
+  if (reported && entry.GetRef(&verdict->ref) != B_OK) {
     verdict->matched = verdict->unsettled = false;
+    verdict->unreadable = B_OK;
+  }
 }
 
 void Reporter::Report(Verdict& verdict) {

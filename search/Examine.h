@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "Documents.h"
 #include "Engine.h"
 #include "platform/ContentHint.h"
 #include "platform/File.h"
@@ -14,7 +15,8 @@
 struct Verdict {
   bool matched = false;
   bool unsettled = false;
-  status_t unreadable = B_OK;  // why the file could not be opened, when that was for want of descriptors
+  // Why the file could not be read: descriptors ran out, or a document's text could not be had.
+  status_t unreadable = B_OK;
   std::string accepted;  // the type that let the file through, "" when none did
   entry_ref ref;         // for a match or an unsettled file
 };
@@ -26,6 +28,7 @@ struct FileRules {
   const SearchStrings& strings;
   bool reportUnsettled;
   const std::function<void()>& beforeFile;
+  DocumentReader* documents = nullptr;  // when a document type is chosen
   bool otherReaders = false;  // other threads read files too, and may free a descriptor soon
 };
 

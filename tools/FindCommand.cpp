@@ -29,7 +29,7 @@ constexpr int kNoMatch = 1;
 constexpr int kError = 2;
 
 const char kUsage[] =
-    "Usage: tarnwickloft-find [--paths] [-0] [-j N] [--type TYPE]... FOLDER TEXT\n"
+    "Usage: tarnwickloft-find [--paths] [-0] [-j N] [--type TYPE]... [-d] [--no-cache] FOLDER TEXT\n"
     "       tarnwickloft-find --saved-search FILE\n"
     "       tarnwickloft-find --type-of FILE...\n"
     "Lists the files under FOLDER whose contents contain TEXT, ignoring letter case, among\n"
@@ -40,11 +40,16 @@ const char kUsage[] =
     "                 may use; 1 searches on a single thread); the output keeps the order\n"
     "                 of a depth-first walk either way\n"
     "  --type TYPE    search files of this MIME type; may be repeated\n"
+    "  -d, --documents  search PDF, OpenDocument, Office and EPUB documents too, by their\n"
+    "                 text (the same as a --type for each of their types)\n"
+    "  --no-cache     extract every document's text anew, neither reading nor filling the\n"
+    "                 cache of extracted text\n"
     "  --saved-search run the search a saved-search file describes: its folder, text and\n"
     "                 types, with full paths when it has \"Show Paths\" set\n"
     "  --type-of      print the MIME type read for each FILE\n"
     "  --help         print this help\n"
-    "Exit status: 0 when a file matched, 1 when none did, 2 on an error.\n";
+    "Exit status: 0 when a file matched, 1 when none did, 2 on an error or when a file\n"
+    "could not be read (each is named on standard error).\n";
 
 struct Options {
   bool paths = false;
@@ -55,6 +60,8 @@ struct Options {
   std::vector<const char*> operands;
   std::vector<std::string> owned;  // operands read from a saved search
   bool noTypesMeansNone = false;
+  bool documents = false;
+  bool noCache = false;
   int threads = 0;
 };
 
@@ -71,19 +78,21 @@ bool parse_threads(const char* text, int* threads) {
 
 // Parses the options; returns -1 to go on, or the exit status to end with.
 int parse_options(int argc, char** argv, Options* options, FILE* out, FILE* err) {
-  enum { kPaths = 1, kType, kTypeOf, kSavedSearch, kHelp, kThreads = 'j', kNull = '0' };
+  enum { kPaths = 1, kType, kTypeOf, kSavedSearch, kHelp, kNoCache, kThreads = 'j', kNull = '0', kDocuments = 'd' };
   static const option longOptions[] = {{"paths", no_argument, nullptr, kPaths},
                                        {"null", no_argument, nullptr, kNull},
                                        {"threads", required_argument, nullptr, kThreads},
                                        {"type", required_argument, nullptr, kType},
                                        {"type-of", no_argument, nullptr, kTypeOf},
+                                       {"documents", no_argument, nullptr, kDocuments},
+                                       {"no-cache", no_argument, nullptr, kNoCache},
                                        {"saved-search", required_argument, nullptr, kSavedSearch},
                                        {"help", no_argument, nullptr, kHelp},
                                        {nullptr, 0, nullptr, 0}};
   optind = 0;  // getopt keeps state between calls; 0 also resets its internals
   opterr = 0;
   // "+" stops at the first operand, so a folder or text that begins with a dash can follow --.
-  for (int option; (option = getopt_long(argc, argv, "+0j:", longOptions, nullptr)) != -1;) {
+  for (int option; (option = getopt_long(argc, argv, "+0dj:", longOptions, nullptr)) != -1;) {
     switch (option) {
       case kPaths: options->paths = true; break;
       case kNull: options->null = true; break;
@@ -96,6 +105,8 @@ int parse_options(int argc, char** argv, Options* options, FILE* out, FILE* err)
         break;
       case kType: options->types.emplace_back(optarg); break;
       case kTypeOf: options->typeOf = true; break;
+      case kDocuments: options->documents = true; break;
+      case kNoCache: options->noCache = true; break;
       case kSavedSearch: options->savedSearch = optarg; break;
       case kHelp: fputs(kUsage, out); return kMatched;
       default:
@@ -131,10 +142,11 @@ int print_types(const std::vector<const char*>& files, FILE* out, FILE* err) {
 }
 
 // A type is selected by the name files are read as: application/x-shellscript is text/x-sh.
-// Without --type, every installed text type.
-std::vector<std::string> type_names(const std::vector<std::string>& types, bool noTypesMeansNone) {
+// Without --type, every installed text type; --documents adds the document types.
+std::vector<std::string> type_names(const std::vector<std::string>& types, bool noTypesMeansNone, bool documents) {
   std::vector<std::string> names;
   for (const std::string& type : types) names.push_back(text_name_of(type.c_str()));
+  if (documents) names.insert(names.end(), document_type_names().begin(), document_type_names().end());
   if (!types.empty() || noTypesMeansNone) return names;
   BMessage installed;
   const char* type;
@@ -289,10 +301,11 @@ int search(const Options& options, FILE* out, FILE* err) {
   SearchOptions searchOptions;
   searchOptions.threads = options.threads;
   searchOptions.stop = output.FailedFlag();
+  searchOptions.documentCache = !options.noCache;
   SearchOutcome outcome;
   {
     PeriodicFlush flush(output);
-    outcome = search_folder(dir, TypeSet(type_names(options.types, options.noTypesMeansNone)),
+    outcome = search_folder(dir, TypeSet(type_names(options.types, options.noTypesMeansNone, options.documents)),
                             SearchStrings(strings), printer, searchOptions);
   }
   if (output.Failed()) {

@@ -1,0 +1,73 @@
+// Documents whose text, not their bytes, is searched: PDF (through poppler's pdftotext, run as
+// a separate process), OpenDocument, Office Open XML and EPUB (zip packages of XML, read in
+// process). Every extraction is bounded in time, memory and expanded size; a document that
+// cannot be read within the bounds is reported with the reason and is no match.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "DocumentPhrase.h"
+#include "platform/SupportDefs.h"
+
+class TextCache;
+
+enum class DocumentKind { kNone, kPdf, kOpenDocument, kWordprocessing, kSpreadsheet, kPresentation, kEpub };
+
+// What a type names: kNone for every type whose bytes are searched.
+DocumentKind document_kind_of(const char* type);
+
+// The document types, in the order the types menu lists them.
+const std::vector<std::string>& document_type_names();
+
+// A document that cannot be read gives B_BAD_DATA (damaged), B_DOCUMENT_ENCRYPTED,
+// B_DOCUMENT_TOO_BIG, B_TIMED_OUT or B_NO_EXTRACTOR.
+
+struct DocumentLimits {
+  std::chrono::milliseconds time{10000};         // wall time for one PDF's extractor
+  uint64_t extractorMemory = uint64_t(1) << 30;  // the extractor's address space
+  uint64_t expanded = uint64_t(1) << 30;         // bytes unpacked from one zip package, text out of pdftotext
+  // A zip member that expands more than this many times its packed size, past its first
+  // mebibyte, is a zip bomb: no document compresses that well.
+  uint64_t ratio = 200;
+  int xmlDepth = 256;  // nesting of XML elements
+};
+
+// The raw text of a zip-packaged document read from the descriptor (at any position; it is
+// read with pread): paragraphs separated by blank lines, in reading order.
+status_t extract_package_text(int fd, DocumentKind kind, const DocumentLimits& limits, std::string* raw);
+
+// The raw text of a PDF read from the descriptor by pdftotext, with a form feed after each
+// page. Stops, killing the extractor, when `stop` is set or a limit is reached.
+status_t extract_pdf_text(int fd, const DocumentLimits& limits, const std::atomic<bool>* stop, std::string* raw);
+
+// The pdftotext this process runs (TARNWICKLOFT_PDFTOTEXT when set, else the one on PATH), and
+// a token that changes when it is replaced (its inode, size and modification time), for the
+// text cache's keys; "" when there is none.
+const std::string& pdf_extractor_path();
+std::string pdf_extractor_version();
+
+// Reads documents' text for a search, on any of its threads: from the cache when it holds the
+// document, else through the document's extractor, storing what it got.
+class DocumentReader {
+ public:
+  // cache may be null (no cache); stop ends extractions at once when set.
+  DocumentReader(TextCache* cache, const std::atomic<bool>* stop, DocumentLimits limits = {});
+
+  // The normalised text of the open document with this status.
+  status_t Read(int fd, const struct stat& st, DocumentKind kind, DocumentText* text);
+
+  // How many documents were extracted and how many came from the cache, for tests and the
+  // benchmark.
+  int64 Extracted() const { return extracted_.load(); }
+  int64 FromCache() const { return fromCache_.load(); }
+
+ private:
+  TextCache* cache_;
+  const std::atomic<bool>* stop_;
+  const DocumentLimits limits_;
+  std::atomic<int64> extracted_{0}, fromCache_{0};
+};

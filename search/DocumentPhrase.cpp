@@ -161,19 +161,21 @@ bool document_contains(const DocumentText& document, const SearchStrings& string
 
 bool document_paragraph_with(const DocumentText& document, const std::string& needle, std::string* paragraph,
                              size_t* offsetInParagraph, int* page) {
-  size_t at = find_folded(document.text, needle);
+  // A match found only without the line-end hyphens is shown as it was found: joined.
+  std::string joined;
+  const std::string* text = &document.text;
+  size_t at = find_folded(*text, needle);
   if (at == std::string::npos && !document.lineEndHyphens.empty()) {
-    at = find_folded(without_hyphens(document), needle);
-    // Back to an offset in the text: past every hyphen removed before it.
-    for (size_t hyphen : document.lineEndHyphens)
-      if (at != std::string::npos && hyphen <= at) ++at;
+    joined = without_hyphens(document);
+    text = &joined;
+    at = find_folded(*text, needle);
   }
   if (at == std::string::npos) return false;
-  size_t start = document.text.find_last_of("\n\f", at);
+  size_t start = text->find_last_of("\n\f", at);
   start = start == std::string::npos ? 0 : start + 1;
-  size_t end = document.text.find_first_of("\n\f", at);
-  *paragraph = document.text.substr(start, end - start);
+  size_t end = text->find_first_of("\n\f", at);
+  *paragraph = text->substr(start, end - start);
   *offsetInParagraph = at - start;
-  *page = 1 + int(std::count(document.text.begin(), document.text.begin() + long(start), '\f'));
+  *page = 1 + int(std::count(text->begin(), text->begin() + long(start), '\f'));
   return true;
 }

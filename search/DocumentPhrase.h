@@ -29,6 +29,7 @@ DocumentText normalise_document_text(const std::string& raw);
 bool document_contains(const DocumentText& document, const SearchStrings& strings);
 
 // The paragraph of the first occurrence of needle (folded as the search folds), and the page
-// it is on (counting form feeds from 1); false when there is none.
+// it is on (counting form feeds from 1); false when there is none. A paragraph matched only
+// with its line-end hyphens left out is given without them.
 bool document_paragraph_with(const DocumentText& document, const std::string& needle, std::string* paragraph,
                              size_t* offsetInParagraph, int* page);

@@ -8,7 +8,11 @@
 
 #include "BlockScanner.h"
 #include "CaseFold.h"
+#include "DocumentPhrase.h"
+#include "Documents.h"
 #include "Search.h"
+#include "TextCache.h"
+#include "platform/NodeInfo.h"
 
 namespace {
 
@@ -40,11 +44,43 @@ void cut_line(const std::string& content, size_t lineStart, size_t lineEnd, size
   line->cutAfter = to < lineEnd;
 }
 
+// The kind of document the file is by its type, kNone for a file whose bytes are searched.
+DocumentKind document_kind_of_file(const char* path) {
+  BNode node(path);
+  BNodeInfo info(&node);
+  char type[B_MIME_TYPE_LENGTH];
+  return node.InitCheck() == B_OK && info.GetType(type) == B_OK ? document_kind_of(type) : DocumentKind::kNone;
+}
+
+MatchLineStatus document_match_line(BFile& file, DocumentKind kind, const std::string& text, MatchLine* line) {
+  struct stat st;
+  if (fstat(file.Descriptor(), &st) != 0) return MatchLineStatus::kUnreadable;
+  TextCache cache(TextCache::DefaultFolder(), TextCache::DefaultLimit(), pdf_extractor_version());
+  DocumentReader reader(&cache, nullptr);
+  DocumentText document;
+  if (reader.Read(file.Descriptor(), st, kind, &document) != B_OK) return MatchLineStatus::kUnreadable;
+  std::string paragraph;
+  size_t offset = 0;
+  int page = 0;
+  line->document = true;
+  if (!document_paragraph_with(document, text, &paragraph, &offset, &page)) return MatchLineStatus::kNotFound;
+  size_t at = offset, end = std::min(paragraph.size(), offset + text.size());
+  if (size_t found, foundEnd; find_folded(paragraph, text, &found, &foundEnd)) {
+    at = found;  // the match as the paragraph spells it, in every script's letter case
+    end = foundEnd;
+  }
+  cut_line(paragraph, 0, paragraph.size(), at, end - at, line);
+  line->page = kind == DocumentKind::kPdf ? page : 0;
+  return MatchLineStatus::kFound;
+}
+
 }  // namespace
 
 MatchLineStatus f_match_line(const char* path, const std::string& text, size_t limit, MatchLine* line) {
   BFile file(path, B_READ_ONLY);
   if (file.InitCheck() != B_OK) return MatchLineStatus::kUnreadable;
+  if (DocumentKind kind = document_kind_of_file(path); kind != DocumentKind::kNone)
+    return document_match_line(file, kind, text, line);
   std::string content(limit, '\0');
   size_t filled = 0;
   while (filled < limit) {

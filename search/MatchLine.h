@@ -11,6 +11,10 @@ struct MatchLine {
   // cutAfter tell whether the line goes on beyond what is kept.
   std::string before, match, after;
   bool cutBefore = false, cutAfter = false;
+  // For a document (Documents.h): the line is the paragraph of its text that holds the match,
+  // and for a PDF, page is the page it is on (0 otherwise).
+  bool document = false;
+  int page = 0;
 };
 
 enum class MatchLineStatus { kFound, kNotFound, kUnreadable, kTimedOut };
@@ -18,7 +22,8 @@ enum class MatchLineStatus { kFound, kNotFound, kUnreadable, kTimedOut };
 constexpr size_t kMatchLineWidth = 100;
 
 // Looks for the text in the first `limit` bytes of the file at path, with letter case folded
-// as the search folds it, and fills line with the first line that holds it.
+// as the search folds it, and fills line with the first line that holds it. A document's text
+// is searched whole instead, from the text cache when it holds it.
 MatchLineStatus f_match_line(const char* path, const std::string& text, size_t limit, MatchLine* line);
 
 // f_match_line on a thread of its own, waited for at most `wait`, for callers that must not

@@ -9,6 +9,7 @@
 #include <getopt.h>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -20,6 +21,7 @@
 #include "saved/SavedSearch.h"
 #include "search/BlockScanner.h"
 #include "search/Engine.h"
+#include "search/MatchLine.h"
 #include "search/Search.h"
 
 namespace {
@@ -42,6 +44,8 @@ const char kUsage[] =
     "  --type TYPE    search files of this MIME type; may be repeated\n"
     "  -d, --documents  search PDF, OpenDocument, Office and EPUB documents too, by their\n"
     "                 text (the same as a --type for each of their types)\n"
+    "  -n, --line     after each name, the line that holds TEXT (a document's paragraph,\n"
+    "                 with its page for a PDF: \"name: page 3: ...\")\n"
     "  --no-cache     extract every document's text anew, neither reading nor filling the\n"
     "                 cache of extracted text\n"
     "  --saved-search run the search a saved-search file describes: its folder, text and\n"
@@ -62,6 +66,7 @@ struct Options {
   bool noTypesMeansNone = false;
   bool documents = false;
   bool noCache = false;
+  bool lines = false;
   int threads = 0;
 };
 
@@ -78,7 +83,8 @@ bool parse_threads(const char* text, int* threads) {
 
 // Parses the options; returns -1 to go on, or the exit status to end with.
 int parse_options(int argc, char** argv, Options* options, FILE* out, FILE* err) {
-  enum { kPaths = 1, kType, kTypeOf, kSavedSearch, kHelp, kNoCache, kThreads = 'j', kNull = '0', kDocuments = 'd' };
+  enum { kPaths = 1, kType, kTypeOf, kSavedSearch, kHelp, kNoCache, kThreads = 'j', kNull = '0', kDocuments = 'd',
+         kLine = 'n' };
   static const option longOptions[] = {{"paths", no_argument, nullptr, kPaths},
                                        {"null", no_argument, nullptr, kNull},
                                        {"threads", required_argument, nullptr, kThreads},
@@ -86,13 +92,14 @@ int parse_options(int argc, char** argv, Options* options, FILE* out, FILE* err)
                                        {"type-of", no_argument, nullptr, kTypeOf},
                                        {"documents", no_argument, nullptr, kDocuments},
                                        {"no-cache", no_argument, nullptr, kNoCache},
+                                       {"line", no_argument, nullptr, kLine},
                                        {"saved-search", required_argument, nullptr, kSavedSearch},
                                        {"help", no_argument, nullptr, kHelp},
                                        {nullptr, 0, nullptr, 0}};
   optind = 0;  // getopt keeps state between calls; 0 also resets its internals
   opterr = 0;
   // "+" stops at the first operand, so a folder or text that begins with a dash can follow --.
-  for (int option; (option = getopt_long(argc, argv, "+0dj:", longOptions, nullptr)) != -1;) {
+  for (int option; (option = getopt_long(argc, argv, "+0dnj:", longOptions, nullptr)) != -1;) {
     switch (option) {
       case kPaths: options->paths = true; break;
       case kNull: options->null = true; break;
@@ -107,6 +114,7 @@ int parse_options(int argc, char** argv, Options* options, FILE* out, FILE* err)
       case kTypeOf: options->typeOf = true; break;
       case kDocuments: options->documents = true; break;
       case kNoCache: options->noCache = true; break;
+      case kLine: options->lines = true; break;
       case kSavedSearch: options->savedSearch = optarg; break;
       case kHelp: fputs(kUsage, out); return kMatched;
       default:
@@ -201,10 +209,13 @@ class PrintingSink : public SearchSink {
 
   PrintingSink(bool paths, bool null, Output& out, FILE* err)
       : paths_(paths), end_(null ? '\0' : '\n'), out_(out), err_(err) {}
+  // Each match is followed by the line that holds this text.
+  void ShowLines(const std::string& text) { lineText_ = text; }
   void Matched(entry_ref&& ref) override {
     FILE* out = out_.Stream();
     if (paths_) PutPath(ref, out);
     else fputs(ref.name, out);
+    if (lineText_) PutLine(ref, out);
     fputc(end_, out);
     out_.Check();
   }
@@ -216,6 +227,22 @@ class PrintingSink : public SearchSink {
   void Waiting() override { out_.Flush(); }
 
  private:
+  static constexpr size_t kLineReadLimit = 1 << 20;
+
+  void PutLine(const entry_ref& ref, FILE* out) {
+    std::string folder = ref.directory_path();
+    std::string path = folder + (folder == "/" ? "" : "/") + ref.name;
+    MatchLine line;
+    if (f_match_line(path.c_str(), *lineText_, kLineReadLimit, &line) != MatchLineStatus::kFound) return;
+    fputs(": ", out);
+    if (line.page > 0) fprintf(out, "page %d: ", line.page);
+    std::string shown = (line.cutBefore ? "…" : "") + line.before + line.match + line.after + (line.cutAfter ? "…" : "");
+    for (char& c : shown)
+      if (c == '\n' || c == '\0') c = ' ';
+    fputs(shown.c_str(), out);
+  }
+
+  std::optional<std::string> lineText_;
   bool paths_;
   char end_;
   Output& out_;
@@ -298,6 +325,7 @@ int search(const Options& options, FILE* out, FILE* err) {
   strings.AddItem(text.data());
   Output output(out);
   PrintingSink printer(options.paths, options.null, output, err);
+  if (options.lines) printer.ShowLines(text);
   SearchOptions searchOptions;
   searchOptions.threads = options.threads;
   searchOptions.stop = output.FailedFlag();

@@ -51,10 +51,14 @@ std::string EntryItem::ToolTip() const {
   MatchLine line;
   switch (f_match_line_within(path.c_str(), searchText_ ? *searchText_ : "", kToolTipReadLimit, kToolTipWait, &line)) {
     case MatchLineStatus::kFound:
+      if (line.page > 0) tip += "page " + std::to_string(line.page) + ": ";
       tip += (line.cutBefore ? "&hellip;" : "") + html_escaped(line.before) + "<b>" + html_escaped(line.match) +
              "</b>" + html_escaped(line.after) + (line.cutAfter ? "&hellip;" : "");
       break;
-    case MatchLineStatus::kNotFound: tip += "<i>The text is no longer in this file's first megabyte.</i>"; break;
+    case MatchLineStatus::kNotFound:
+      tip += line.document ? "<i>The text is no longer in this document.</i>"
+                           : "<i>The text is no longer in this file's first megabyte.</i>";
+      break;
     case MatchLineStatus::kUnreadable: tip += "<i>This file is no longer there, or cannot be read.</i>"; break;
     case MatchLineStatus::kTimedOut: tip += "<i>The line is not available: the file is slow to read.</i>"; break;
   }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "Commands.h"
 #include "EntryItem.h"
@@ -24,6 +25,7 @@
 #include "platform/interface/ListView.h"
 #include "platform/interface/Menu.h"
 #include "platform/interface/NodeMonitor.h"
+#include "search/Documents.h"
 #include "search/Search.h"
 
 namespace {
@@ -69,8 +71,14 @@ std::span<const TarnWin::Command> TarnWin::CommandTable() {
   return table;
 }
 
-// Type items are told from "All", "None" and the separator by their label.
-bool TarnWin::IsTypeItem(const BMenuItem* item) { return f_match(item->Label(), "text"); }
+// Type items are told from "All", "None" and the separator by their label: a text type's, or a
+// document type's.
+bool TarnWin::IsTypeItem(const BMenuItem* item) {
+  return IsTextTypeItem(item) || document_kind_of(item->Label()) != DocumentKind::kNone;
+}
+
+// "All" marks these: the items whose label starts with "text".
+bool TarnWin::IsTextTypeItem(const BMenuItem* item) { return f_match(item->Label(), "text"); }
 
 TarnWin::TarnWin(BMessage* archive) : BWindow(archive), selectedTypes(20) {
   Lock();
@@ -160,8 +168,8 @@ BMenu* TarnWin::MakeFileMenu() {
   return menu;
 }
 
-// "All", "None", a separator, and one item per installed text type, in the platform's order;
-// the HTML types start selected.
+// "All", "None", a separator, one item per installed text type, in the platform's order, and
+// one per installed document type; the HTML types start selected.
 BMenu* TarnWin::MakeTypesMenu() {
   auto* menu = new BMenu("MIMEs", B_ITEMS_IN_COLUMN);
   menu->SetStaysOpen(true);  // several types are ticked in one opening
@@ -184,7 +192,19 @@ BMenu* TarnWin::MakeTypesMenu() {
       selectedTypes.AddItem(item);
     }
   }
+  AddDocumentTypes(menu);
   return menu;
+}
+
+// The document types the MIME database knows, searched by their text.
+void TarnWin::AddDocumentTypes(BMenu* menu) {
+  BMessage installed;
+  if (BMimeType::GetInstalledTypes("application", &installed) != B_OK) return;
+  std::unordered_set<std::string> known;
+  const char* name;
+  for (int32 i = 0; installed.FindString("types", i, &name) == B_OK; ++i) known.insert(ascii::folded(name));
+  for (const std::string& type : document_type_names())
+    if (known.count(ascii::folded(type)) > 0) menu->AddItem(new BMenuItem(type.c_str(), new BMessage(command::kTypeItem)));
 }
 
 void TarnWin::MimeSelected(BMessage* message) {
@@ -256,10 +276,11 @@ void TarnWin::markSavedMimes(const std::vector<std::string>& types) {
   }
 }
 
+// "All" marks the text types, "None" unmarks every type.
 void TarnWin::markMimes(bool mark) {
   for (int32 i = 0; typesMenu != nullptr && i < typesMenu->CountItems(); ++i) {
     BMenuItem* item = typesMenu->ItemAt(i);
-    if (!IsTypeItem(item)) continue;
+    if (!(mark ? IsTextTypeItem(item) : IsTypeItem(item))) continue;
     item->SetMarked(mark);
     if (mark && !selectedTypes.HasItem(item)) selectedTypes.AddItem(item);
   }

@@ -104,6 +104,8 @@ class TarnWin : public BWindow {
 
  private:
   static bool IsTypeItem(const BMenuItem* item);
+  static bool IsTextTypeItem(const BMenuItem* item);
+  void AddDocumentTypes(BMenu* menu);
   void ShowOpenPanel(BMessage* message);
   void EmptyMatches();
   void TakeExampleFile(BEntry& entry, BNode& node, const char* type);

@@ -14,6 +14,7 @@
 #include "platform/MimeType.h"
 #include "platform/interface/Menu.h"
 #include "platform/interface/View.h"
+#include "search/Documents.h"
 #include "window/TarnWin.h"
 
 namespace {
@@ -49,7 +50,8 @@ class TypesMenuTest : public ::testing::Test {
 
 TEST_F(TypesMenuTest, ListsTheInstalledTextTypesWithTheHtmlTypesSelected) {
   std::vector<std::string> types = installed_text_types();
-  ASSERT_EQ(menu->CountItems(), int32(types.size()) + 3);
+  const std::vector<std::string>& documents = document_type_names();
+  ASSERT_EQ(menu->CountItems(), int32(types.size() + documents.size()) + 3);
   EXPECT_STREQ(menu->ItemAt(0)->Label(), "All");
   EXPECT_EQ(menu->ActionFor(menu->ItemAt(0))->shortcut(), QKeySequence("Ctrl+Shift+A"));
   EXPECT_STREQ(menu->ItemAt(1)->Label(), "None");
@@ -58,6 +60,13 @@ TEST_F(TypesMenuTest, ListsTheInstalledTextTypesWithTheHtmlTypesSelected) {
   for (size_t i = 0; i < types.size(); ++i) {
     EXPECT_EQ(menu->ItemAt(int32(i) + 3)->Label(), types[i]);
     EXPECT_EQ(menu->ItemAt(int32(i) + 3)->Message()->what, four_cc("MIME"));
+  }
+  // The document types follow, each an item of its own, none chosen at first.
+  for (size_t i = 0; i < documents.size(); ++i) {
+    BMenuItem* item = menu->ItemAt(int32(types.size() + i) + 3);
+    EXPECT_EQ(item->Label(), documents[i]);
+    EXPECT_EQ(item->Message()->what, four_cc("MIME"));
+    EXPECT_FALSE(item->IsMarked());
   }
   // The textual types the database files under application/ are listed by their text/ names.
   for (const char* name : {"text/x-sh", "text/xml", "text/json", "text/yaml"})
@@ -93,6 +102,23 @@ TEST_F(TypesMenuTest, AllAndNoneSelectEveryTypeOrNone) {
   choose(menu->FindItem("All"));
   EXPECT_EQ(selected(), expected);
   EXPECT_FALSE(menu->FindItem("All")->IsMarked());
+  choose(menu->FindItem("None"));
+  EXPECT_TRUE(selected().empty());
+  EXPECT_TRUE(marked().empty());
+}
+
+// "All" looks at the label's first four bytes: document types are chosen one by one, and
+// "None" takes them out with the rest.
+TEST_F(TypesMenuTest, AllLeavesTheDocumentTypesAndNoneTakesThemOut) {
+  choose(menu->FindItem("application/pdf"));
+  choose(menu->FindItem("All"));
+  std::vector<std::string> chosen = selected();
+  EXPECT_EQ(chosen.front(), "text/html");
+  EXPECT_EQ(std::count(chosen.begin(), chosen.end(), "application/pdf"), 1);
+  EXPECT_EQ(std::count(chosen.begin(), chosen.end(), "application/epub+zip"), 0);
+  EXPECT_FALSE(menu->FindItem("application/epub+zip")->IsMarked());
+  EXPECT_TRUE(window->markMime(BMimeType("application/EPUB+zip")));
+  EXPECT_TRUE(menu->FindItem("application/epub+zip")->IsMarked());
   choose(menu->FindItem("None"));
   EXPECT_TRUE(selected().empty());
   EXPECT_TRUE(marked().empty());

@@ -46,19 +46,22 @@ const std::vector<std::string>& document_type_names() {
 }
 
 DocumentReader::DocumentReader(TextCache* cache, const std::atomic<bool>* stop, DocumentLimits limits)
-    : cache_(cache), stop_(stop), limits_(limits) {}
+    : cache_(cache), stop_(stop), pdfExtractor_(pdf_extractor_path()), limits_(limits) {}
 
 status_t DocumentReader::Read(int fd, const struct stat& st, DocumentKind kind, DocumentText* text) {
-  if (cache_ != nullptr && cache_->Load(st, kind, text)) {
+  status_t failure = B_OK;
+  if (cache_ != nullptr && cache_->Load(st, kind, text, &failure)) {
     fromCache_.fetch_add(1, std::memory_order_relaxed);
-    return B_OK;
+    return failure;
   }
   std::string raw;
-  status_t status = kind == DocumentKind::kPdf ? extract_pdf_text(fd, limits_, stop_, &raw)
+  status_t status = kind == DocumentKind::kPdf ? extract_pdf_text(pdfExtractor_, fd, limits_, stop_, &raw)
                                                : extract_package_text(fd, kind, limits_, &raw);
-  if (status != B_OK) return status;
+  // A stopped search, a missing extractor or a process limit says nothing of the document.
+  if (status == B_CANCELED || status == B_NO_EXTRACTOR || status == B_NO_MORE_FDS || status == B_NO_MEMORY)
+    return status;
   extracted_.fetch_add(1, std::memory_order_relaxed);
-  *text = normalise_document_text(raw);
-  if (cache_ != nullptr) cache_->Store(st, kind, *text);
-  return B_OK;
+  *text = status == B_OK ? normalise_document_text(raw) : DocumentText{};
+  if (cache_ != nullptr) cache_->Store(st, kind, *text, status);
+  return status;
 }

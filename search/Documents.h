@@ -40,15 +40,16 @@ struct DocumentLimits {
 // read with pread): paragraphs separated by blank lines, in reading order.
 status_t extract_package_text(int fd, DocumentKind kind, const DocumentLimits& limits, std::string* raw);
 
-// The raw text of a PDF read from the descriptor by pdftotext, with a form feed after each
-// page. Stops, killing the extractor, when `stop` is set or a limit is reached.
-status_t extract_pdf_text(int fd, const DocumentLimits& limits, const std::atomic<bool>* stop, std::string* raw);
+// The raw text of a PDF read from the descriptor by the pdftotext at `extractor`, with a form
+// feed after each page. Stops, killing the extractor, when `stop` is set or a limit is reached.
+status_t extract_pdf_text(const std::string& extractor, int fd, const DocumentLimits& limits,
+                          const std::atomic<bool>* stop, std::string* raw);
 
-// The pdftotext this process runs (TARNWICKLOFT_PDFTOTEXT when set, else the one on PATH), and
-// a token that changes when it is replaced (its inode, size and modification time), for the
-// text cache's keys; "" when there is none.
-const std::string& pdf_extractor_path();
-std::string pdf_extractor_version();
+// The pdftotext to run: TARNWICKLOFT_PDFTOTEXT when set, else the one on PATH; "" when there is
+// none. And a token that changes when that program is replaced (its device, inode, size and
+// modification time), for the text cache's keys.
+std::string pdf_extractor_path();
+std::string pdf_extractor_version(const std::string& extractor);
 
 // Reads documents' text for a search, on any of its threads: from the cache when it holds the
 // document, else through the document's extractor, storing what it got.
@@ -57,7 +58,8 @@ class DocumentReader {
   // cache may be null (no cache); stop ends extractions at once when set.
   DocumentReader(TextCache* cache, const std::atomic<bool>* stop, DocumentLimits limits = {});
 
-  // The normalised text of the open document with this status.
+  // The normalised text of the open document with this status. A document whose text cannot
+  // be had (damaged, encrypted, over a limit, too slow) is remembered in the cache as such.
   status_t Read(int fd, const struct stat& st, DocumentKind kind, DocumentText* text);
 
   // How many documents were extracted and how many came from the cache, for tests and the
@@ -68,6 +70,7 @@ class DocumentReader {
  private:
   TextCache* cache_;
   const std::atomic<bool>* stop_;
+  const std::string pdfExtractor_;
   const DocumentLimits limits_;
   std::atomic<int64> extracted_{0}, fromCache_{0};
 };

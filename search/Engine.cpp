@@ -154,7 +154,7 @@ SearchOutcome search_folder(BDirectory& folder, const TypeSet& types, const Sear
   std::unique_ptr<DocumentReader> documents;
   if (types.HasDocuments()) {
     if (options.documentCache)
-      cache = std::make_unique<TextCache>(TextCache::DefaultFolder(), TextCache::DefaultLimit(), pdf_extractor_version());
+      cache = std::make_unique<TextCache>(TextCache::DefaultFolder(), TextCache::DefaultLimit(), pdf_extractor_version(pdf_extractor_path()));
     documents = std::make_unique<DocumentReader>(cache.get(), options.stop, options.documentLimits);
     rules.documents = documents.get();
   }

@@ -55,7 +55,7 @@ DocumentKind document_kind_of_file(const char* path) {
 MatchLineStatus document_match_line(BFile& file, DocumentKind kind, const std::string& text, MatchLine* line) {
   struct stat st;
   if (fstat(file.Descriptor(), &st) != 0) return MatchLineStatus::kUnreadable;
-  TextCache cache(TextCache::DefaultFolder(), TextCache::DefaultLimit(), pdf_extractor_version());
+  TextCache cache(TextCache::DefaultFolder(), TextCache::DefaultLimit(), pdf_extractor_version(pdf_extractor_path()));
   DocumentReader reader(&cache, nullptr);
   DocumentText document;
   if (reader.Read(file.Descriptor(), st, kind, &document) != B_OK) return MatchLineStatus::kUnreadable;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <string_view>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -20,7 +21,6 @@
 namespace {
 
 constexpr int kChildInput = 3;  // the document's descriptor in the child
-constexpr size_t kErrorTextLimit = 4096;
 constexpr std::chrono::milliseconds kStopCheck{20};
 
 std::string find_on_path(const char* program) {
@@ -52,27 +52,39 @@ std::string find_on_path(const char* program) {
   setrlimit(RLIMIT_CORE, &core);
   // -raw keeps the line ends and hyphens as typeset (the default mode joins hyphenated lines,
   // which turns "well-⏎known" into "wellknown"); the normal form joins them (DocumentPhrase.h).
-  const char* argv[] = {program, "-q", "-raw", "-enc", "UTF-8", "/dev/fd/3", "-", nullptr};
+  // Its messages are read for the reason of a failure ("Incorrect password").
+  const char* argv[] = {program, "-raw", "-enc", "UTF-8", "/dev/fd/3", "-", nullptr};
   execv(program, const_cast<char* const*>(argv));
   _exit(127);
 }
 
+// What the extractor said on its error stream that tells why it failed. Only these words are
+// kept: a damaged document can make it write without end.
+struct Complaints {
+  bool password = false;
+  bool memory = false;
+
+  void Read(std::string_view text) {
+    password = password || text.find("password") != std::string_view::npos;
+    memory = memory || text.find("bad_alloc") != std::string_view::npos ||
+             text.find("Out of memory") != std::string_view::npos;
+  }
+};
+
 // What the child's exit tells of the document.
-status_t status_of_exit(int wait, const std::string& errors) {
+status_t status_of_exit(int wait, const Complaints& complaints) {
   if (WIFEXITED(wait) && WEXITSTATUS(wait) == 0) return B_OK;
   if (WIFEXITED(wait) && WEXITSTATUS(wait) == 127) return B_NO_EXTRACTOR;
   if (WIFSIGNALED(wait) && WTERMSIG(wait) == SIGXCPU) return B_TIMED_OUT;
-  if (errors.find("bad_alloc") != std::string::npos || errors.find("memory") != std::string::npos)
-    return B_DOCUMENT_TOO_BIG;
-  if (errors.find("password") != std::string::npos || (WIFEXITED(wait) && WEXITSTATUS(wait) == 3))
-    return B_DOCUMENT_ENCRYPTED;
+  if (complaints.memory) return B_DOCUMENT_TOO_BIG;
+  if (complaints.password || (WIFEXITED(wait) && WEXITSTATUS(wait) == 3)) return B_DOCUMENT_ENCRYPTED;
   return B_BAD_DATA;
 }
 
 // Reads the child's output and errors until both end, the time is up, the text is too long or
 // the search stops; B_OK when both ended.
 status_t collect(int out, int err, const DocumentLimits& limits, const std::atomic<bool>* stop, std::string* text,
-                 std::string* errors) {
+                 Complaints* complaints) {
   auto deadline = std::chrono::steady_clock::now() + limits.time;
   pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
   char buffer[64 * 1024];
@@ -90,10 +102,12 @@ status_t collect(int out, int err, const DocumentLimits& limits, const std::atom
         fds[i].fd = -1;
         continue;
       }
-      std::string& into = i == 0 ? *text : *errors;
-      if (i == 0 && text->size() + size_t(got) > limits.expanded) return B_DOCUMENT_TOO_BIG;
-      if (i == 1 && errors->size() >= kErrorTextLimit) continue;
-      into.append(buffer, size_t(got));
+      if (i == 1) {
+        complaints->Read(std::string_view(buffer, size_t(got)));
+        continue;
+      }
+      if (text->size() + size_t(got) > limits.expanded) return B_DOCUMENT_TOO_BIG;
+      text->append(buffer, size_t(got));
     }
   }
   return B_OK;
@@ -101,23 +115,20 @@ status_t collect(int out, int err, const DocumentLimits& limits, const std::atom
 
 }  // namespace
 
-const std::string& pdf_extractor_path() {
-  static const std::string path = [] {
-    const char* chosen = getenv("TARNWICKLOFT_PDFTOTEXT");
-    return chosen != nullptr && *chosen != '\0' ? std::string(chosen) : find_on_path("pdftotext");
-  }();
-  return path;
+std::string pdf_extractor_path() {
+  const char* chosen = getenv("TARNWICKLOFT_PDFTOTEXT");
+  return chosen != nullptr && *chosen != '\0' ? std::string(chosen) : find_on_path("pdftotext");
 }
 
-std::string pdf_extractor_version() {
+std::string pdf_extractor_version(const std::string& extractor) {
   struct stat st;
-  if (pdf_extractor_path().empty() || stat(pdf_extractor_path().c_str(), &st) != 0) return "";
+  if (extractor.empty() || stat(extractor.c_str(), &st) != 0) return "";
   return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" +
          std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
 }
 
-status_t extract_pdf_text(int fd, const DocumentLimits& limits, const std::atomic<bool>* stop, std::string* raw) {
-  const std::string& program = pdf_extractor_path();
+status_t extract_pdf_text(const std::string& program, int fd, const DocumentLimits& limits,
+                          const std::atomic<bool>* stop, std::string* raw) {
   if (program.empty()) return B_NO_EXTRACTOR;
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0) return B_NO_MORE_FDS;
@@ -131,8 +142,8 @@ status_t extract_pdf_text(int fd, const DocumentLimits& limits, const std::atomi
   close(out[1]);
   close(err[1]);
   status_t status = child < 0 ? B_NO_MEMORY : B_OK;
-  std::string errors;
-  if (status == B_OK) status = collect(out[0], err[0], limits, stop, raw, &errors);
+  Complaints complaints;
+  if (status == B_OK) status = collect(out[0], err[0], limits, stop, raw, &complaints);
   close(out[0]);
   close(err[0]);
   if (child < 0) return status;
@@ -140,5 +151,5 @@ status_t extract_pdf_text(int fd, const DocumentLimits& limits, const std::atomi
   int wait = 0;
   while (waitpid(child, &wait, 0) < 0 && errno == EINTR) {
   }
-  return status != B_OK ? status : status_of_exit(wait, errors);
+  return status != B_OK ? status : status_of_exit(wait, complaints);
 }

@@ -17,7 +17,7 @@ namespace {
 constexpr char kMagic[8] = {'T', 'W', 'K', 'T', 'E', 'X', 'T', '1'};
 // Changes whenever the extractors or the text's normal form change, so that no entry made by
 // an older version is used.
-constexpr const char* kTextVersion = "text-1";
+constexpr const char* kTextVersion = "text-2";
 constexpr const char* kSuffix = ".text";
 constexpr uint64_t kDefaultLimit = uint64_t(512) << 20;
 constexpr uint64_t kLargestPayload = uint64_t(2) << 30;
@@ -90,16 +90,19 @@ std::string payload_of(const DocumentText& text) {
   return payload;
 }
 
-bool parse_entry(const std::string& bytes, const std::string& key, DocumentText* text) {
+bool parse_entry(const std::string& bytes, const std::string& key, DocumentText* text, status_t* failure) {
   Fields fields(bytes);
   const char* p;
-  uint32_t keyLength, crc;
+  uint32_t keyLength, crc, status;
   uint64_t textLength, hyphens, packed;
   if (!fields.Take(sizeof kMagic, &p) || memcmp(p, kMagic, sizeof kMagic) != 0) return false;
   if (!fields.U32(&keyLength) || keyLength != key.size() || !fields.Take(keyLength, &p) ||
       memcmp(p, key.data(), keyLength) != 0)
     return false;
-  if (!fields.U64(&textLength) || !fields.U64(&hyphens) || !fields.U32(&crc) || !fields.U64(&packed)) return false;
+  if (!fields.U32(&status) || !fields.U64(&textLength) || !fields.U64(&hyphens) || !fields.U32(&crc) ||
+      !fields.U64(&packed))
+    return false;
+  *failure = status_t(status);
   if (hyphens > kLargestPayload / 8 || textLength > kLargestPayload - 8 * hyphens || packed != fields.Left())
     return false;
   std::string payload(8 * hyphens + textLength, '\0');
@@ -159,7 +162,7 @@ std::string TextCache::PathFor(const std::string& key) const {
   return folder_ + name + kSuffix;
 }
 
-bool TextCache::Load(const struct stat& st, DocumentKind kind, DocumentText* text) {
+bool TextCache::Load(const struct stat& st, DocumentKind kind, DocumentText* text, status_t* failure) {
   if (folder_.empty()) return false;
   std::string key = Key(st, kind);
   int fd = open(PathFor(key).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -167,13 +170,13 @@ bool TextCache::Load(const struct stat& st, DocumentKind kind, DocumentText* tex
   struct stat entry;
   std::string bytes;
   bool whole = fstat(fd, &entry) == 0 && S_ISREG(entry.st_mode) && uint64_t(entry.st_size) <= kLargestPayload &&
-               read_whole(fd, size_t(entry.st_size), &bytes) && parse_entry(bytes, key, text);
+               read_whole(fd, size_t(entry.st_size), &bytes) && parse_entry(bytes, key, text, failure);
   if (whole && time(nullptr) - entry.st_mtime > kTouchEvery) futimens(fd, nullptr);
   close(fd);
   return whole;
 }
 
-void TextCache::Store(const struct stat& st, DocumentKind kind, const DocumentText& text) {
+void TextCache::Store(const struct stat& st, DocumentKind kind, const DocumentText& text, status_t failure) {
   if (folder_.empty()) return;
   std::call_once(madeFolder_, [this] { folderReady_ = create_folders(folder_, 0700) == B_OK; });
   if (!folderReady_) return;
@@ -188,6 +191,7 @@ void TextCache::Store(const struct stat& st, DocumentKind kind, const DocumentTe
   std::string entry(kMagic, sizeof kMagic);
   put_u32(&entry, uint32_t(key.size()));
   entry += key;
+  put_u32(&entry, uint32_t(failure));
   put_u64(&entry, text.text.size());
   put_u64(&entry, text.lineEndHyphens.size());
   put_u32(&entry, uint32_t(crc32(0, reinterpret_cast<const Bytef*>(payload.data()), uInt(payload.size()))));

@@ -30,9 +30,11 @@ class TextCache {
   TextCache(const TextCache&) = delete;
   TextCache& operator=(const TextCache&) = delete;
 
-  // The text of the document with this status, when an entry for it is whole.
-  bool Load(const struct stat& st, DocumentKind kind, DocumentText* text);
-  void Store(const struct stat& st, DocumentKind kind, const DocumentText& text);
+  // The text of the document with this status, when an entry for it is whole; or why its text
+  // could not be had, so that a document that makes its extractor time out costs that time
+  // once, not at every search.
+  bool Load(const struct stat& st, DocumentKind kind, DocumentText* text, status_t* failure);
+  void Store(const struct stat& st, DocumentKind kind, const DocumentText& text, status_t failure = B_OK);
   // Removes the least recently used entries until the folder is within its bound.
   void Trim();
 

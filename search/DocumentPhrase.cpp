@@ -142,15 +142,20 @@ DocumentText normalise_document_text(const std::string& raw) {
     if (is_space(c.code)) {
       run.Add(c.code);
     } else if (!is_invisible(c.code)) {
+      bool spaced = run.any;
       end_space_run(run, c.code, beforePrevious, &out);
       if (const char* letters = ligature_letters(c.code)) out.text += letters;
       else out.text.append(raw, i, c.length);
-      beforePrevious = previous;
+      beforePrevious = spaced ? U' ' : previous;
       previous = c.code;
     }
     i += c.length;
   }
-  if (!out.text.empty() && out.text.back() != '\f' && out.text.back() != '\n') out.text += '\n';
+  // The text ends its last paragraph, or its last page.
+  if (!out.text.empty() && out.text.back() != '\f') {
+    if (out.text.back() == '\n' && run.pageEnd) out.text.back() = '\f';
+    else if (out.text.back() != '\n') out.text += run.pageEnd ? '\f' : '\n';
+  }
   return out;
 }
 

@@ -81,10 +81,11 @@ std::string read_file(const std::string& path) {
 }
 
 static const char* const kHomeVariables[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME",
-                                             "XDG_DATA_DIRS"};
+                                             "XDG_DATA_DIRS", "XDG_CACHE_HOME"};
+constexpr int kHomeVariableCount = 5;
 
 TempHome::TempHome() {
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < kHomeVariableCount; ++i) {
     const char* value = getenv(kHomeVariables[i]);
     had_[i] = value != nullptr;
     saved_[i] = value ? value : "";
@@ -92,6 +93,7 @@ TempHome::TempHome() {
   setenv("HOME", tree_.root().c_str(), 1);
   setenv("XDG_CONFIG_HOME", tree_.path(".config").c_str(), 1);
   setenv("XDG_DATA_HOME", tree_.path(".local/share").c_str(), 1);
+  setenv("XDG_CACHE_HOME", tree_.path(".cache").c_str(), 1);
   set_system_data_folder(tree_);
 }
 
@@ -113,7 +115,7 @@ void add_recorder(const TempTree& home, const std::string& name, const std::stri
 }
 
 TempHome::~TempHome() {
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < kHomeVariableCount; ++i) {
     if (had_[i])
       setenv(kHomeVariables[i], saved_[i].c_str(), 1);
     else

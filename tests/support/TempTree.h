@@ -62,8 +62,8 @@ class TempHome {
 
  private:
   TempTree tree_;
-  std::string saved_[4];
-  bool had_[4];
+  std::string saved_[5];
+  bool had_[5];
 };
 
 // Points XDG_DATA_DIRS at home's "system" folder before the system's own, as a folder where

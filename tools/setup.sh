@@ -14,10 +14,12 @@ mode=${1:-}
 [ $# -gt 0 ] && shift
 
 packages=(build-essential cmake ninja-build pkg-config libglib2.0-dev libicu-dev shared-mime-info qt6-base-dev libqt6svg6
-  fonts-dejavu-core)
+  fonts-dejavu-core libarchive-dev libexpat1-dev zlib1g-dev poppler-utils)
+# The document tests make their documents with real tools: pandoc, groff and ghostscript,
+# qpdf (an encrypted PDF), openpyxl and odfpy (spreadsheets and presentations).
 test_packages=(libgtest-dev clang libclang-rt-14-dev xvfb xdotool desktop-file-utils libglib2.0-bin
   dpkg-dev file lintian appstream man-db dbus-daemon libfuse3-dev fuse3 ripgrep
-  libxcb1-dev bc adwaita-qt6 x11-utils openbox)
+  libxcb1-dev bc adwaita-qt6 x11-utils openbox pandoc groff ghostscript qpdf python3-openpyxl python3-odf)
 
 usage() {
   sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'

@@ -51,7 +51,7 @@ build() {  # build-folder cmake-options...
 fuzz() {
   cmake -S "$top" -B "$top/build-fuzz" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
     -DTARNWICKLOFT_FUZZ=ON -DTARNWICKLOFT_TESTS=OFF >/dev/null
-  ninja -C "$top/build-fuzz" -j 2 message_fuzz resource_fuzz fold_fuzz magic_fuzz >/dev/null
+  ninja -C "$top/build-fuzz" -j 2 message_fuzz resource_fuzz fold_fuzz magic_fuzz document_fuzz >/dev/null
   # Records as large as a megabyte, each read within 2 s: reading must stay linear in size.
   fuzz_one message_fuzz "$top/tests/fuzz/seeds" -dict="$top/tests/fuzz/message.dict" \
     -max_len=1048576 -timeout=2
@@ -60,6 +60,8 @@ fuzz() {
   fuzz_one fold_fuzz "$top/tests/fuzz/fold-seeds" -max_len=8192
   # The MIME database cache's content rules: any bytes, each head tried within 2 s.
   fuzz_one magic_fuzz "$top/tests/fuzz/magic-seeds" -max_len=65536 -timeout=2
+  # Document packages: zips as given and XML parts in well-formed packages, each within 5 s.
+  fuzz_one document_fuzz "$top/tests/fuzz/document-seeds" -max_len=65536 -timeout=5 -rss_limit_mb=4096
 }
 
 fuzz_one() {  # target seed-folder options...

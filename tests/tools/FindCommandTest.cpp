@@ -287,3 +287,37 @@ TEST(FindCommandTextTest, ApplicationNamesOfTextualTypesSelectTheSameFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+// Documents through the command: -d adds their types to the text ones, -n shows the line, and
+// a document that cannot be read is named with its reason and makes the status 2. A stand-in
+// pdftotext prints the document's bytes as its text, with a page break before "second".
+TEST(FindDocumentsTest, DocumentsAreSearchedByTextNamedWhenUnreadableAndShownWithTheirPage) {
+  TempHome home;
+  TempTree tree;
+  std::string extractor = tree.file("bin/pdftotext", "#!/bin/sh\nsed 's/second/\\f&/' \"$4\"\n", "");
+  chmod(extractor.c_str(), 0755);
+  setenv("TARNWICKLOFT_PDFTOTEXT", extractor.c_str(), 1);
+  tree.file("docs/report.pdf", "%PDF- first page\nsecond page with the needle\n", "");
+  tree.file("docs/notes.txt", "a needle in plain text", "");
+  tree.file("docs/broken.docx", "PK\x03\x04 not really a zip", "");
+  Outcome text = find({tree.path("docs"), "needle"});
+  EXPECT_EQ(text.out, "notes.txt\n");  // without -d, the text types only
+  EXPECT_EQ(text.status, 0);
+  Outcome all = find({"-d", "-n", tree.path("docs"), "NEEDLE"});
+  std::vector<std::string> lines;
+  std::istringstream stream(all.out);
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  EXPECT_EQ(lines, (std::vector<std::string>{"notes.txt: a needle in plain text",
+                                             "report.pdf: page 2: second page with the needle"}));
+  EXPECT_EQ(all.err, "tarnwickloft-find: cannot read '" + tree.path("docs/broken.docx") + "': damaged data\n");
+  EXPECT_EQ(all.status, 2);
+  Outcome typed = find({"--type", "application/pdf", "--no-cache", tree.path("docs"), "needle"});
+  EXPECT_EQ(typed.out, "report.pdf\n");
+  EXPECT_EQ(typed.status, 0);
+  unsetenv("TARNWICKLOFT_PDFTOTEXT");
+}
+
+}  // namespace

@@ -1,12 +1,14 @@
 #include "TextCache.h"
 
 #include <algorithm>
+#include <memory>
+#include <string_view>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
-#include <zlib.h>
+#include <lz4frame.h>
 
 #include "platform/FindDirectory.h"
 #include "platform/Path.h"
@@ -14,16 +16,15 @@
 
 namespace {
 
-constexpr char kMagic[8] = {'T', 'W', 'K', 'T', 'E', 'X', 'T', '1'};
+constexpr char kMagic[8] = {'T', 'W', 'K', 'T', 'E', 'X', 'T', '3'};
 // Changes whenever the extractors or the text's normal form change, so that no entry made by
 // an older version is used.
-constexpr const char* kTextVersion = "text-2";
+constexpr const char* kTextVersion = "text-4";
 constexpr const char* kSuffix = ".text";
 constexpr uint64_t kDefaultLimit = uint64_t(512) << 20;
 constexpr uint64_t kLargestPayload = uint64_t(2) << 30;
-// A read entry's time is brought up to date (for the least-recently-used order) at most this
-// often, so that a search of many cached documents does not write as much as it reads.
-constexpr time_t kTouchEvery = 600;
+// Most entries are read whole with one read of this size.
+constexpr size_t kFirstRead = 64 * 1024;
 
 void put_u64(std::string* out, uint64_t value) {
   for (int i = 0; i < 8; ++i) out->push_back(char(value >> (8 * i)));
@@ -35,7 +36,7 @@ void put_u32(std::string* out, uint32_t value) {
 // Reads the fields of an entry in order, failing once past its end.
 class Fields {
  public:
-  explicit Fields(const std::string& bytes) : bytes_(bytes) {}
+  explicit Fields(std::string_view bytes) : bytes_(bytes) {}
   bool Take(size_t n, const char** at) {
     if (bytes_.size() - at_ < n) return false;
     *at = bytes_.data() + at_;
@@ -60,7 +61,7 @@ class Fields {
   size_t Left() const { return bytes_.size() - at_; }
 
  private:
-  const std::string& bytes_;
+  std::string_view bytes_;
   size_t at_ = 0;
 };
 
@@ -70,58 +71,99 @@ uint64_t fnv1a(const std::string& text) {
   return hash;
 }
 
-bool read_whole(int fd, size_t size, std::string* bytes) {
-  bytes->resize(size);
-  size_t done = 0;
-  while (done < size) {
-    ssize_t got = pread(fd, bytes->data() + done, size - done, off_t(done));
-    if (got <= 0) return false;
-    done += size_t(got);
-  }
-  return true;
+// A decompression context for this thread: making one for each entry costs more than reading
+// a small entry.
+LZ4F_dctx* decompressor() {
+  struct Context {
+    LZ4F_dctx* context = nullptr;
+    Context() {
+      if (LZ4F_isError(LZ4F_createDecompressionContext(&context, LZ4F_VERSION))) context = nullptr;
+    }
+    ~Context() { LZ4F_freeDecompressionContext(context); }
+  };
+  thread_local Context local;
+  return local.context;
 }
 
-// The payload of an entry: the hyphens' offsets, then the text.
+// The payload of an entry: the text, then the hyphens' offsets, so that the text is decompressed
+// where it stays.
 std::string payload_of(const DocumentText& text) {
-  std::string payload;
-  payload.reserve(8 * text.lineEndHyphens.size() + text.text.size());
+  std::string payload = text.text;
   for (size_t hyphen : text.lineEndHyphens) put_u64(&payload, hyphen);
-  payload += text.text;
   return payload;
 }
 
-bool parse_entry(const std::string& bytes, const std::string& key, DocumentText* text, status_t* failure) {
+// Decompresses a frame that must give exactly out's size, its content checksum verified.
+bool unpack(const char* packed, size_t packedSize, std::string* out) {
+  LZ4F_dctx* context = decompressor();
+  if (context == nullptr) return false;
+  LZ4F_resetDecompressionContext(context);
+  size_t written = 0;
+  while (packedSize > 0) {
+    size_t room = out->size() - written, used = packedSize;
+    size_t hint = LZ4F_decompress(context, out->data() + written, &room, packed, &used, nullptr);
+    if (LZ4F_isError(hint)) return false;
+    written += room;
+    packed += used;
+    packedSize -= used;
+    if (hint == 0) return packedSize == 0 && written == out->size();  // the frame ended, checked
+    if (used == 0 && room == 0) return false;
+  }
+  return false;
+}
+
+// Reads a whole entry: with one read for most, into this thread's buffer, which the view
+// returned points into until the next call.
+bool read_entry(int fd, std::string_view* bytes) {
+  thread_local std::unique_ptr<char[]> first(new char[kFirstRead]);
+  thread_local std::string longer;
+  ssize_t got = pread(fd, first.get(), kFirstRead, 0);
+  if (got < 0) return false;
+  if (size_t(got) < kFirstRead) {
+    *bytes = std::string_view(first.get(), size_t(got));
+    return true;
+  }
+  struct stat st;  // longer than the first read: read it all
+  if (fstat(fd, &st) != 0 || uint64_t(st.st_size) > kLargestPayload) return false;
+  longer.resize(size_t(st.st_size));
+  for (size_t done = 0; done < longer.size();) {
+    got = pread(fd, longer.data() + done, longer.size() - done, off_t(done));
+    if (got <= 0) return false;
+    done += size_t(got);
+  }
+  *bytes = longer;
+  return true;
+}
+
+bool parse_entry(std::string_view bytes, const std::string& key, DocumentText* text, status_t* failure) {
   Fields fields(bytes);
   const char* p;
-  uint32_t keyLength, crc, status;
+  uint32_t keyLength, status;
   uint64_t textLength, hyphens, packed;
   if (!fields.Take(sizeof kMagic, &p) || memcmp(p, kMagic, sizeof kMagic) != 0) return false;
   if (!fields.U32(&keyLength) || keyLength != key.size() || !fields.Take(keyLength, &p) ||
       memcmp(p, key.data(), keyLength) != 0)
     return false;
-  if (!fields.U32(&status) || !fields.U64(&textLength) || !fields.U64(&hyphens) || !fields.U32(&crc) ||
-      !fields.U64(&packed))
-    return false;
+  if (!fields.U32(&status) || !fields.U64(&textLength) || !fields.U64(&hyphens) || !fields.U64(&packed)) return false;
   *failure = status_t(status);
-  if (hyphens > kLargestPayload / 8 || textLength > kLargestPayload - 8 * hyphens || packed != fields.Left())
+  if (hyphens > kLargestPayload / 8 || textLength > kLargestPayload - 8 * hyphens || packed != fields.Left() ||
+      !fields.Take(packed, &p))
     return false;
-  std::string payload(8 * hyphens + textLength, '\0');
-  uLongf unpacked = payload.size();
-  if (!fields.Take(packed, &p) ||
-      uncompress(reinterpret_cast<Bytef*>(payload.data()), &unpacked, reinterpret_cast<const Bytef*>(p), packed) != Z_OK ||
-      unpacked != payload.size() ||
-      crc32(0, reinterpret_cast<const Bytef*>(payload.data()), uInt(payload.size())) != crc)
-    return false;
+  std::string& payload = text->text;
+  payload.resize(textLength + 8 * hyphens);
+  if (!unpack(p, packed, &payload)) return false;
   Fields offsets(payload);
+  const char* skipped;
+  offsets.Take(textLength, &skipped);
   text->lineEndHyphens.resize(hyphens);
   for (size_t& hyphen : text->lineEndHyphens) {
     uint64_t offset = 0;
     offsets.U64(&offset);
+    if (offset >= textLength) return false;
     hyphen = size_t(offset);
   }
-  text->text.assign(payload, 8 * hyphens, std::string::npos);
-  return std::all_of(text->lineEndHyphens.begin(), text->lineEndHyphens.end(),
-                     [&](size_t hyphen) { return hyphen < text->text.size(); });
+  payload.resize(textLength);
+  return true;
 }
 
 }  // namespace
@@ -145,33 +187,41 @@ TextCache::TextCache(std::string folder, uint64_t limitBytes, std::string pdfExt
 
 TextCache::~TextCache() {
   if (stored_.load()) Trim();
+  if (folderFd_ >= 0) close(folderFd_);
 }
 
 std::string TextCache::Key(const struct stat& st, DocumentKind kind) const {
-  std::string key = std::string(kTextVersion) + " " + std::to_string(int(kind));
-  for (uint64_t field : {uint64_t(st.st_dev), uint64_t(st.st_ino), uint64_t(st.st_size), uint64_t(st.st_mtim.tv_sec),
-                         uint64_t(st.st_mtim.tv_nsec), uint64_t(st.st_ctim.tv_sec), uint64_t(st.st_ctim.tv_nsec)})
-    key += " " + std::to_string(field);
-  if (kind == DocumentKind::kPdf) key += " pdftotext " + pdfExtractor_;
+  char fields[200];
+  snprintf(fields, sizeof fields, "%s %d %llu %llu %llu %lld.%09ld %lld.%09ld", kTextVersion, int(kind),
+           static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+           static_cast<unsigned long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
+           st.st_mtim.tv_nsec, static_cast<long long>(st.st_ctim.tv_sec), st.st_ctim.tv_nsec);
+  std::string key = fields;
+  if (kind == DocumentKind::kPdf) key.append(" pdftotext ").append(pdfExtractor_);
   return key;
 }
 
-std::string TextCache::PathFor(const std::string& key) const {
+std::string TextCache::NameFor(const std::string& key) {
   char name[32];
-  snprintf(name, sizeof name, "/%016llx", static_cast<unsigned long long>(fnv1a(key)));
-  return folder_ + name + kSuffix;
+  snprintf(name, sizeof name, "%016llx%s", static_cast<unsigned long long>(fnv1a(key)), kSuffix);
+  return name;
+}
+
+// The folder is opened once, and entries are looked up in it by name alone.
+int TextCache::Folder() {
+  std::call_once(openedFolder_, [this] { folderFd_ = open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); });
+  return folderFd_;
 }
 
 bool TextCache::Load(const struct stat& st, DocumentKind kind, DocumentText* text, status_t* failure) {
-  if (folder_.empty()) return false;
+  if (folder_.empty() || Folder() < 0) return false;
   std::string key = Key(st, kind);
-  int fd = open(PathFor(key).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  int fd = openat(Folder(), NameFor(key).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return false;
-  struct stat entry;
-  std::string bytes;
-  bool whole = fstat(fd, &entry) == 0 && S_ISREG(entry.st_mode) && uint64_t(entry.st_size) <= kLargestPayload &&
-               read_whole(fd, size_t(entry.st_size), &bytes) && parse_entry(bytes, key, text, failure);
-  if (whole && time(nullptr) - entry.st_mtime > kTouchEvery) futimens(fd, nullptr);
+  // The read sets the entry's access time (at most daily, under the default relatime mounts),
+  // which orders the entries for Trim.
+  std::string_view bytes;
+  bool whole = read_entry(fd, &bytes) && parse_entry(bytes, key, text, failure);
   close(fd);
   return whole;
 }
@@ -182,11 +232,12 @@ void TextCache::Store(const struct stat& st, DocumentKind kind, const DocumentTe
   if (!folderReady_) return;
   std::string key = Key(st, kind);
   std::string payload = payload_of(text);
-  uLongf packedSize = compressBound(payload.size());
-  std::string packed(packedSize, '\0');
-  if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize, reinterpret_cast<const Bytef*>(payload.data()),
-                payload.size(), Z_BEST_SPEED) != Z_OK)
-    return;
+  LZ4F_preferences_t preferences{};
+  preferences.frameInfo.contentChecksumFlag = LZ4F_contentChecksumEnabled;
+  preferences.frameInfo.contentSize = payload.size();
+  std::string packed(LZ4F_compressFrameBound(payload.size(), &preferences), '\0');
+  size_t packedSize = LZ4F_compressFrame(packed.data(), packed.size(), payload.data(), payload.size(), &preferences);
+  if (LZ4F_isError(packedSize)) return;
   packed.resize(packedSize);
   std::string entry(kMagic, sizeof kMagic);
   put_u32(&entry, uint32_t(key.size()));
@@ -194,7 +245,6 @@ void TextCache::Store(const struct stat& st, DocumentKind kind, const DocumentTe
   put_u32(&entry, uint32_t(failure));
   put_u64(&entry, text.text.size());
   put_u64(&entry, text.lineEndHyphens.size());
-  put_u32(&entry, uint32_t(crc32(0, reinterpret_cast<const Bytef*>(payload.data()), uInt(payload.size()))));
   put_u64(&entry, packed.size());
   entry += packed;
   if (entry.size() > limit_) return;  // would push everything else out
@@ -202,7 +252,7 @@ void TextCache::Store(const struct stat& st, DocumentKind kind, const DocumentTe
   options.newFileMode = 0600;
   options.sync = false;
   options.sweep = false;
-  if (replace_file(PathFor(key), entry, {}, options) == B_OK) stored_.store(true);
+  if (replace_file(folder_ + "/" + NameFor(key), entry, {}, options) == B_OK) stored_.store(true);
 }
 
 void TextCache::Trim() {
@@ -224,7 +274,9 @@ void TextCache::Trim() {
     if (name.size() <= strlen(kSuffix) || name.compare(name.size() - strlen(kSuffix), std::string::npos, kSuffix) != 0 ||
         fstatat(fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
       continue;
-    entries.push_back({st.st_mtim, uint64_t(st.st_size), name});
+    // Last used: read (its access time) or written, whichever came later.
+    timespec used = st.st_atim.tv_sec > st.st_mtim.tv_sec ? st.st_atim : st.st_mtim;
+    entries.push_back({used, uint64_t(st.st_size), name});
     total += uint64_t(st.st_size);
   }
   std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {

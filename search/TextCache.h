@@ -4,7 +4,8 @@
 // kind of document and the extractor's version. Entries are compressed, written whole through
 // the replacing writer (two processes filling the cache at once never see a torn entry), and
 // checked when read (a damaged one is ignored, and replaced by the next search). The folder is
-// bounded: the least recently used entries go first.
+// bounded: the least recently used entries go first, by their access times (which reads set
+// at most daily under the default relatime mounts) or, where reads set none, their writes.
 #pragma once
 
 #include <atomic>
@@ -40,12 +41,14 @@ class TextCache {
 
  private:
   std::string Key(const struct stat& st, DocumentKind kind) const;
-  std::string PathFor(const std::string& key) const;
+  static std::string NameFor(const std::string& key);
+  int Folder();
 
   const std::string folder_;
   const uint64_t limit_;
   const std::string pdfExtractor_;
-  std::once_flag madeFolder_;
+  std::once_flag madeFolder_, openedFolder_;
+  int folderFd_ = -1;  // set once, under openedFolder_
   bool folderReady_ = false;  // set once, under madeFolder_
   std::atomic<bool> stored_{false};
 };

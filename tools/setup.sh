@@ -14,7 +14,7 @@ mode=${1:-}
 [ $# -gt 0 ] && shift
 
 packages=(build-essential cmake ninja-build pkg-config libglib2.0-dev libicu-dev shared-mime-info qt6-base-dev libqt6svg6
-  fonts-dejavu-core libarchive-dev libexpat1-dev zlib1g-dev poppler-utils)
+  fonts-dejavu-core libarchive-dev libexpat1-dev liblz4-dev poppler-utils)
 # The document tests make their documents with real tools: pandoc, groff and ghostscript,
 # qpdf (an encrypted PDF), openpyxl and odfpy (spreadsheets and presentations).
 test_packages=(libgtest-dev clang libclang-rt-14-dev xvfb xdotool desktop-file-utils libglib2.0-bin

@@ -160,6 +160,7 @@ TEST_F(RealDocuments, EachPlantedPhraseFindsExactlyTheDocumentsThatHoldIt) {
       // cells, paragraphs and slides are apart: no phrase runs from one into the next
       {"alpha beta", {}},
       {"dark. The quick", {}},
+      {"dark.The quick", {}},  // paragraphs joined with nothing between them
       {"harbour notes the pilot", {}},
       // a shared string's number in a sheet is no text
       {"lighthouse", names({"full.docx", "full.odt", "full.epub", "full.pptx", "full.pdf"})},

@@ -1,5 +1,5 @@
-// Little-endian integers in byte strings, as the flattened message and resource formats
-// store them. Internal to the platform layer.
+// Little-endian integers in byte strings, as the flattened message and resource formats and the
+// text cache's entries store them.
 #pragma once
 
 #include <cstdint>

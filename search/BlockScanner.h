@@ -34,6 +34,10 @@ class FoldedNeedle {
   std::vector<uint32_t> border_;  // border_[i]: the longest proper border of needle_[0, i]
 };
 
+// Where text first occurs in content, letter case folded as the scan folds it: the offsets in
+// content of the match's first byte and of the byte after it; false when it does not occur.
+bool find_folded(const std::string& content, const std::string& text, size_t* at, size_t* end);
+
 // The search strings of one search, folded and ready: made once, shared by every file scan.
 class SearchStrings {
  public:

@@ -123,11 +123,9 @@ bool contains(const std::string& text, const SearchStrings& strings) {
 }
 
 // The offset in text of the first occurrence of needle, letter case folded, or npos.
-size_t find_folded(const std::string& text, const std::string& needle) {
-  std::vector<size_t> starts;
-  std::string folded = fold_case_mapped(text, &starts);
-  ssize_t at = FoldedNeedle(fold_case(needle)).FindIn(folded.data(), folded.size());
-  return at < 0 ? std::string::npos : starts[size_t(at)];
+size_t first_folded(const std::string& text, const std::string& needle) {
+  size_t at, end;
+  return find_folded(text, needle, &at, &end) ? at : std::string::npos;
 }
 
 }  // namespace
@@ -169,11 +167,11 @@ bool document_paragraph_with(const DocumentText& document, const std::string& ne
   // A match found only without the line-end hyphens is shown as it was found: joined.
   std::string joined;
   const std::string* text = &document.text;
-  size_t at = find_folded(*text, needle);
+  size_t at = first_folded(*text, needle);
   if (at == std::string::npos && !document.lineEndHyphens.empty()) {
     joined = without_hyphens(document);
     text = &joined;
-    at = find_folded(*text, needle);
+    at = first_folded(*text, needle);
   }
   if (at == std::string::npos) return false;
   size_t start = text->find_last_of("\n\f", at);

@@ -1,5 +1,7 @@
 #include "Documents.h"
 
+#include <string_view>
+#include <strings.h>
 #include <sys/stat.h>
 
 #include "TextCache.h"
@@ -28,7 +30,8 @@ constexpr KindName kDocumentTypes[] = {
 }  // namespace
 
 DocumentKind document_kind_of(const char* type) {
-  if (type == nullptr || ascii::folded(std::string(type).substr(0, 12)) != "application/") return DocumentKind::kNone;
+  constexpr std::string_view kSupertype = "application/";
+  if (type == nullptr || strncasecmp(type, kSupertype.data(), kSupertype.size()) != 0) return DocumentKind::kNone;
   for (const KindName& known : kDocumentTypes)
     if (ascii::casecmp(type, known.type) == 0) return known.kind;
   for (const KindName& known : kDocumentTypes)  // an alias, such as application/x-pdf
@@ -45,8 +48,9 @@ const std::vector<std::string>& document_type_names() {
   return names;
 }
 
-DocumentReader::DocumentReader(TextCache* cache, const std::atomic<bool>* stop, DocumentLimits limits)
-    : cache_(cache), stop_(stop), pdfExtractor_(pdf_extractor_path()), limits_(limits) {}
+DocumentReader::DocumentReader(TextCache* cache, std::string pdfExtractor, const std::atomic<bool>* stop,
+                               DocumentLimits limits)
+    : cache_(cache), stop_(stop), pdfExtractor_(std::move(pdfExtractor)), limits_(limits) {}
 
 status_t DocumentReader::Read(int fd, const struct stat& st, DocumentKind kind, DocumentText* text) {
   status_t failure = B_OK;

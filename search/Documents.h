@@ -55,8 +55,10 @@ std::string pdf_extractor_version(const std::string& extractor);
 // document, else through the document's extractor, storing what it got.
 class DocumentReader {
  public:
-  // cache may be null (no cache); stop ends extractions at once when set.
-  DocumentReader(TextCache* cache, const std::atomic<bool>* stop, DocumentLimits limits = {});
+  // cache may be null (no cache); pdfExtractor is pdf_extractor_path(), read once for the
+  // search (the cache's keys name the same program); stop ends extractions at once when set.
+  DocumentReader(TextCache* cache, std::string pdfExtractor, const std::atomic<bool>* stop,
+                 DocumentLimits limits = {});
 
   // The normalised text of the open document with this status. A document whose text cannot
   // be had (damaged, encrypted, over a limit, too slow) is remembered in the cache as such.

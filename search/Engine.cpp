@@ -153,9 +153,11 @@ SearchOutcome search_folder(BDirectory& folder, const TypeSet& types, const Sear
   std::unique_ptr<TextCache> cache;
   std::unique_ptr<DocumentReader> documents;
   if (types.HasDocuments()) {
+    std::string extractor = pdf_extractor_path();
     if (options.documentCache)
-      cache = std::make_unique<TextCache>(TextCache::DefaultFolder(), TextCache::DefaultLimit(), pdf_extractor_version(pdf_extractor_path()));
-    documents = std::make_unique<DocumentReader>(cache.get(), options.stop, options.documentLimits);
+      cache = std::make_unique<TextCache>(TextCache::DefaultFolder(), TextCache::DefaultLimit(),
+                                          pdf_extractor_version(extractor));
+    documents = std::make_unique<DocumentReader>(cache.get(), extractor, options.stop, options.documentLimits);
     rules.documents = documents.get();
   }
   Reporter reporter(sink);

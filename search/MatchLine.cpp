@@ -16,19 +16,6 @@
 
 namespace {
 
-// Where the text first occurs in content with letter case folded as the search folds it: the
-// offsets in content of the match's first byte and of the byte after it.
-bool find_folded(const std::string& content, const std::string& text, size_t* at, size_t* end) {
-  std::vector<size_t> starts;
-  std::string folded = fold_case_mapped(content, &starts);
-  std::string needle = fold_case(text);
-  ssize_t found = FoldedNeedle(needle).FindIn(folded.data(), folded.size());
-  if (found < 0) return false;
-  *at = starts[size_t(found)];
-  *end = starts[size_t(found) + needle.size()];
-  return true;
-}
-
 // Keeps a third of the width before the match and the rest after it.
 void cut_line(const std::string& content, size_t lineStart, size_t lineEnd, size_t at, size_t length,
               MatchLine* line) {
@@ -55,8 +42,9 @@ DocumentKind document_kind_of_file(const char* path) {
 MatchLineStatus document_match_line(BFile& file, DocumentKind kind, const std::string& text, MatchLine* line) {
   struct stat st;
   if (fstat(file.Descriptor(), &st) != 0) return MatchLineStatus::kUnreadable;
-  TextCache cache(TextCache::DefaultFolder(), TextCache::DefaultLimit(), pdf_extractor_version(pdf_extractor_path()));
-  DocumentReader reader(&cache, nullptr);
+  std::string extractor = pdf_extractor_path();
+  TextCache cache(TextCache::DefaultFolder(), TextCache::DefaultLimit(), pdf_extractor_version(extractor));
+  DocumentReader reader(&cache, extractor, nullptr);
   DocumentText document;
   if (reader.Read(file.Descriptor(), st, kind, &document) != B_OK) return MatchLineStatus::kUnreadable;
   std::string paragraph;

@@ -30,26 +30,22 @@ long number_in(const std::string& name) {
   return std::strtol(name.c_str() + start + 1, nullptr, 10);
 }
 
-bool starts_with(const std::string& s, std::string_view prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
-bool ends_with(const std::string& s, std::string_view suffix) {
-  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
 
 // Whether a member's text is read for this kind of document.
 bool wanted(DocumentKind kind, const std::string& name) {
   switch (kind) {
     case DocumentKind::kOpenDocument: return name == "content.xml" || name == "styles.xml";
     case DocumentKind::kWordprocessing:
-      return starts_with(name, "word/") && ends_with(name, ".xml") &&
-             (name == "word/document.xml" || starts_with(name, "word/header") || starts_with(name, "word/footer") ||
+      return name.starts_with("word/") && name.ends_with(".xml") &&
+             (name == "word/document.xml" || name.starts_with("word/header") || name.starts_with("word/footer") ||
               name == "word/footnotes.xml" || name == "word/endnotes.xml");
     case DocumentKind::kSpreadsheet:
-      return name == "xl/sharedStrings.xml" || (starts_with(name, "xl/worksheets/sheet") && ends_with(name, ".xml"));
+      return name == "xl/sharedStrings.xml" || (name.starts_with("xl/worksheets/sheet") && name.ends_with(".xml"));
     case DocumentKind::kPresentation:
-      return ends_with(name, ".xml") && (starts_with(name, "ppt/slides/slide") || starts_with(name, "ppt/notesSlides/notesSlide"));
+      return name.ends_with(".xml") && (name.starts_with("ppt/slides/slide") || name.starts_with("ppt/notesSlides/notesSlide"));
     case DocumentKind::kEpub:
-      return ends_with(name, ".xml") || ends_with(name, ".opf") || ends_with(name, ".xhtml") ||
-             ends_with(name, ".html") || ends_with(name, ".htm");
+      return name.ends_with(".xml") || name.ends_with(".opf") || name.ends_with(".xhtml") ||
+             name.ends_with(".html") || name.ends_with(".htm");
     default: return false;
   }
 }
@@ -384,7 +380,7 @@ status_t reading_order(DocumentKind kind, const Members& members, int depthLimit
   auto rank = [kind](const std::string& name) {
     // The body before headers and footers, shared strings before sheets, slides before notes.
     bool first = name == "content.xml" || name == "word/document.xml" || name == "xl/sharedStrings.xml" ||
-                 (kind == DocumentKind::kPresentation && starts_with(name, "ppt/slides/"));
+                 (kind == DocumentKind::kPresentation && name.starts_with("ppt/slides/"));
     return std::pair(first ? 0 : 1, number_in(name));
   };
   std::stable_sort(order->begin(), order->end(),

@@ -391,3 +391,14 @@ int32 f_seek(BFile& file, const SearchStrings& strings, off_t size) {
   // As far as the file reached when it was opened (no read to find the end), or to its end.
   return scanner.Finish() ? 1 : -1;
 }
+
+bool find_folded(const std::string& content, const std::string& text, size_t* at, size_t* end) {
+  std::vector<size_t> starts;
+  std::string folded = fold_case_mapped(content, &starts);
+  std::string needle = fold_case(text);
+  ssize_t found = FoldedNeedle(needle).FindIn(folded.data(), folded.size());
+  if (found < 0) return false;
+  *at = starts[size_t(found)];
+  *end = starts[size_t(found) + needle.size()];
+  return true;
+}

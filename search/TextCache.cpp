@@ -11,6 +11,7 @@
 #include <lz4frame.h>
 
 #include "platform/FindDirectory.h"
+#include "platform/LittleEndian.h"
 #include "platform/Path.h"
 #include "platform/ReplaceFile.h"
 
@@ -26,13 +27,6 @@ constexpr uint64_t kLargestPayload = uint64_t(2) << 30;
 // Most entries are read whole with one read of this size.
 constexpr size_t kFirstRead = 64 * 1024;
 
-void put_u64(std::string* out, uint64_t value) {
-  for (int i = 0; i < 8; ++i) out->push_back(char(value >> (8 * i)));
-}
-void put_u32(std::string* out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out->push_back(char(value >> (8 * i)));
-}
-
 // Reads the fields of an entry in order, failing once past its end.
 class Fields {
  public:
@@ -43,24 +37,23 @@ class Fields {
     at_ += n;
     return true;
   }
-  bool U64(uint64_t* value) {
-    const char* p;
-    if (!Take(8, &p)) return false;
-    *value = 0;
-    for (int i = 7; i >= 0; --i) *value = (*value << 8) | static_cast<unsigned char>(p[i]);
-    return true;
-  }
+  bool U64(uint64_t* value) { return Little(8, value); }
   bool U32(uint32_t* value) {
     uint64_t wide = 0;
-    const char* p;
-    if (!Take(4, &p)) return false;
-    for (int i = 3; i >= 0; --i) wide = (wide << 8) | static_cast<unsigned char>(p[i]);
+    if (!Little(4, &wide)) return false;
     *value = uint32_t(wide);
     return true;
   }
   size_t Left() const { return bytes_.size() - at_; }
 
  private:
+  bool Little(int bytes, uint64_t* value) {
+    const char* p;
+    if (!Take(size_t(bytes), &p)) return false;
+    *value = get_le(p, bytes);
+    return true;
+  }
+
   std::string_view bytes_;
   size_t at_ = 0;
 };
@@ -89,7 +82,7 @@ LZ4F_dctx* decompressor() {
 // where it stays.
 std::string payload_of(const DocumentText& text) {
   std::string payload = text.text;
-  for (size_t hyphen : text.lineEndHyphens) put_u64(&payload, hyphen);
+  for (size_t hyphen : text.lineEndHyphens) put_le(&payload, hyphen, 8);
   return payload;
 }
 
@@ -240,12 +233,12 @@ void TextCache::Store(const struct stat& st, DocumentKind kind, const DocumentTe
   if (LZ4F_isError(packedSize)) return;
   packed.resize(packedSize);
   std::string entry(kMagic, sizeof kMagic);
-  put_u32(&entry, uint32_t(key.size()));
+  put_le(&entry, uint32_t(key.size()), 4);
   entry += key;
-  put_u32(&entry, uint32_t(failure));
-  put_u64(&entry, text.text.size());
-  put_u64(&entry, text.lineEndHyphens.size());
-  put_u64(&entry, packed.size());
+  put_le(&entry, uint32_t(failure), 4);
+  put_le(&entry, text.text.size(), 8);
+  put_le(&entry, text.lineEndHyphens.size(), 8);
+  put_le(&entry, packed.size(), 8);
   entry += packed;
   if (entry.size() > limit_) return;  // would push everything else out
   ReplaceOptions options;

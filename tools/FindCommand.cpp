@@ -200,12 +200,11 @@ class Output {
 class PrintingSink : public SearchSink {
  public:
   // The path the walk reached a file by: its folder's, a slash, its name.
-  static void PutPath(const entry_ref& ref, FILE* to) {
+  static std::string PathOf(const entry_ref& ref) {
     std::string folder = ref.directory_path();
-    fputs(folder.c_str(), to);
-    if (folder != "/") fputc('/', to);
-    fputs(ref.name, to);
+    return folder + (folder == "/" ? "" : "/") + ref.name;
   }
+  static void PutPath(const entry_ref& ref, FILE* to) { fputs(PathOf(ref).c_str(), to); }
 
   PrintingSink(bool paths, bool null, Output& out, FILE* err)
       : paths_(paths), end_(null ? '\0' : '\n'), out_(out), err_(err) {}
@@ -230,10 +229,8 @@ class PrintingSink : public SearchSink {
   static constexpr size_t kLineReadLimit = 1 << 20;
 
   void PutLine(const entry_ref& ref, FILE* out) {
-    std::string folder = ref.directory_path();
-    std::string path = folder + (folder == "/" ? "" : "/") + ref.name;
     MatchLine line;
-    if (f_match_line(path.c_str(), *lineText_, kLineReadLimit, &line) != MatchLineStatus::kFound) return;
+    if (f_match_line(PathOf(ref).c_str(), *lineText_, kLineReadLimit, &line) != MatchLineStatus::kFound) return;
     fputs(": ", out);
     if (line.page > 0) fprintf(out, "page %d: ", line.page);
     std::string shown = (line.cutBefore ? "…" : "") + line.before + line.match + line.after + (line.cutAfter ? "…" : "");

@@ -24,6 +24,8 @@ class FoldedNeedle {
   // ends the stream so far, and is brought up to date. True when an occurrence ends in this
   // piece, counting the pieces before it; an empty needle is found at once.
   bool Feed(size_t* matched, const char* text, size_t length) const;
+  // The folded needle's length in bytes.
+  size_t Length() const { return needle_.size(); }
 
  private:
   size_t Step(size_t state, char c) const;
@@ -63,6 +65,12 @@ class BlockScanner {
   bool Scan(const char* block, size_t size);
   // Searches a run of whole blocks that holds no NUL byte, as Scan would block by block.
   bool ScanRun(const char* text, size_t blocks);
+  // Searches what one read brought, whole blocks and perhaps a last short one, as Scan would
+  // block by block.
+  bool ScanChunk(const char* chunk, size_t size);
+  // Searches text of the stream as it stands, which no NUL ends: what the blocks before a piece
+  // of a file carry into it, when that piece is scanned on its own.
+  bool ScanCarried(const char* text, size_t length) { return Feed(text, length); }
   // At the end of the file: the bytes of a character the file leaves unfinished stand for
   // themselves; true when that completes a search string.
   bool Finish();

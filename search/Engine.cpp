@@ -164,6 +164,7 @@ SearchOutcome search_folder(BDirectory& folder, const TypeSet& types, const Sear
   size_t budget = open_folder_budget();
   int threads = threads_within_descriptors(options.threads > 0 ? options.threads : available_cpus(), budget);
   rules.otherReaders = threads > 1;
+  rules.pieceBytes = options.pieceBytes;
   SearchOutcome outcome;
   if (threads == 1) {
     BFile file;
@@ -181,6 +182,7 @@ SearchOutcome search_folder(BDirectory& folder, const TypeSet& types, const Sear
     pool.Finish();
     outcome.threads = pool.Threads();
     outcome.handedOn = pool.HandedOn();
+    outcome.filesInPieces = pool.FilesInPieces();
     outcome.sequentialSeconds = thread_cpu_seconds() - started - pool.ReadingSeconds();
   }
   if (options.stop != nullptr && options.stop->load()) outcome.incomplete = B_CANCELED;

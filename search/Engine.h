@@ -75,6 +75,10 @@ struct SearchOptions {
   // false; the bounds of each extraction.
   bool documentCache = true;
   DocumentLimits documentLimits;
+  // With several threads, a file of at least two pieces of this many bytes (a whole number of
+  // kSearchBlockSize blocks) is scanned piece by piece by whichever threads are free; tests
+  // make the pieces small.
+  off_t pieceBytes = 4 << 20;
 };
 
 struct SearchOutcome {
@@ -91,6 +95,8 @@ struct SearchOutcome {
   // With several threads: how often a reader handed the files after a long one on to an idle
   // thread, for the tests and the benchmark.
   int32 handedOn = 0;
+  // With several threads: how many big files were scanned in pieces (SearchOptions::pieceBytes).
+  int32 filesInPieces = 0;
   // Documents whose text was extracted, and those whose text came from the cache.
   int64 documentsExtracted = 0;
   int64 documentsFromCache = 0;

@@ -47,6 +47,13 @@ bool has_document_head(BFile& file) {
   return got == ssize_t(sizeof head) && (memcmp(head, "%PDF-", 5) == 0 || memcmp(head, "PK\3\4", 4) == 0);
 }
 
+// Whether a file's bytes hold the text: a big one in pieces, when other threads may take some.
+bool bytes_hold_text(BFile& file, const FileRules& rules, off_t size) {
+  if (rules.share != nullptr && rules.pieceBytes > 0 && size >= 2 * rules.pieceBytes)
+    return f_seek_in_pieces(file.Descriptor(), rules.strings, size, rules.pieceBytes, *rules.share) == 1;
+  return f_seek(file, rules.strings, size) == 1;
+}
+
 }  // namespace
 
 bool name_admits(const BEntry& entry, const FileRules& rules) {
@@ -110,7 +117,7 @@ void examine_file(const BEntry& entry, BFile& file, const FileRules& rules, Verd
   // Whether the file holds the text: its bytes, or for a document its text.
   auto holds_text = [&](const char* accepted) {
     DocumentKind kind = rules.documents != nullptr ? document_kind_of(accepted) : DocumentKind::kNone;
-    if (kind == DocumentKind::kNone) return f_seek(file, rules.strings, st.st_size) == 1;
+    if (kind == DocumentKind::kNone) return bytes_hold_text(file, rules, st.st_size);
     DocumentText text;
     if (status_t status = rules.documents->Read(file.Descriptor(), st, kind, &text); status != B_OK) {
       if (status != B_CANCELED) verdict->unreadable = status;  // a stopped search reports nothing more

@@ -8,6 +8,7 @@
 
 #include "Documents.h"
 #include "Engine.h"
+#include "PieceScan.h"
 #include "platform/ContentHint.h"
 #include "platform/File.h"
 
@@ -30,6 +31,10 @@ struct FileRules {
   const std::function<void()>& beforeFile;
   DocumentReader* documents = nullptr;  // when a document type is chosen
   bool otherReaders = false;  // other threads read files too, and may free a descriptor soon
+  // Where other threads may take pieces of a big file (PieceScan.h); files of at least two
+  // pieces are scanned so.
+  const ShareScans* share = nullptr;
+  off_t pieceBytes = 0;
 };
 
 // Whether the name lets the file through to being opened and read.

@@ -21,9 +21,18 @@ struct Batch {
   size_t reported = 0;  // walk thread only
 };
 
+// A big file's piece scans, shared out by FilePool::SharePieces.
+struct PieceWork {
+  const std::function<void(size_t)>& scan;
+  const size_t count;
+  size_t next = 0;     // guarded by FilePool::mutex_: the first piece nobody has taken
+  size_t running = 0;  // guarded by FilePool::mutex_: pieces taken and not yet scanned
+};
+
 FilePool::FilePool(int threads, const FileRules& rules, Reporter& reporter, size_t folderBudget,
                    const std::atomic<bool>* stop)
-    : rules_(rules), reporter_(reporter), folderBudget_(folderBudget), stop_(stop),
+    : shareScans_([this](size_t count, const std::function<void(size_t)>& scan) { SharePieces(count, scan); }),
+      rules_(rules), reporter_(reporter), folderBudget_(folderBudget), stop_(stop),
       maxBatches_(size_t(threads) * 8) {
   // A thread the system refuses (a limit on processes) is done without: the walking thread
   // reads whatever no other thread takes.
@@ -32,6 +41,7 @@ FilePool::FilePool(int threads, const FileRules& rules, Reporter& reporter, size
   } catch (const std::system_error&) {
   }
   helpers_ = threads_.size();
+  if (helpers_ > 0) rules_.share = &shareScans_;
 }
 
 FilePool::~FilePool() {
@@ -106,13 +116,18 @@ void FilePool::WaitForFront(std::unique_lock<std::mutex>& lock) {
   }
   Batch& front = *inFlight_.front();
   while (!front.done) {
+    if (PieceWork* work = OpenPieces()) {
+      TakePiece(*work, lock);
+      continue;
+    }
     if (!toDo_.empty()) {
       ReadOne(lock);
       lock.lock();
       continue;
     }
     walkerWaiting_ = true;
-    bool woken = batchDone_.wait_for(lock, kReportEvery, [&] { return front.done || !toDo_.empty(); });
+    bool woken = batchDone_.wait_for(lock, kReportEvery,
+                                     [&] { return front.done || !toDo_.empty() || OpenPieces() != nullptr; });
     walkerWaiting_ = false;
     if (woken) continue;
     lock.unlock();
@@ -211,8 +226,12 @@ void FilePool::Work() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     idle_.fetch_add(1, std::memory_order_relaxed);
-    workReady_.wait(lock, [this] { return closing_ || !toDo_.empty(); });
+    workReady_.wait(lock, [this] { return closing_ || !toDo_.empty() || OpenPieces() != nullptr; });
     idle_.fetch_sub(1, std::memory_order_relaxed);
+    if (PieceWork* work = OpenPieces()) {
+      TakePiece(*work, lock);
+      continue;
+    }
     if (toDo_.empty()) return;  // closing, nothing left
     Batch* batch = toDo_.front();
     toDo_.pop_front();
@@ -222,4 +241,35 @@ void FilePool::Work() {
     batch->done = true;
     batchDone_.notify_one();
   }
+}
+
+void FilePool::SharePieces(size_t count, const std::function<void(size_t)>& scan) {
+  filesInPieces_.fetch_add(1, std::memory_order_relaxed);
+  PieceWork work{scan, count};
+  std::unique_lock<std::mutex> lock(mutex_);
+  pieceWork_.push_back(&work);
+  lock.unlock();
+  workReady_.notify_all();
+  batchDone_.notify_all();  // the walking thread may be waiting there
+  lock.lock();
+  while (TakePiece(work, lock)) {
+  }
+  std::erase(pieceWork_, &work);
+  piecesDone_.wait(lock, [&] { return work.running == 0; });
+}
+
+PieceWork* FilePool::OpenPieces() {
+  std::erase_if(pieceWork_, [](const PieceWork* work) { return work->next == work->count; });
+  return pieceWork_.empty() ? nullptr : pieceWork_.front();
+}
+
+bool FilePool::TakePiece(PieceWork& work, std::unique_lock<std::mutex>& lock) {
+  if (work.next == work.count) return false;
+  size_t piece = work.next++;
+  ++work.running;
+  lock.unlock();
+  work.scan(piece);
+  lock.lock();
+  if (--work.running == 0 && work.next == work.count) piecesDone_.notify_all();
+  return true;
 }

@@ -13,13 +13,15 @@
 #include "Examine.h"
 
 struct Batch;
+struct PieceWork;
 
 // The threads that read files. The walk submits batches in its order, and their verdicts are
 // reported in that order as soon as every earlier one is known: a file that is slow to read
 // holds back only the matches after it. The walking thread is one of the readers: with more
 // than two batches waiting for each other thread, and while it waits for the first batch in
 // flight, it reads the next waiting batch itself, so a search on N threads runs N threads, not
-// N + 1 on N processors. Folder descriptors held by batches in flight stay within a budget, so
+// N + 1 on N processors. A big file is scanned in pieces, which threads that come free take
+// before any waiting batch: the file holds back every verdict after it. Folder descriptors held by batches in flight stay within a budget, so
 // that the pool cannot run the process out of descriptors however many small folders the tree
 // has.
 class FilePool {
@@ -36,6 +38,9 @@ class FilePool {
 
   // How often a reader handed the rest of its batch on (HandOffRest); once the pool is finished.
   int32 HandedOn() const { return handedOn_; }
+
+  // How many big files were scanned in pieces (SharePieces); once the pool is finished.
+  int32 FilesInPieces() const { return filesInPieces_.load(); }
 
   // The CPU time the walking thread spent reading files for the others.
   double ReadingSeconds() const { return readingSeconds_; }
@@ -105,8 +110,16 @@ class FilePool {
   size_t PrefetchAfter(Batch& batch, size_t i, size_t from);
   // A helper thread's loop: reads batches until the pool closes.
   void Work();
+  // Runs a big file's piece scans on this thread and on whichever others come free meanwhile
+  // (ShareScans); returns when all have returned.
+  void SharePieces(size_t count, const std::function<void(size_t)>& scan);
+  // The first piece work with a piece nobody has taken, dropping the exhausted; locked.
+  PieceWork* OpenPieces();
+  // Scans the next piece of `work`, unlocking meanwhile; false when none was left. Locked.
+  bool TakePiece(PieceWork& work, std::unique_lock<std::mutex>& lock);
 
-  const FileRules& rules_;
+  const ShareScans shareScans_;
+  FileRules rules_;  // the search's, with shareScans_ when there are other threads
   Reporter& reporter_;  // walk thread only
   const size_t folderBudget_;
   const std::atomic<bool>* stop_;
@@ -122,6 +135,8 @@ class FilePool {
   std::mutex mutex_;
   std::condition_variable workReady_;  // a batch to do, or closing
   std::condition_variable batchDone_;  // a batch done
+  std::condition_variable piecesDone_;  // a big file's last piece done
+  std::vector<PieceWork*> pieceWork_;   // guarded by mutex_; the big files being scanned in pieces
   std::deque<std::unique_ptr<Batch>> inFlight_;  // guarded by mutex_; walk order
   std::deque<Batch*> toDo_;                      // guarded by mutex_
   size_t folders_ = 0;                           // guarded by mutex_
@@ -129,5 +144,6 @@ class FilePool {
   bool walkerWaiting_ = false;                   // guarded by mutex_: the walking thread waits for a batch
   int32 handedOn_ = 0;                           // guarded by mutex_
   std::atomic<int> idle_{0};                     // threads waiting for a batch
+  std::atomic<int32> filesInPieces_{0};
   std::vector<std::thread> threads_;
 };

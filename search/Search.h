@@ -11,6 +11,8 @@
 
 // Size of the blocks whose text the scanner searches; a block's text ends at its first NUL.
 constexpr size_t kSearchBlockSize = 1024;
+// Bytes the file scan reads with one system call: a whole number of blocks.
+constexpr size_t kScanReadSize = 64 * kSearchBlockSize;
 
 // File scan: 1 when the file, read from its current position to its end, contains one of the
 // search strings (a BList of char*, UTF-8), -1 when it does not or a read fails. The file is

@@ -20,9 +20,6 @@
 
 namespace {
 
-// Bytes read with one system call: a whole number of blocks.
-constexpr size_t kReadSize = 64 * kSearchBlockSize;
-
 // What the filtered search answers when it has compared as many start positions in full as
 // it was allowed.
 constexpr ssize_t kOverAllowance = -2;
@@ -351,28 +348,24 @@ bool BlockScanner::Finish() {
 
 // ---- File scan
 
-namespace {
-
-// Scans what one read brought: runs of whole blocks without a NUL byte at once, and each
-// block that holds a NUL, and a last short block, on its own.
-bool scan_chunk(BlockScanner& scanner, const char* chunk, size_t size) {
+// Runs of whole blocks without a NUL byte are scanned at once, and each block that holds a NUL,
+// and a last short block, on its own.
+bool BlockScanner::ScanChunk(const char* chunk, size_t size) {
   size_t offset = 0;
   while (offset < size) {
     const void* nul = memchr(chunk + offset, '\0', size - offset);
     size_t clean = (nul ? size_t(static_cast<const char*>(nul) - chunk) : size) - offset;
     size_t blocks = clean / kSearchBlockSize;
-    if (scanner.ScanRun(chunk + offset, blocks)) return true;
+    if (ScanRun(chunk + offset, blocks)) return true;
     offset += blocks * kSearchBlockSize;
     if (offset < size) {
       size_t length = std::min(kSearchBlockSize, size - offset);
-      if (scanner.Scan(chunk + offset, length)) return true;
+      if (Scan(chunk + offset, length)) return true;
       offset += length;
     }
   }
   return false;
 }
-
-}  // namespace
 
 int32 f_seek(BFile& file, BList& strings) { return f_seek(file, strings, -1); }
 
@@ -380,12 +373,12 @@ int32 f_seek(BFile& file, BList& strings, off_t size) { return f_seek(file, Sear
 
 int32 f_seek(BFile& file, const SearchStrings& strings, off_t size) {
   BlockScanner scanner(strings);
-  char buffer[kReadSize];
+  char buffer[kScanReadSize];
   for (off_t total = 0; size < 0 || total < size;) {
     ssize_t got = file.Read(buffer, sizeof buffer);
     if (got < 0) return -1;
     if (got == 0) break;  // the end of the file
-    if (scan_chunk(scanner, buffer, size_t(got))) return 1;
+    if (scanner.ScanChunk(buffer, size_t(got))) return 1;
     total += got;
   }
   // As far as the file reached when it was opened (no read to find the end), or to its end.

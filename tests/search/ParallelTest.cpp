@@ -18,6 +18,7 @@
 #include "platform/TextTypes.h"
 #include "search/BlockScanner.h"
 #include "search/Engine.h"
+#include "search/Search.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ struct SearchRun {
 };
 
 SearchRun search(const std::string& folder, const std::vector<std::string>& types, std::string text,
-           int threads, bool slowly) {
+           int threads, bool slowly, off_t pieceBytes = SearchOptions().pieceBytes) {
   BDirectory dir(folder.c_str());
   BList strings;
   strings.AddItem(text.data());
@@ -46,6 +47,7 @@ SearchRun search(const std::string& folder, const std::vector<std::string>& type
   SearchOptions options;
   options.threads = threads;
   options.reportUnsettled = true;
+  options.pieceBytes = pieceBytes;
   if (slowly) {
     // About one file in sixteen waits up to half a millisecond, at random per thread.
     options.beforeFile = [] {
@@ -115,6 +117,49 @@ TEST(ParallelTest, FilesHandedOnAfterALongOneKeepTheWalksOrder) {
     handedOn += outcome.handedOn;
   }
   EXPECT_GT(handedOn, 0);
+}
+
+// Big files scanned in pieces by whichever threads are free, among small ones: matches across
+// the pieces' edges, NUL bytes at the edges, a match that runs across a NUL, a needle longer
+// than a piece; on both ways of reading a stored type. The reports are one thread's, in order.
+TEST(ParallelTest, FilesScannedInPiecesReportWhatOneThreadReports) {
+  TempTree tree;
+  std::mt19937 random(28);
+  const off_t piece = 2 * kSearchBlockSize;
+  auto letters = [&](size_t length) {
+    std::string text(length, ' ');
+    for (char& c : text) c = "abcdefghij \n"[random() % 12];
+    return text;
+  };
+  const std::string longNeedle = letters(3000);
+  for (int f = 0; f < 30; ++f) {
+    std::string content = letters(f % 5 == 0 ? 100 : 4096 + random() % 40000);
+    size_t edges = std::max<size_t>(1, content.size() / size_t(piece));
+    size_t edge = (1 + random() % edges) * size_t(piece);
+    switch (f % 6) {
+      case 1: content.replace(std::min(edge - 3, content.size() - 6), 6, "NeEdLe"); break;
+      case 2:  // the block before the edge ends its text at the NUL, and the next goes on
+        content.replace(std::min(edge - 10, content.size() - 4), 4, std::string("nee\0", 4));
+        content.replace(std::min(edge, content.size() - 3), 3, "dle");
+        break;
+      case 3: content.insert(std::min(edge - 1000, content.size()), longNeedle); break;
+      case 4: content[std::min(edge, content.size() - 1)] = '\0'; break;
+    }
+    tree.file("f" + std::to_string(f % 3) + "/" + std::to_string(f) + ".txt", content);
+  }
+  for (const std::string& needle : {std::string("needle"), longNeedle}) {
+    SearchRun one = search(tree.root(), {"text/plain"}, needle, 1, false);
+    EXPECT_GT(one.outcome.matches, 4) << needle.size();
+    for (bool getxattrat : {true, false}) {
+      use_getxattrat_for_tests(getxattrat);
+      for (int threads : {2, 8}) {
+        SearchRun many = search(tree.root(), {"text/plain"}, needle, threads, true, piece);
+        EXPECT_EQ(many.events, one.events) << needle.size() << ", " << threads << " threads";
+        EXPECT_GT(many.outcome.filesInPieces, 10);
+      }
+    }
+    use_getxattrat_for_tests(true);
+  }
 }
 
 size_t count_entries(const char* folder) {

@@ -119,11 +119,15 @@ bool MagicRules::Match(const uint8_t* head, size_t size) const {
 
 namespace {
 
+// The file's bytes, read at once into a string of its size (not a byte at a time).
 bool read_whole(const std::string& path, std::string* bytes) {
   std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in || in.tellg() > kLargestCache) return false;
+  std::streamoff size = in ? std::streamoff(in.tellg()) : -1;
+  if (size < 0 || size > kLargestCache) return false;
+  bytes->resize(size_t(size));
   in.seekg(0);
-  bytes->assign(std::istreambuf_iterator<char>(in), {});
+  in.read(bytes->data(), size);
+  bytes->resize(size_t(in.gcount()));
   return !in.bad();
 }
 

@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <fstream>
-#include <gio/gio.h>
-#include <sstream>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "AsciiFold.h"
 #include "DesktopFiles.h"
@@ -13,18 +12,51 @@ namespace {
 
 bool is_text(const std::string& type) { return type.compare(0, 5, "text/") == 0; }
 
-// The alias lines ("alias canonical") of every MIME database folder, the user's first.
-std::vector<std::pair<std::string, std::string>> read_aliases() {
-  std::vector<std::pair<std::string, std::string>> aliases;
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+// The two-word lines of a file of every MIME database folder, the user's first, in lower case:
+// "aliases" (alias, type), "subclasses" (type, parent).
+Pairs read_pairs(const char* name) {
+  Pairs pairs;
   for (const std::string& folder : data_folders()) {
-    std::ifstream file(folder + "/mime/aliases");
-    std::string alias, canonical;
+    std::ifstream file(folder + "/mime/" + name);
     for (std::string line; std::getline(file, line);) {
-      std::istringstream words(line);
-      if (words >> alias >> canonical) aliases.emplace_back(ascii::folded(alias), ascii::folded(canonical));
+      // Two words, split at a space (a stream per line costs more than the whole table).
+      size_t end = line.find_first_of(" \t");
+      size_t second = line.find_first_not_of(" \t", end);
+      if (end == 0 || second == std::string::npos) continue;
+      size_t secondEnd = line.find_first_of(" \t", second);
+      pairs.emplace_back(ascii::folded(line.substr(0, end)), ascii::folded(line.substr(second, secondEnd - second)));
     }
   }
-  return aliases;
+  return pairs;
+}
+
+// Every type of the database folders' "types" lists, in lower case, each once.
+std::vector<std::string> read_types() {
+  std::vector<std::string> types;
+  std::unordered_set<std::string> seen;
+  for (const std::string& folder : data_folders()) {
+    std::ifstream file(folder + "/mime/types");
+    for (std::string line; std::getline(file, line);)
+      if (!line.empty() && seen.insert(ascii::folded(line)).second) types.push_back(ascii::folded(line));
+  }
+  return types;
+}
+
+// Whether a type is textual: a text/ type, or one whose parents, through their own, reach one
+// (every text/ type being a kind of text/plain). Parents are read by their canonical names.
+bool is_textual(const std::string& type, const std::unordered_multimap<std::string, std::string>& parents,
+                const std::unordered_map<std::string, std::string>& canonical, int depth = 0) {
+  if (is_text(type)) return true;
+  if (depth > 16) return false;  // a loop in the database
+  auto [first, last] = parents.equal_range(type);
+  for (auto parent = first; parent != last; ++parent) {
+    auto named = canonical.find(parent->second);
+    if (is_textual(named == canonical.end() ? parent->second : named->second, parents, canonical, depth + 1))
+      return true;
+  }
+  return false;
 }
 
 // Standard names before "x-" ones, then shorter, then in order.
@@ -41,7 +73,7 @@ struct TextTable {
   std::vector<std::string> names;
 
   TextTable() {
-    auto aliases = read_aliases();
+    Pairs aliases = read_pairs("aliases");
     for (const auto& [alias, type] : aliases) canonical.emplace(alias, type);
     std::unordered_map<std::string, std::string> textAlias;  // canonical -> best text/ alias
     for (const auto& [alias, type] : aliases) {
@@ -49,10 +81,10 @@ struct TextTable {
       auto [it, added] = textAlias.emplace(type, alias);
       if (!added && better_name(alias, it->second)) it->second = alias;
     }
-    GList* registered = g_content_types_get_registered();
-    for (GList* item = registered; item != nullptr; item = item->next) {
-      std::string type = ascii::folded(static_cast<const char*>(item->data));
-      if (!is_text(type) && !g_content_type_is_a(type.c_str(), "text/plain")) continue;
+    std::unordered_multimap<std::string, std::string> parents;
+    for (auto& [type, parent] : read_pairs("subclasses")) parents.emplace(std::move(type), std::move(parent));
+    for (const std::string& type : read_types()) {
+      if (!is_textual(type, parents, canonical)) continue;
       std::string name = type;
       if (!is_text(type)) {
         auto alias = textAlias.find(type);
@@ -61,7 +93,6 @@ struct TextTable {
       nameOf.emplace(type, name);
       names.push_back(name);
     }
-    g_list_free_full(registered, g_free);
     // An alias reads as its type does.
     for (const auto& [alias, type] : aliases) {
       auto name = nameOf.find(type);

@@ -8,8 +8,8 @@
 //    the shorter, then the first in order: application/x-yaml is text/yaml), otherwise by
 //    "text/" and its own subtype (application/json is text/json);
 //  - every other type, binary ones above all, keeps its name.
-// The table is built once per process from the MIME database (GIO's types and subclasses,
-// and the "aliases" files of the database folders), never from a list in the code.
+// The table is built once per process from the MIME database folders' "types", "subclasses"
+// and "aliases" files, which update-mime-database writes, never from a list in the code.
 #pragma once
 
 #include <string>

@@ -1,10 +1,12 @@
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <gio/gio.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
 #include "TempTree.h"
+#include "platform/AsciiFold.h"
 #include "platform/Entry.h"
 #include "platform/File.h"
 #include "platform/Message.h"
@@ -142,6 +144,23 @@ TEST(TextTypesTest, TextualTypesAreListedAndComparedByTheirTextNames) {
   EXPECT_EQ(text_name_of("image/png"), "image/png");
   EXPECT_EQ(text_name_of("application/pdf"), "application/pdf");
   EXPECT_EQ(text_name_of("application/x-yaml"), "text/yaml");
+}
+
+// The textual types are those GIO calls kinds of text/plain among the types it has registered,
+// for the same database.
+TEST(TextTypesTest, TheTextualTypesAreThoseGioFindsTextual) {
+  std::vector<std::string> expected;
+  GList* registered = g_content_types_get_registered();
+  for (GList* item = registered; item != nullptr; item = item->next) {
+    const char* type = static_cast<const char*>(item->data);
+    if (g_content_type_is_a(type, "text/plain")) expected.push_back(text_name_of(type));
+    else EXPECT_EQ(text_name_of(type), ascii::folded(type)) << type << " is not textual";
+  }
+  g_list_free_full(registered, g_free);
+  std::sort(expected.begin(), expected.end());
+  expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+  EXPECT_GT(expected.size(), 100u);
+  EXPECT_EQ(text_type_names(), expected);
 }
 
 TEST(TextTypesTest, AStoredApplicationNameReadsAsTheTextName) {

@@ -170,7 +170,7 @@ SearchOutcome search_folder(BDirectory& folder, const TypeSet& types, const Sear
     BFile file;
     outcome.incomplete = walk(folder, budget, options.stop, [&](const BEntry& entry, BDirectory&) {
       Verdict verdict;
-      examine_file(entry, file, rules, &verdict);
+      examine_file(entry, name_type_of(entry), file, rules, &verdict);
       reporter.Report(verdict);
     });
   } else {

@@ -56,24 +56,30 @@ bool bytes_hold_text(BFile& file, const FileRules& rules, off_t size) {
 
 }  // namespace
 
-bool name_admits(const BEntry& entry, const FileRules& rules) {
-  char type[B_MIME_TYPE_LENGTH];
-  status_t known = BNodeInfo::GetTypeByName(entry, type);
-  return !type_refuses(rules, known, known == B_OK && rules.types.Contains(type));
+NameType name_type_of(const BEntry& entry) {
+  NameType byName;
+  byName.known = BNodeInfo::GetTypeByName(entry, byName.type);
+  return byName;
+}
+
+bool name_admits(const NameType& byName, const FileRules& rules) {
+  return !type_refuses(rules, byName.known, byName.known == B_OK && rules.types.Contains(byName.type));
 }
 
 // A type the attribute or the name gives is filtered before the file is opened. A file whose
 // name leaves its type open is read first when small (a file without the text is no match
 // whatever its type, so most never need their type), and its type is settled from its head
 // only when the text is found.
-void examine_file(const BEntry& entry, BFile& file, const FileRules& rules, Verdict* verdict) {
+void examine_file(const BEntry& entry, const NameType& byName, BFile& file, const FileRules& rules,
+                  Verdict* verdict) {
   if (rules.beforeFile) rules.beforeFile();
   char type[B_MIME_TYPE_LENGTH];
   // The stored type wins over the name. A file the name already makes a candidate has it read
   // once open, from the descriptor, which costs no second lookup of the name (and on kernels
   // before getxattrat(2), no lookup of a /proc path); only a name that refuses the file needs
   // it read by name, since the stored type might accept it.
-  status_t known = BNodeInfo::GetTypeByName(entry, type);
+  status_t known = byName.known;
+  memcpy(type, byName.type, sizeof type);
   bool selected = known == B_OK && rules.types.Contains(type);
   // Whether a pattern of the database matches the name, for the hint below.
   bool namePatterns = known == B_TYPE_NEEDS_CONTENT && strcmp(type, BNodeInfo::kNoPatternType) != 0;

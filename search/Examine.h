@@ -37,12 +37,22 @@ struct FileRules {
   off_t pieceBytes = 0;
 };
 
+// What the name alone tells of a file's type (BNodeInfo::GetTypeByName). With several reading
+// threads the walking thread reads it as it hands files out: GIO looks names up under a lock
+// of its own, which the reading threads would otherwise keep waiting for, and sleeping on.
+struct NameType {
+  status_t known = B_NO_INIT;
+  char type[B_MIME_TYPE_LENGTH] = {};
+};
+NameType name_type_of(const BEntry& entry);
+
 // Whether the name lets the file through to being opened and read.
-bool name_admits(const BEntry& entry, const FileRules& rules);
+bool name_admits(const NameType& byName, const FileRules& rules);
 
 // Decides whether a regular file is a match, opening it through `file` only when it must, and
 // closing it before it returns.
-void examine_file(const BEntry& entry, BFile& file, const FileRules& rules, Verdict* verdict);
+void examine_file(const BEntry& entry, const NameType& byName, BFile& file, const FileRules& rules,
+                  Verdict* verdict);
 
 // Hands verdicts to the sink in walk order, reporting accepted types as SearchSink says.
 class Reporter {

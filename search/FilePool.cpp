@@ -9,6 +9,7 @@
 // Files of the walk, in its order, read together by one thread.
 struct Batch {
   std::vector<BEntry> entries;
+  std::vector<NameType> names;  // what each entry's name tells of its type, read by the walk
   std::vector<Verdict> verdicts;
   size_t folders = 0;  // folder descriptors its entries hold, counted as the walk met them
   // The entries this batch reads: all of them, unless the reader handed the rest on to a
@@ -63,6 +64,7 @@ void FilePool::Add(const BEntry& entry, const void* folder) {
     lastFolder_ = folder;
   }
   current_->entries.push_back(entry);
+  current_->names.push_back(name_type_of(entry));
   if (current_->entries.size() >= kBatchFiles || current_->folders >= folderBudget_ || Starving())
     Submit();
 }
@@ -182,7 +184,7 @@ void FilePool::Read(Reader& reader, Batch& batch, AfterEach afterEach) {
       prefetched = PrefetchAfter(batch, i, prefetched);
     }
     auto started = std::chrono::steady_clock::now();
-    examine_file(batch.entries[i], reader.file, rules_, &batch.verdicts[i]);
+    examine_file(batch.entries[i], batch.names[i], reader.file, rules_, &batch.verdicts[i]);
     auto took = std::chrono::steady_clock::now() - started;
     bool slow = took >= kSlowFile;
     reader.lastTookLong = took >= kHandOffAfter;
@@ -199,6 +201,7 @@ void FilePool::HandOffRest(Batch& batch, size_t from) {
   if (idle_.load(std::memory_order_relaxed) == 0 && !walkerWaiting_) return;
   auto rest = std::make_unique<Batch>();
   rest->entries.assign(batch.entries.begin() + long(from), batch.entries.begin() + long(batch.end));
+  rest->names.assign(batch.names.begin() + long(from), batch.names.begin() + long(batch.end));
   rest->verdicts.resize(rest->entries.size());
   rest->end = rest->entries.size();
   rest->folders = batch.folders;
@@ -216,7 +219,7 @@ void FilePool::HandOffRest(Batch& batch, size_t from) {
 size_t FilePool::PrefetchAfter(Batch& batch, size_t i, size_t from) {
   size_t end = std::min(i + 1 + kPrefetchAhead, batch.end);
   for (from = std::max(from, i + 1); from < end; ++from)
-    if (name_admits(batch.entries[from], rules_)) batch.entries[from].Prefetch(kPrefetchBytes);
+    if (name_admits(batch.names[from], rules_)) batch.entries[from].Prefetch(kPrefetchBytes);
   return from;
 }
 

@@ -217,16 +217,18 @@ else
 fi
 
 # System calls per regular file on the Linux source, counted by the kernel's tracepoints
-# (perf stat), which, unlike strace, leave the timing and so the read-ahead decisions alone.
+# (perf stat), which, unlike strace, leave the timing and so the read-ahead decisions alone;
+# and the context switches of the whole search (a thread that sleeps on a lock, or for work).
 syscalls_per_file() {  # tool folder needle
   local files calls
   files=$(find "$2" -type f | wc -l)
   echo "$1: system calls per file (of $files):"
-  calls=$(perf stat -x, -e 'raw_syscalls:sys_enter,syscalls:sys_enter_openat,syscalls:sys_enter_newfstatat,syscalls:sys_enter_statx,syscalls:sys_enter_fgetxattr,syscalls:sys_enter_getxattrat,syscalls:sys_enter_getxattr,syscalls:sys_enter_read,syscalls:sys_enter_close,syscalls:sys_enter_getdents64,syscalls:sys_enter_futex,syscalls:sys_enter_fadvise64' \
+  calls=$(perf stat -x, -e 'raw_syscalls:sys_enter,syscalls:sys_enter_openat,syscalls:sys_enter_newfstatat,syscalls:sys_enter_statx,syscalls:sys_enter_fgetxattr,syscalls:sys_enter_getxattrat,syscalls:sys_enter_getxattr,syscalls:sys_enter_read,syscalls:sys_enter_close,syscalls:sys_enter_getdents64,syscalls:sys_enter_futex,syscalls:sys_enter_fadvise64,context-switches' \
     -- bash -c "$(declare -f run_tool); find_cmd=$find_cmd shim=$shim types=(); run_tool $1 $2 $3" 2>&1 >/dev/null || true)
   echo "$calls" | awk -F, -v files="$files" '$3 ~ /sys_enter/ && $1 ~ /^[0-9]+$/ && $1 > 0 {
       name = $3; sub(/.*sys_enter_?/, "", name); if (name == "") name = "all"
-      printf "  %-12s %6.2f\n", name, $1 / files }'
+      printf "  %-12s %6.2f\n", name, $1 / files }
+    $3 == "context-switches" { printf "  context switches in all: %d\n", $1 }'
 }
 if command -v perf >/dev/null && perf stat -e raw_syscalls:sys_enter true >/dev/null 2>&1; then
   echo

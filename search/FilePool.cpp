@@ -271,7 +271,7 @@ bool FilePool::TakePiece(PieceWork& work, std::unique_lock<std::mutex>& lock) {
   size_t piece = work.next++;
   ++work.running;
   lock.unlock();
-  work.scan(piece);
+  if (!Stopped()) work.scan(piece);  // a stopped search reports nothing more of the file
   lock.lock();
   if (--work.running == 0 && work.next == work.count) piecesDone_.notify_all();
   return true;

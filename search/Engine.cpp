@@ -165,6 +165,7 @@ SearchOutcome search_folder(BDirectory& folder, const TypeSet& types, const Sear
   int threads = threads_within_descriptors(options.threads > 0 ? options.threads : available_cpus(), budget);
   rules.otherReaders = threads > 1;
   rules.pieceBytes = options.pieceBytes;
+  rules.typesOfUnmatched = options.typesOfUnmatched || options.reportUnsettled;
   SearchOutcome outcome;
   if (threads == 1) {
     BFile file;

@@ -98,7 +98,11 @@ void examine_file(const BEntry& entry, const NameType& byName, BFile& file, cons
     if (out_of_descriptors(status) && entry.GetRef(&verdict->ref) == B_OK) verdict->unreadable = status;
     return;
   }
-  if (storedTypeUnread && BNodeInfo::GetStoredType(file, type) == B_OK) {
+  // Where only matches' types are wanted and no document is, the stored type of a file the
+  // name lets through is read after its text is found, and most files are no match.
+  bool storedTypeAfter = storedTypeUnread && !rules.typesOfUnmatched && rules.documents == nullptr &&
+                         (known == B_OK || st.st_size <= kContentFirstLimit);
+  if (storedTypeUnread && !storedTypeAfter && BNodeInfo::GetStoredType(file, type) == B_OK) {
     known = B_OK;
     if (!rules.types.Contains(type)) {
       file.Unset();
@@ -131,7 +135,18 @@ void examine_file(const BEntry& entry, const NameType& byName, BFile& file, cons
     }
     return document_contains(text, rules.strings);
   };
-  if (known == B_OK) {
+  // Once the text is found: the stored type, else the name's, else the head's.
+  auto typed_after_text = [&] {
+    if (BNodeInfo::GetStoredType(file, type) == B_OK || known == B_OK) {
+      if (!rules.types.Contains(type)) return false;
+      verdict->accepted = type;
+      return true;
+    }
+    return head_accepted();
+  };
+  if (storedTypeAfter) {
+    verdict->matched = bytes_hold_text(file, rules, st.st_size) && typed_after_text();
+  } else if (known == B_OK) {
     verdict->accepted = type;
     verdict->matched = holds_text(type);
   } else if (rules.documents != nullptr && has_document_head(file)) {

@@ -35,6 +35,7 @@ struct FileRules {
   // pieces are scanned so.
   const ShareScans* share = nullptr;
   off_t pieceBytes = 0;
+  bool typesOfUnmatched = true;  // SearchOptions::typesOfUnmatched
 };
 
 // What the name alone tells of a file's type (BNodeInfo::GetTypeByName). With several reading

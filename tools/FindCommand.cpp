@@ -327,6 +327,7 @@ int search(const Options& options, FILE* out, FILE* err) {
   searchOptions.threads = options.threads;
   searchOptions.stop = output.FailedFlag();
   searchOptions.documentCache = !options.noCache;
+  searchOptions.typesOfUnmatched = false;  // only the matches are printed
   SearchOutcome outcome;
   {
     PeriodicFlush flush(output);

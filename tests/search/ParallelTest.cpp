@@ -162,6 +162,44 @@ TEST(ParallelTest, FilesScannedInPiecesReportWhatOneThreadReports) {
   }
 }
 
+// Where only the matches' types are wanted, stored types are read after the text is found:
+// the same files match, whatever the name, the stored type and the size say, on one thread
+// and on two.
+TEST(ParallelTest, StoredTypesReadAfterTheTextFindTheSameMatches) {
+  TempTree tree;
+  const std::string big(3 << 20, 'x');
+  int n = 0;
+  for (const char* name : {"a.txt", "b.html", "c.png", "plain", "d.c"}) {
+    for (const char* stored : {"", "text/plain", "text/html", "image/png", "application/x-shellscript"}) {
+      for (const std::string& content : {std::string("a needle"), std::string("none"), "<html>" + big + " needle",
+                                         std::string("#!/bin/sh\necho needle")}) {
+        tree.file("t" + std::to_string(n++) + "/" + name, content, stored);
+      }
+    }
+  }
+  auto matches = [&](const std::vector<std::string>& types, int threads, bool typesOfUnmatched) {
+    BDirectory dir(tree.root().c_str());
+    BList strings;
+    std::string text = "NEEDLE";
+    strings.AddItem(text.data());
+    RecordingSink sink;
+    SearchOptions options;
+    options.threads = threads;
+    options.typesOfUnmatched = typesOfUnmatched;
+    search_folder(dir, TypeSet(types), SearchStrings(strings), sink, options);
+    std::vector<std::string> matched;
+    for (const std::string& event : sink.events)
+      if (event.rfind("match ", 0) == 0) matched.push_back(event);
+    return matched;
+  };
+  for (const auto& types : std::vector<std::vector<std::string>>{
+           {"text/plain"}, {"text/html"}, {"text/plain", "text/x-sh"}, installed_text_types()}) {
+    std::vector<std::string> expected = matches(types, 1, true);
+    EXPECT_FALSE(expected.empty()) << types[0];
+    for (int threads : {1, 2}) EXPECT_EQ(matches(types, threads, false), expected) << types[0] << ", " << threads;
+  }
+}
+
 size_t count_entries(const char* folder) {
   size_t count = 0;
   if (DIR* dir = opendir(folder)) {

@@ -71,6 +71,7 @@ double engine_seconds(const char* folder, const char* text, BList& types, double
   OrderSink sink(rotation, timer, first);
   SearchOptions options;
   options.reportUnsettled = rotation.MayReorder();
+  options.typesOfUnmatched = rotation.MayReorder();
   search_folder(dir, TypeSet(rotation.Types()), SearchStrings(strings), sink, options);
   sink.Finish();
   return double(timer.nsecsElapsed()) / 1e9;

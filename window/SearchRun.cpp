@@ -73,6 +73,7 @@ void SearchRun::Run() {
     SearchOptions options;
     options.stop = &stop_;
     options.reportUnsettled = rotation.MayReorder();
+    options.typesOfUnmatched = rotation.MayReorder();  // one type cannot move the list
     search_folder(folder, TypeSet(rotation.Types()), SearchStrings(strings), sink, options);
     sink.Finish();
     sink.TakeOrder();

@@ -50,7 +50,7 @@ const std::vector<std::string>& document_type_names() {
 
 DocumentReader::DocumentReader(TextCache* cache, std::string pdfExtractor, const std::atomic<bool>* stop,
                                DocumentLimits limits)
-    : cache_(cache), stop_(stop), pdfExtractor_(std::move(pdfExtractor)), limits_(limits) {}
+    : cache_(cache), stop_(stop), pdf_(std::move(pdfExtractor)), limits_(limits) {}
 
 status_t DocumentReader::Read(int fd, const struct stat& st, DocumentKind kind, DocumentText* text) {
   status_t failure = B_OK;
@@ -59,7 +59,7 @@ status_t DocumentReader::Read(int fd, const struct stat& st, DocumentKind kind, 
     return failure;
   }
   std::string raw;
-  status_t status = kind == DocumentKind::kPdf ? extract_pdf_text(pdfExtractor_, fd, limits_, stop_, &raw)
+  status_t status = kind == DocumentKind::kPdf ? pdf_.Extract(fd, limits_, stop_, &raw)
                                                : extract_package_text(fd, kind, limits_, &raw);
   // A stopped search, a missing extractor or a process limit says nothing of the document.
   if (status == B_CANCELED || status == B_NO_EXTRACTOR || status == B_NO_MORE_FDS || status == B_NO_MEMORY)

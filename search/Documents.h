@@ -7,6 +7,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -45,6 +47,36 @@ status_t extract_package_text(int fd, DocumentKind kind, const DocumentLimits& l
 status_t extract_pdf_text(const std::string& extractor, int fd, const DocumentLimits& limits,
                           const std::atomic<bool>* stop, std::string* raw);
 
+// pdftotext for a search's documents, one document at a time per thread. A copy of it, started
+// once with a fork server preloaded (ForkServer.c), waits; each document is read by a fork of
+// it, as a freshly started pdftotext would read it, under the same limits, without paying for
+// its start-up each time. Where no server starts (a program the preload cannot enter, or
+// TARNWICKLOFT_PDF_FORKS=0), or one fails, each document starts pdftotext anew.
+class PdfForks {
+ public:
+  explicit PdfForks(std::string program);
+  ~PdfForks();  // ends the servers
+  PdfForks(const PdfForks&) = delete;
+  PdfForks& operator=(const PdfForks&) = delete;
+
+  // As extract_pdf_text, from any thread.
+  status_t Extract(int fd, const DocumentLimits& limits, const std::atomic<bool>* stop, std::string* raw);
+  // Documents read by forks, for the tests.
+  int64 Forked() const { return forked_.load(); }
+
+ private:
+  class Server;
+  // An idle server, or a new one; null when servers do not work here.
+  std::unique_ptr<Server> Take();
+
+  const std::string program_;
+  const std::string library_;  // the fork server to preload, "" when forks are not used
+  std::atomic<int64> forked_{0};
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<Server>> idle_;  // guarded by mutex_
+  bool failed_ = false;                        // guarded by mutex_: a server would not start
+};
+
 // The pdftotext to run: TARNWICKLOFT_PDFTOTEXT when set, else the one on PATH; "" when there is
 // none. And a token that changes when that program is replaced (its device, inode, size and
 // modification time), for the text cache's keys.
@@ -68,11 +100,12 @@ class DocumentReader {
   // benchmark.
   int64 Extracted() const { return extracted_.load(); }
   int64 FromCache() const { return fromCache_.load(); }
+  int64 PdfsForked() const { return pdf_.Forked(); }
 
  private:
   TextCache* cache_;
   const std::atomic<bool>* stop_;
-  const std::string pdfExtractor_;
+  PdfForks pdf_;
   const DocumentLimits limits_;
   std::atomic<int64> extracted_{0}, fromCache_{0};
 };

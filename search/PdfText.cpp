@@ -11,17 +11,34 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string_view>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "Documents.h"
+#include "ForkServer.h"
+
+extern char** environ;
 
 namespace {
 
 constexpr int kChildInput = 3;  // the document's descriptor in the child
 constexpr std::chrono::milliseconds kStopCheck{20};
+// How long a fork server may take to start, or to answer.
+constexpr int kServerPatienceMs = 5000;
+
+// -raw keeps the line ends and hyphens as typeset (the default mode joins hyphenated lines,
+// which turns "well-⏎known" into "wellknown"); the normal form joins them (DocumentPhrase.h).
+// Its messages are read for the reason of a failure ("Incorrect password").
+constexpr const char* kArguments[] = {"-raw", "-enc", "UTF-8", "/dev/fd/3", "-"};
+
+rlim_t cpu_seconds(const DocumentLimits& limits) {
+  return rlim_t(std::chrono::duration_cast<std::chrono::seconds>(limits.time).count() + 1);
+}
 
 std::string find_on_path(const char* program) {
   const char* path = getenv("PATH");
@@ -44,16 +61,12 @@ std::string find_on_path(const char* program) {
       dup2(input, kChildInput) < 0)
     _exit(127);
   rlimit memory{rlim_t(limits.extractorMemory), rlim_t(limits.extractorMemory)};
-  rlim_t seconds = rlim_t(std::chrono::duration_cast<std::chrono::seconds>(limits.time).count() + 1);
-  rlimit cpu{seconds, seconds + 1};
+  rlimit cpu{cpu_seconds(limits), cpu_seconds(limits) + 1};
   rlimit core{0, 0};
   setrlimit(RLIMIT_AS, &memory);
   setrlimit(RLIMIT_CPU, &cpu);
   setrlimit(RLIMIT_CORE, &core);
-  // -raw keeps the line ends and hyphens as typeset (the default mode joins hyphenated lines,
-  // which turns "well-⏎known" into "wellknown"); the normal form joins them (DocumentPhrase.h).
-  // Its messages are read for the reason of a failure ("Incorrect password").
-  const char* argv[] = {program, "-raw", "-enc", "UTF-8", "/dev/fd/3", "-", nullptr};
+  const char* argv[] = {program, kArguments[0], kArguments[1], kArguments[2], kArguments[3], kArguments[4], nullptr};
   execv(program, const_cast<char* const*>(argv));
   _exit(127);
 }
@@ -152,4 +165,186 @@ status_t extract_pdf_text(const std::string& program, int fd, const DocumentLimi
   while (waitpid(child, &wait, 0) < 0 && errno == EINTR) {
   }
   return status != B_OK ? status : status_of_exit(wait, complaints);
+}
+
+// ---- Fork servers
+
+namespace {
+
+// The fork server library to preload: the build's own, else the installed one; "" when forks
+// are turned off or neither is there.
+std::string fork_server_library() {
+  const char* choice = getenv("TARNWICKLOFT_PDF_FORKS");
+  if (choice != nullptr && strcmp(choice, "0") == 0) return "";
+  for (const char* library : {TARNWICKLOFT_FORK_SERVER_BUILT, TARNWICKLOFT_FORK_SERVER_INSTALLED})
+    if (access(library, R_OK) == 0) return library;
+  return "";
+}
+
+// Waits up to kServerPatienceMs for a message on the socket; its size, or -1. A descriptor
+// that comes with it goes to *fd when fd is given.
+ssize_t receive(int sock, void* bytes, size_t size, int* fd = nullptr) {
+  pollfd ready{sock, POLLIN, 0};
+  int polled;
+  while ((polled = poll(&ready, 1, kServerPatienceMs)) < 0 && errno == EINTR) {
+  }
+  if (polled <= 0) return -1;
+  char control[CMSG_SPACE(sizeof(int))];
+  iovec data{bytes, size};
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  ssize_t got = recvmsg(sock, &message, MSG_CMSG_CLOEXEC);
+  for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr; header = CMSG_NXTHDR(&message, header)) {
+    if (header->cmsg_type != SCM_RIGHTS) continue;
+    int passed;
+    memcpy(&passed, CMSG_DATA(header), sizeof passed);
+    if (fd != nullptr) *fd = passed;
+    else close(passed);
+  }
+  return got;
+}
+
+bool send_request(int sock, const ForkRequest& request, const int (&fds)[3]) {
+  char control[CMSG_SPACE(sizeof fds)];
+  iovec data{const_cast<ForkRequest*>(&request), sizeof request};
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  cmsghdr* header = CMSG_FIRSTHDR(&message);
+  header->cmsg_level = SOL_SOCKET;
+  header->cmsg_type = SCM_RIGHTS;
+  header->cmsg_len = CMSG_LEN(sizeof fds);
+  memcpy(CMSG_DATA(header), fds, sizeof fds);
+  return sendmsg(sock, &message, MSG_NOSIGNAL) == ssize_t(sizeof request);
+}
+
+}  // namespace
+
+// One started pdftotext that forks a reader for each document.
+class PdfForks::Server {
+ public:
+  static std::unique_ptr<Server> Start(const std::string& program, const std::string& library);
+  ~Server() {
+    close(sock_);  // the server ends when its socket closes, and so would its forks
+    kill(pid_, SIGKILL);
+    while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+  // Reads one document by a fork; false when the server failed and the document was not read.
+  bool Extract(int fd, const DocumentLimits& limits, const std::atomic<bool>* stop, std::string* raw,
+               status_t* result);
+
+ private:
+  Server(pid_t pid, int sock) : pid_(pid), sock_(sock) {}
+  const pid_t pid_;
+  const int sock_;
+};
+
+std::unique_ptr<PdfForks::Server> PdfForks::Server::Start(const std::string& program, const std::string& library) {
+  constexpr int kServerSocket = 4;  // the socket's descriptor in the server
+  int pair[2];
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return nullptr;
+  // Everything the child needs is made before the fork.
+  std::vector<std::string> settings{"LD_PRELOAD=" + library,
+                                    std::string(kForkServerVariable) + "=" + std::to_string(kServerSocket)};
+  for (char** setting = environ; *setting != nullptr; ++setting)
+    if (strncmp(*setting, "LD_PRELOAD=", 11) != 0 && strncmp(*setting, kForkServerVariable, strlen(kForkServerVariable)) != 0)
+      settings.emplace_back(*setting);
+  std::vector<char*> envp;
+  for (std::string& setting : settings) envp.push_back(setting.data());
+  envp.push_back(nullptr);
+  const char* argv[] = {program.c_str(), kArguments[0], kArguments[1], kArguments[2], kArguments[3], kArguments[4], nullptr};
+  pid_t pid = fork();
+  if (pid == 0) {
+    int nothing = open("/dev/null", O_RDWR);
+    for (int fd = 0; fd <= kChildInput; ++fd) dup2(nothing, fd);
+    if (dup2(pair[1], kServerSocket) < 0) _exit(127);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    execve(program.c_str(), const_cast<char* const*>(argv), envp.data());
+    _exit(127);
+  }
+  close(pair[1]);
+  if (pid < 0) {
+    close(pair[0]);
+    return nullptr;
+  }
+  std::unique_ptr<Server> server(new Server(pid, pair[0]));
+  char hello[sizeof kForkServerHello];
+  if (receive(pair[0], hello, sizeof hello) != ssize_t(sizeof hello) || memcmp(hello, kForkServerHello, sizeof hello) != 0)
+    return nullptr;
+  return server;
+}
+
+bool PdfForks::Server::Extract(int fd, const DocumentLimits& limits, const std::atomic<bool>* stop,
+                               std::string* raw, status_t* result) {
+  int out[2], err[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return false;
+  if (pipe2(err, O_CLOEXEC) != 0) {
+    close(out[0]);
+    close(out[1]);
+    return false;
+  }
+  ForkRequest request{limits.extractorMemory, uint64_t(cpu_seconds(limits))};
+  bool sent = send_request(sock_, request, {fd, out[1], err[1]});
+  close(out[1]);
+  close(err[1]);
+  int32_t pid = -1;
+  int pidfd = -1;
+  bool forked = sent && receive(sock_, &pid, sizeof pid, &pidfd) == ssize_t(sizeof pid);
+  Complaints complaints;
+  status_t status = !forked ? B_ERROR : pid > 0 ? collect(out[0], err[0], limits, stop, raw, &complaints) : B_NO_MEMORY;
+  close(out[0]);
+  close(err[0]);
+  if (forked && pid > 0 && status != B_OK) {
+    if (pidfd < 0 || syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0) != 0) kill(pid, SIGKILL);
+  }
+  int32_t wait = 0;
+  bool ended = forked && receive(sock_, &wait, sizeof wait) == ssize_t(sizeof wait);
+  if (pidfd >= 0) close(pidfd);
+  if (!ended) return false;
+  *result = status != B_OK ? status : status_of_exit(wait, complaints);
+  return true;
+}
+
+PdfForks::PdfForks(std::string program)
+    : program_(std::move(program)), library_(program_.empty() ? "" : fork_server_library()) {}
+
+PdfForks::~PdfForks() = default;
+
+std::unique_ptr<PdfForks::Server> PdfForks::Take() {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!idle_.empty()) {
+      std::unique_ptr<Server> server = std::move(idle_.back());
+      idle_.pop_back();
+      return server;
+    }
+    if (failed_ || library_.empty()) return nullptr;
+  }
+  std::unique_ptr<Server> server = Server::Start(program_, library_);
+  if (!server) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    failed_ = true;
+  }
+  return server;
+}
+
+status_t PdfForks::Extract(int fd, const DocumentLimits& limits, const std::atomic<bool>* stop, std::string* raw) {
+  if (program_.empty()) return B_NO_EXTRACTOR;
+  if (std::unique_ptr<Server> server = Take()) {
+    status_t result;
+    if (server->Extract(fd, limits, stop, raw, &result)) {
+      forked_.fetch_add(1, std::memory_order_relaxed);
+      std::lock_guard<std::mutex> guard(mutex_);
+      idle_.push_back(std::move(server));
+      return result;
+    }
+    raw->clear();  // the server failed, and ends here; this document starts a pdftotext of its own
+  }
+  return extract_pdf_text(program_, fd, limits, stop, raw);
 }

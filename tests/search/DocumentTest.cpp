@@ -18,6 +18,7 @@
 #include "platform/Path.h"
 #include "search/BlockScanner.h"
 #include "search/DocumentPhrase.h"
+#include "search/Documents.h"
 #include "search/Engine.h"
 #include "search/MatchLine.h"
 #include "search/TextCache.h"
@@ -186,6 +187,28 @@ TEST_F(RealDocuments, TheLineShownIsTheParagraphWithItsPage) {
   EXPECT_EQ(line.page, 0);
   EXPECT_EQ(line.before + line.match + line.after, "The quick brown fox and the lazy dog.");
   EXPECT_EQ(line.match, "brown fox");
+}
+
+// A fork of a started pdftotext reads each PDF as a pdftotext started for it does, one after
+// another from the same server, and with forks turned off each starts its own.
+TEST_F(RealDocuments, AForkOfAStartedPdftotextReadsAsAFreshOneDoes) {
+  std::vector<std::string> pdfs;
+  for (const char* name : {"full", "part", "full", "part"}) pdfs.push_back(tree->path("docs/" + std::string(name) + ".pdf"));
+  for (const char* forksOn : {"1", "0"}) {
+    setenv("TARNWICKLOFT_PDF_FORKS", forksOn, 1);
+    PdfForks forks(pdf_extractor_path());
+    for (const std::string& pdf : pdfs) {
+      int fd = open(pdf.c_str(), O_RDONLY | O_CLOEXEC);
+      std::string forked, fresh;
+      EXPECT_EQ(forks.Extract(fd, DocumentLimits(), nullptr, &forked), B_OK) << pdf;
+      EXPECT_EQ(extract_pdf_text(pdf_extractor_path(), fd, DocumentLimits(), nullptr, &fresh), B_OK);
+      EXPECT_EQ(forked, fresh) << pdf;
+      EXPECT_NE(forked.find('\f'), std::string::npos) << pdf;
+      close(fd);
+    }
+    EXPECT_EQ(forks.Forked(), forksOn[0] == '1' ? int64(pdfs.size()) : 0) << "forks " << forksOn;
+  }
+  unsetenv("TARNWICKLOFT_PDF_FORKS");
 }
 
 TEST_F(RealDocuments, ASecondSearchReadsNoDocumentAndAChangeIsSeen) {

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string_view>
+#include <vector>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -171,13 +172,22 @@ status_t extract_pdf_text(const std::string& program, int fd, const DocumentLimi
 
 namespace {
 
-// The fork server library to preload: the build's own, else the installed one; "" when forks
-// are turned off or neither is there.
+// The fork server library to preload: the one installed with this program (PREFIX/bin/NAME
+// has it in PREFIX/libexec/tarnwickloft), else the build's own; "" when forks are turned off
+// or there is none.
 std::string fork_server_library() {
   const char* choice = getenv("TARNWICKLOFT_PDF_FORKS");
   if (choice != nullptr && strcmp(choice, "0") == 0) return "";
-  for (const char* library : {TARNWICKLOFT_FORK_SERVER_BUILT, TARNWICKLOFT_FORK_SERVER_INSTALLED})
-    if (access(library, R_OK) == 0) return library;
+  std::vector<std::string> candidates;
+  char executable[4096];
+  ssize_t length = readlink("/proc/self/exe", executable, sizeof executable - 1);
+  std::string program(executable, size_t(std::max<ssize_t>(length, 0)));
+  std::string bin = program.substr(0, program.rfind('/'));
+  if (bin.size() > 4 && bin.compare(bin.size() - 4, 4, "/bin") == 0)
+    candidates.push_back(bin.substr(0, bin.size() - 4) + "/libexec/tarnwickloft/tarnwickloft-forkserver.so");
+  candidates.push_back(TARNWICKLOFT_FORK_SERVER_BUILT);
+  for (const std::string& library : candidates)
+    if (access(library.c_str(), R_OK) == 0) return library;
   return "";
 }
 

@@ -16,6 +16,7 @@ root=$work/root/usr
 
 for file in bin/tarnwickloft bin/tarnwickloft-find libexec/tarnwickloft/tarnwickloft-open \
   libexec/tarnwickloft/tarnwickloft-filemanager libexec/tarnwickloft/tarnwickloft-addon.so \
+  libexec/tarnwickloft/tarnwickloft-forkserver.so \
   share/applications/$id.desktop share/icons/hicolor/scalable/apps/$id.svg \
   share/metainfo/$id.metainfo.xml share/mime/packages/$id.xml \
   share/man/man1/tarnwickloft.1.gz share/man/man1/tarnwickloft-find.1.gz; do

@@ -271,9 +271,10 @@ std::unique_ptr<PdfForks::Server> PdfForks::Server::Start(const std::string& pro
   const char* argv[] = {program.c_str(), kArguments[0], kArguments[1], kArguments[2], kArguments[3], kArguments[4], nullptr};
   pid_t pid = fork();
   if (pid == 0) {
+    int sock = fcntl(pair[1], F_DUPFD, 10);  // out of the way of the descriptors set below
     int nothing = open("/dev/null", O_RDWR);
     for (int fd = 0; fd <= kChildInput; ++fd) dup2(nothing, fd);
-    if (dup2(pair[1], kServerSocket) < 0) _exit(127);
+    if (sock < 0 || dup2(sock, kServerSocket) < 0) _exit(127);
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     execve(program.c_str(), const_cast<char* const*>(argv), envp.data());
     _exit(127);

@@ -109,13 +109,16 @@ void examine_file(const BEntry& entry, const NameType& byName, BFile& file, cons
       return;
     }
   }
+  // The file's first bytes, when the scan kept them.
+  char head[ContentTypeHint::kHeadSize];
+  size_t headSize = 0;
   // Whether the head could give one of the types: most heads cannot, and saying so costs a
   // few comparisons where a guess tries every type's rules.
   auto could_be_accepted = [&] {
     if (rules.hint.RefusesNothing()) return true;
-    uint8_t head[ContentTypeHint::kHeadSize];
-    ssize_t got = rules.hint.NeedsHead() ? pread(file.Descriptor(), head, sizeof head, 0) : 0;
-    return got < 0 || rules.hint.CouldBeOneOf(namePatterns, head, size_t(got));
+    ssize_t got = ssize_t(headSize);
+    if (got == 0 && rules.hint.NeedsHead()) got = pread(file.Descriptor(), head, sizeof head, 0);
+    return got < 0 || rules.hint.CouldBeOneOf(namePatterns, reinterpret_cast<const uint8_t*>(head), size_t(got));
   };
   // The type from the file's head, through the filter.
   auto head_accepted = [&] {
@@ -153,7 +156,7 @@ void examine_file(const BEntry& entry, const NameType& byName, BFile& file, cons
     // A document's bytes are compressed: its type comes first, then its text.
     verdict->matched = head_accepted() && holds_text(type);
   } else if (st.st_size <= kContentFirstLimit) {
-    verdict->matched = f_seek(file, rules.strings, st.st_size) == 1;
+    verdict->matched = f_seek(file, rules.strings, st.st_size, head, sizeof head, &headSize) == 1;
     if (verdict->matched) verdict->matched = head_accepted();
     else verdict->unsettled = rules.reportUnsettled && could_be_accepted();
   } else {

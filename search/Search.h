@@ -27,6 +27,11 @@ int32 f_seek(BFile& file, BList& strings, off_t size);
 // The same with the strings made ready once (BlockScanner.h), for a walk that scans many files.
 class SearchStrings;
 int32 f_seek(BFile& file, const SearchStrings& strings, off_t size);
+// The same, keeping a copy of the file's first bytes (as many as fit in head, up to its size)
+// from the first read, for whoever wants to know what the file starts with without reading it
+// again; *headSize says how many there are.
+int32 f_seek(BFile& file, const SearchStrings& strings, off_t size, char* head, size_t headCapacity,
+             size_t* headSize);
 
 // Block search of a NUL-terminated text for a pattern, ignoring ASCII letter case (the file
 // scan folds every script and no longer goes through this):

@@ -372,12 +372,23 @@ int32 f_seek(BFile& file, BList& strings) { return f_seek(file, strings, -1); }
 int32 f_seek(BFile& file, BList& strings, off_t size) { return f_seek(file, SearchStrings(strings), size); }
 
 int32 f_seek(BFile& file, const SearchStrings& strings, off_t size) {
+  size_t none;
+  return f_seek(file, strings, size, nullptr, 0, &none);
+}
+
+int32 f_seek(BFile& file, const SearchStrings& strings, off_t size, char* head, size_t headCapacity,
+             size_t* headSize) {
   BlockScanner scanner(strings);
   char buffer[kScanReadSize];
+  *headSize = 0;
   for (off_t total = 0; size < 0 || total < size;) {
     ssize_t got = file.Read(buffer, sizeof buffer);
     if (got < 0) return -1;
     if (got == 0) break;  // the end of the file
+    if (total == 0 && head != nullptr) {
+      *headSize = std::min(size_t(got), headCapacity);
+      memcpy(head, buffer, *headSize);
+    }
     if (scanner.ScanChunk(buffer, size_t(got))) return 1;
     total += got;
   }

@@ -127,6 +127,15 @@ status_t collect(int out, int err, const DocumentLimits& limits, const std::atom
   return B_OK;
 }
 
+// The pipes an extractor writes its text and its messages to.
+bool output_pipes(int out[2], int err[2]) {
+  if (pipe2(out, O_CLOEXEC) != 0) return false;
+  if (pipe2(err, O_CLOEXEC) == 0) return true;
+  close(out[0]);
+  close(out[1]);
+  return false;
+}
+
 }  // namespace
 
 std::string pdf_extractor_path() {
@@ -145,12 +154,7 @@ status_t extract_pdf_text(const std::string& program, int fd, const DocumentLimi
                           const std::atomic<bool>* stop, std::string* raw) {
   if (program.empty()) return B_NO_EXTRACTOR;
   int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return B_NO_MORE_FDS;
-  if (pipe2(err, O_CLOEXEC) != 0) {
-    close(out[0]);
-    close(out[1]);
-    return B_NO_MORE_FDS;
-  }
+  if (!output_pipes(out, err)) return B_NO_MORE_FDS;
   pid_t child = fork();
   if (child == 0) run_child(program.c_str(), fd, out[1], err[1], limits);
   close(out[1]);
@@ -294,12 +298,7 @@ std::unique_ptr<PdfForks::Server> PdfForks::Server::Start(const std::string& pro
 bool PdfForks::Server::Extract(int fd, const DocumentLimits& limits, const std::atomic<bool>* stop,
                                std::string* raw, status_t* result) {
   int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return false;
-  if (pipe2(err, O_CLOEXEC) != 0) {
-    close(out[0]);
-    close(out[1]);
-    return false;
-  }
+  if (!output_pipes(out, err)) return false;
   ForkRequest request{limits.extractorMemory, uint64_t(cpu_seconds(limits))};
   bool sent = send_request(sock_, request, {fd, out[1], err[1]});
   close(out[1]);

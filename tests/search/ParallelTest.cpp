@@ -38,12 +38,20 @@ struct SearchRun {
   SearchOutcome outcome;
 };
 
-SearchRun search(const std::string& folder, const std::vector<std::string>& types, std::string text,
-           int threads, bool slowly, off_t pieceBytes = SearchOptions().pieceBytes) {
+SearchRun search_with(const std::string& folder, const std::vector<std::string>& types, std::string text,
+                      const SearchOptions& options) {
   BDirectory dir(folder.c_str());
   BList strings;
   strings.AddItem(text.data());
   RecordingSink sink;
+  SearchRun run;
+  run.outcome = search_folder(dir, TypeSet(types), SearchStrings(strings), sink, options);
+  run.events = std::move(sink.events);
+  return run;
+}
+
+SearchRun search(const std::string& folder, const std::vector<std::string>& types, std::string text,
+           int threads, bool slowly, off_t pieceBytes = SearchOptions().pieceBytes) {
   SearchOptions options;
   options.threads = threads;
   options.reportUnsettled = true;
@@ -55,10 +63,7 @@ SearchRun search(const std::string& folder, const std::vector<std::string>& type
       if (random() % 16 == 0) std::this_thread::sleep_for(std::chrono::microseconds(random() % 500));
     };
   }
-  SearchRun run;
-  run.outcome = search_folder(dir, TypeSet(types), SearchStrings(strings), sink, options);
-  run.events = std::move(sink.events);
-  return run;
+  return search_with(folder, types, text, options);
 }
 
 TEST(ParallelTest, ThreadsReportWhatOneThreadReportsInTheSameOrder) {
@@ -100,11 +105,6 @@ TEST(ParallelTest, FilesHandedOnAfterALongOneKeepTheWalksOrder) {
   EXPECT_GT(one.outcome.matches, 10);
   int32 handedOn = 0;
   for (int threads : {2, 8}) {
-    BDirectory dir(tree.root().c_str());
-    BList strings;
-    std::string text = "needle";
-    strings.AddItem(text.data());
-    RecordingSink sink;
     SearchOptions options;
     options.threads = threads;
     options.reportUnsettled = true;
@@ -112,9 +112,9 @@ TEST(ParallelTest, FilesHandedOnAfterALongOneKeepTheWalksOrder) {
     options.beforeFile = [&] {
       if (files++ % 4 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(3));
     };
-    SearchOutcome outcome = search_folder(dir, TypeSet({"text/plain"}), SearchStrings(strings), sink, options);
-    EXPECT_EQ(sink.events, one.events) << threads << " threads";
-    handedOn += outcome.handedOn;
+    SearchRun many = search_with(tree.root(), {"text/plain"}, "needle", options);
+    EXPECT_EQ(many.events, one.events) << threads << " threads";
+    handedOn += many.outcome.handedOn;
   }
   EXPECT_GT(handedOn, 0);
 }
@@ -178,17 +178,11 @@ TEST(ParallelTest, StoredTypesReadAfterTheTextFindTheSameMatches) {
     }
   }
   auto matches = [&](const std::vector<std::string>& types, int threads, bool typesOfUnmatched) {
-    BDirectory dir(tree.root().c_str());
-    BList strings;
-    std::string text = "NEEDLE";
-    strings.AddItem(text.data());
-    RecordingSink sink;
     SearchOptions options;
     options.threads = threads;
     options.typesOfUnmatched = typesOfUnmatched;
-    search_folder(dir, TypeSet(types), SearchStrings(strings), sink, options);
     std::vector<std::string> matched;
-    for (const std::string& event : sink.events)
+    for (const std::string& event : search_with(tree.root(), types, "NEEDLE", options).events)
       if (event.rfind("match ", 0) == 0) matched.push_back(event);
     return matched;
   };

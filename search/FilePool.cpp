@@ -117,19 +117,23 @@ void FilePool::WaitForFront(std::unique_lock<std::mutex>& lock) {
     lock.lock();
   }
   Batch& front = *inFlight_.front();
+  // A waiting batch is read here only while more wait than the other threads can take at once:
+  // a file of it that hangs would keep this thread from reporting the first batch, which
+  // another thread may finish meanwhile.
+  auto readHere = [this] { return toDo_.size() > helpers_; };
   while (!front.done) {
     if (PieceWork* work = OpenPieces()) {
       TakePiece(*work, lock);
       continue;
     }
-    if (!toDo_.empty()) {
+    if (readHere()) {
       ReadOne(lock);
       lock.lock();
       continue;
     }
     walkerWaiting_ = true;
     bool woken = batchDone_.wait_for(lock, kReportEvery,
-                                     [&] { return front.done || !toDo_.empty() || OpenPieces() != nullptr; });
+                                     [&] { return front.done || readHere() || OpenPieces() != nullptr; });
     walkerWaiting_ = false;
     if (woken) continue;
     lock.unlock();

@@ -18,12 +18,12 @@ struct PieceWork;
 // The threads that read files. The walk submits batches in its order, and their verdicts are
 // reported in that order as soon as every earlier one is known: a file that is slow to read
 // holds back only the matches after it. The walking thread is one of the readers: with more
-// than two batches waiting for each other thread, and while it waits for the first batch in
-// flight, it reads the next waiting batch itself, so a search on N threads runs N threads, not
-// N + 1 on N processors. A big file is scanned in pieces, which threads that come free take
-// before any waiting batch: the file holds back every verdict after it. Folder descriptors held by batches in flight stay within a budget, so
-// that the pool cannot run the process out of descriptors however many small folders the tree
-// has.
+// than two batches waiting for each other thread, and, while it waits for the first batch in
+// flight, with more than one, it reads the next waiting batch itself, so a search on N threads
+// runs N threads, not N + 1 on N processors. A big file is scanned in pieces, which threads
+// that come free take before any waiting batch: the file holds back every verdict after it.
+// Folder descriptors held by batches in flight stay within a budget, so that the pool cannot
+// run the process out of descriptors however many small folders the tree has.
 class FilePool {
  public:
   FilePool(int threads, const FileRules& rules, Reporter& reporter, size_t folderBudget,

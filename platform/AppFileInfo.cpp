@@ -16,6 +16,7 @@
 #include "Message.h"
 #include "MimeType.h"
 #include "Path.h"
+#include "Process.h"
 
 extern char** environ;
 
@@ -70,13 +71,8 @@ std::string shell_quote(const std::string& arg) {
 
 bool is_executable(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
 
-// An installed program is PREFIX/bin/NAME; its helpers are in PREFIX/libexec/tarnwickloft.
+// An installed program's helpers are in PREFIX/libexec/tarnwickloft (installed_prefix).
 // Run from a build folder, the helpers are beside it.
-std::string installed_prefix(const std::string& executable) {
-  std::string folder = folder_of(executable);
-  return leaf_of(folder) == "bin" ? folder_of(folder) : "";
-}
-
 std::string helper_path(const std::string& executable, const char* helper) {
   std::string beside = folder_of(executable) + "/" + helper;
   std::string prefix = installed_prefix(executable);

@@ -45,6 +45,13 @@ std::string running_executable() {
   return path;
 }
 
+std::string installed_prefix(const std::string& executable) {
+  std::string folder = executable.substr(0, executable.rfind('/'));
+  size_t slash = folder.rfind('/');
+  return slash != std::string::npos && folder.compare(slash, std::string::npos, "/bin") == 0 ? folder.substr(0, slash)
+                                                                                            : "";
+}
+
 CLocaleOnThisThread::CLocaleOnThisThread()
     : c_(newlocale(LC_ALL_MASK, "C", locale_t(nullptr))), previous_(c_ != nullptr ? uselocale(locale_t(c_)) : nullptr) {}
 

@@ -10,6 +10,10 @@
 // links are resolved); "" when it cannot be read.
 std::string running_executable();
 
+// PREFIX when the executable is installed as PREFIX/bin/NAME (its helpers are then in
+// PREFIX/libexec/tarnwickloft); "" otherwise (run from a build folder).
+std::string installed_prefix(const std::string& executable);
+
 // The processors this process may run on (its affinity mask, as taskset or a container sets
 // it), at least 1.
 int available_cpus();

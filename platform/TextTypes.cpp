@@ -38,8 +38,10 @@ std::vector<std::string> read_types() {
   std::unordered_set<std::string> seen;
   for (const std::string& folder : data_folders()) {
     std::ifstream file(folder + "/mime/types");
-    for (std::string line; std::getline(file, line);)
-      if (!line.empty() && seen.insert(ascii::folded(line)).second) types.push_back(ascii::folded(line));
+    for (std::string line; std::getline(file, line);) {
+      std::string type = ascii::folded(std::move(line));
+      if (!type.empty() && seen.insert(type).second) types.push_back(std::move(type));
+    }
   }
   return types;
 }

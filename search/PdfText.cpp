@@ -22,6 +22,7 @@
 
 #include "Documents.h"
 #include "ForkServer.h"
+#include "platform/Process.h"
 
 extern char** environ;
 
@@ -183,12 +184,8 @@ std::string fork_server_library() {
   const char* choice = getenv("TARNWICKLOFT_PDF_FORKS");
   if (choice != nullptr && strcmp(choice, "0") == 0) return "";
   std::vector<std::string> candidates;
-  char executable[4096];
-  ssize_t length = readlink("/proc/self/exe", executable, sizeof executable - 1);
-  std::string program(executable, size_t(std::max<ssize_t>(length, 0)));
-  std::string bin = program.substr(0, program.rfind('/'));
-  if (bin.size() > 4 && bin.compare(bin.size() - 4, 4, "/bin") == 0)
-    candidates.push_back(bin.substr(0, bin.size() - 4) + "/libexec/tarnwickloft/tarnwickloft-forkserver.so");
+  if (std::string prefix = installed_prefix(running_executable()); !prefix.empty())
+    candidates.push_back(prefix + "/libexec/tarnwickloft/tarnwickloft-forkserver.so");
   candidates.push_back(TARNWICKLOFT_FORK_SERVER_BUILT);
   for (const std::string& library : candidates)
     if (access(library.c_str(), R_OK) == 0) return library;

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
@@ -270,22 +271,35 @@ bool reads_ahead_by_request(int fd) {
          type == kCeph;
 }
 
+// Whether a regular file's first byte is in the page cache: a read flagged RWF_NOWAIT fails
+// with EAGAIN instead of going to the disk. An empty file, or a file system that cannot tell,
+// counts as not cached.
+bool first_page_cached(int fd) {
+  char byte;
+  iovec one{&byte, 1};
+  return preadv2(fd, &one, 1, 0, RWF_NOWAIT) == 1;
+}
+
 }  // namespace
 
 // Opened without blocking and without taking a terminal, and advised only when it is still a
 // regular file: what was listed as one may have been swapped for a pipe or a device since.
 // Only a regular file's head is asked for, and not on a file system where that is a request
 // of its own (above).
-void BEntry::Prefetch(off_t bytes) const {
-  if (status_ != B_OK) return;
+bool BEntry::Prefetch(off_t bytes) const {
+  if (status_ != B_OK) return false;
   // A look first, so that a pipe or a device is not even opened (an open wakes a pipe's writer).
   struct stat st;
-  if (fstatat(dir_->fd(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return;
+  if (fstatat(dir_->fd(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return false;
   int fd = openat(dir_->fd(), name_.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !reads_ahead_by_request(fd))
-    posix_fadvise(fd, 0, bytes, POSIX_FADV_WILLNEED);
+  if (fd < 0) return false;
+  bool cached = false;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    cached = first_page_cached(fd);
+    if (!cached && !reads_ahead_by_request(fd)) posix_fadvise(fd, 0, bytes, POSIX_FADV_WILLNEED);
+  }
   close(fd);
+  return cached;
 }
 
 ssize_t BEntry::ReadAttr(const char* attr, void* buffer, size_t size) const {

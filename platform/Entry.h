@@ -77,8 +77,10 @@ class BEntry {
   ssize_t ReadAttr(const char* attr, void* buffer, size_t size) const;
   // Asks the kernel to start reading the first bytes of a regular file in the background (open,
   // posix_fadvise WILLNEED, close), so that a later read finds them cached. Nothing else is
-  // opened or advised, and nothing on FUSE or network file systems.
-  void Prefetch(off_t bytes) const;
+  // opened or advised, and nothing on FUSE or network file systems. Returns true when the
+  // file's first page was in memory already (a read that may not wait found it), and then
+  // asks for nothing: the caller's guess that the cache is cold was wrong.
+  bool Prefetch(off_t bytes) const;
   status_t GetRef(entry_ref* ref) const;
   status_t GetPath(BPath* path) const;
   status_t GetParent(BEntry* parent) const;

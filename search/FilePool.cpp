@@ -185,7 +185,7 @@ void FilePool::Read(Reader& reader, Batch& batch, AfterEach afterEach) {
     if (reader.lastTookLong && i + 1 < batch.end) HandOffRest(batch, i + 1);
     if (reader.prefetching > 0) {
       --reader.prefetching;
-      prefetched = PrefetchAfter(batch, i, prefetched);
+      prefetched = PrefetchAfter(reader, batch, i, prefetched);
     }
     auto started = std::chrono::steady_clock::now();
     examine_file(batch.entries[i], batch.names[i], reader.file, rules_, &batch.verdicts[i]);
@@ -220,10 +220,13 @@ void FilePool::HandOffRest(Batch& batch, size_t from) {
   batchDone_.notify_all();  // the walking thread waits there, and reads waiting batches too
 }
 
-size_t FilePool::PrefetchAfter(Batch& batch, size_t i, size_t from) {
+size_t FilePool::PrefetchAfter(Reader& reader, Batch& batch, size_t i, size_t from) {
   size_t end = std::min(i + 1 + kPrefetchAhead, batch.end);
-  for (from = std::max(from, i + 1); from < end; ++from)
-    if (name_admits(batch.names[from], rules_)) batch.entries[from].Prefetch(kPrefetchBytes);
+  for (from = std::max(from, i + 1); from < end; ++from) {
+    if (!name_admits(batch.names[from], rules_) || !batch.entries[from].Prefetch(kPrefetchBytes)) continue;
+    reader.prefetching = 0;
+    return from + 1;
+  }
   return from;
 }
 

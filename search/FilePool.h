@@ -106,8 +106,10 @@ class FilePool {
   // open after the first batch is reported.
   void HandOffRest(Batch& batch, size_t from);
   // Asks for the files after the i-th that the name lets through, up to kPrefetchAhead of them,
-  // from `from` on; returns where it stopped.
-  size_t PrefetchAfter(Batch& batch, size_t i, size_t from);
+  // from `from` on; returns where it stopped. A file found in memory already ends the reader's
+  // prefetching: the slow files were slow for another reason (the thread was preempted), and a
+  // warm tree is not asked for twice.
+  size_t PrefetchAfter(Reader& reader, Batch& batch, size_t i, size_t from);
   // A helper thread's loop: reads batches until the pool closes.
   void Work();
   // Runs a big file's piece scans on this thread and on whichever others come free meanwhile

@@ -153,12 +153,14 @@ TEST(EntryTest, PrefetchBringsAFilesHeadInAndNothingElse) {
   bool evictable = evict();  // not on file systems that live in memory
   int descriptors = int(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
   auto started = std::chrono::steady_clock::now();
-  for (const char* name : {"link", "fifo", "folder", "gone"}) BEntry(tree.path(name).c_str()).Prefetch(head);
+  for (const char* name : {"link", "fifo", "folder", "gone"})
+    EXPECT_FALSE(BEntry(tree.path(name).c_str()).Prefetch(head)) << name;
   if (evictable) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // what was asked for is in by now
     EXPECT_EQ(resident_share(fd, head), 0) << "the link was followed";
   }
-  BEntry(file.c_str()).Prefetch(head);
+  // Out of memory, it is asked for; once in, the answer says so and nothing is asked.
+  EXPECT_EQ(BEntry(file.c_str()).Prefetch(head), !evictable);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
   EXPECT_EQ(int(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {})), descriptors);
   if (evictable) {
@@ -166,6 +168,8 @@ TEST(EntryTest, PrefetchBringsAFilesHeadInAndNothingElse) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(resident_share(fd, head), 1);
   }
+  EXPECT_TRUE(BEntry(file.c_str()).Prefetch(head));
+  EXPECT_FALSE(BEntry(tree.file("empty.txt", "").c_str()).Prefetch(head)) << "an empty file tells nothing";
   close(fd);
 }
 

@@ -2,14 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <gio/gio.h>
 #include <iterator>
-#include <mutex>
-#include <sys/stat.h>
 #include <unordered_set>
 
 #include "AsciiFold.h"
+#include "MimeDatabase.h"
 #include "TextTypes.h"
 
 namespace {
@@ -21,9 +18,6 @@ constexpr int kDeepest = 32;  // nesting of matchlets no database comes near
 // Byte comparisons one head may cost: the real rules take a few thousand. A damaged cache
 // could ask for far more; past this the head is said to match, which costs only a full guess.
 constexpr int64_t kMostWork = 1 << 22;
-
-// Reads no cache larger than this: the whole database's is a few hundred kilobytes.
-constexpr std::streamsize kLargestCache = 64 << 20;
 
 }  // namespace
 
@@ -119,84 +113,10 @@ bool MagicRules::Match(const uint8_t* head, size_t size) const {
 
 namespace {
 
-// The file's bytes, read at once into a string of its size (not a byte at a time).
-bool read_whole(const std::string& path, std::string* bytes) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  std::streamoff size = in ? std::streamoff(in.tellg()) : -1;
-  if (size < 0 || size > kLargestCache) return false;
-  bytes->resize(size_t(size));
-  in.seekg(0);
-  in.read(bytes->data(), size);
-  bytes->resize(size_t(in.gcount()));
-  return !in.bad();
-}
-
 // A type of the database is wanted when it is read by one of the names asked about.
 bool wanted_type(const char* type, const void* context) {
   const auto& folded = *static_cast<const std::unordered_set<std::string>*>(context);
   return folded.count(ascii::folded(text_name_of(type))) > 0;
-}
-
-// The folders the desktop's MIME database is read from, as GIO reads it: the user's first.
-std::vector<std::string> database_folders() {
-  std::vector<std::string> folders{std::string(g_get_user_data_dir()) + "/mime"};
-  for (const gchar* const* dir = g_get_system_data_dirs(); *dir != nullptr; ++dir)
-    folders.push_back(std::string(*dir) + "/mime");
-  return folders;
-}
-
-}  // namespace
-
-namespace {
-
-// One folder of the database: its cache, or null, and whether it has rules outside a cache,
-// with what its files' status said when they were read.
-struct DatabaseFolder {
-  std::shared_ptr<const std::string> cache;
-  bool uncachedRules = false;
-  std::string cacheStatus, magicStatus;
-};
-
-// What a file's status tells of a change to it ("" when it is missing).
-std::string status_of(const std::string& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return "";
-  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" +
-         std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
-}
-
-std::vector<DatabaseFolder> read_database() {
-  std::vector<DatabaseFolder> read;
-  for (const std::string& folder : database_folders()) {
-    DatabaseFolder entry;
-    entry.cacheStatus = status_of(folder + "/mime.cache");
-    entry.magicStatus = status_of(folder + "/magic");
-    auto bytes = std::make_shared<std::string>();
-    if (read_whole(folder + "/mime.cache", bytes.get())) entry.cache = std::move(bytes);
-    else entry.uncachedRules = !entry.magicStatus.empty();
-    read.push_back(std::move(entry));
-  }
-  return read;
-}
-
-bool still_current(const std::vector<DatabaseFolder>& read) {
-  std::vector<std::string> folders = database_folders();
-  if (folders.size() != read.size()) return false;
-  for (size_t i = 0; i < folders.size(); ++i)
-    if (status_of(folders[i] + "/mime.cache") != read[i].cacheStatus || status_of(folders[i] + "/magic") != read[i].magicStatus)
-      return false;
-  return true;
-}
-
-// The database as it is now: read again when a file of it changed (a package installed), as
-// GIO reads it again, so that a new rule is never missed.
-std::shared_ptr<const std::vector<DatabaseFolder>> database() {
-  static std::mutex mutex;
-  static std::shared_ptr<const std::vector<DatabaseFolder>> current;  // guarded by mutex
-  std::lock_guard<std::mutex> guard(mutex);
-  if (current == nullptr || !still_current(*current))
-    current = std::make_shared<const std::vector<DatabaseFolder>>(read_database());
-  return current;
 }
 
 }  // namespace
@@ -206,7 +126,7 @@ ContentTypeHint::ContentTypeHint(const std::vector<std::string>& folded) {
   std::unordered_set<std::string> asked(folded.begin(), folded.end());
   // A head no rule matches is text/plain when it looks like text.
   anyType_ = asked.count(ascii::folded(text_name_of("text/plain"))) > 0;
-  for (const DatabaseFolder& folder : *database()) {
+  for (const MimeDatabaseFolder& folder : *mime_database()) {
     if (anyType_) break;
     if (folder.cache == nullptr) {
       // Without a cache the database is read from its source files: their rules are unknown here.

@@ -1,0 +1,83 @@
+#include "MimeDatabase.h"
+
+#include <fstream>
+#include <gio/gio.h>
+#include <mutex>
+#include <sys/stat.h>
+
+namespace {
+
+// Reads no cache larger than this: the whole database's is a few hundred kilobytes.
+constexpr std::streamsize kLargestCache = 64 << 20;
+
+// The file's bytes, read at once into a string of its size (not a byte at a time).
+bool read_whole(const std::string& path, std::string* bytes) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  std::streamoff size = in ? std::streamoff(in.tellg()) : -1;
+  if (size < 0 || size > kLargestCache) return false;
+  bytes->resize(size_t(size));
+  in.seekg(0);
+  in.read(bytes->data(), size);
+  bytes->resize(size_t(in.gcount()));
+  return !in.bad();
+}
+
+// The folders the desktop's MIME database is read from, as GIO reads it: the user's first.
+std::vector<std::string> database_folders() {
+  std::vector<std::string> folders{std::string(g_get_user_data_dir()) + "/mime"};
+  for (const gchar* const* dir = g_get_system_data_dirs(); *dir != nullptr; ++dir)
+    folders.push_back(std::string(*dir) + "/mime");
+  return folders;
+}
+
+// What a file's status tells of a change to it ("" when it is missing).
+std::string status_of(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return "";
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" +
+         std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+}
+
+std::string globs_status_of(const std::string& folder) {
+  return status_of(folder + "/globs2") + "|" + status_of(folder + "/globs");
+}
+
+std::vector<MimeDatabaseFolder> read_database() {
+  std::vector<MimeDatabaseFolder> read;
+  for (const std::string& folder : database_folders()) {
+    MimeDatabaseFolder entry;
+    entry.cacheStatus = status_of(folder + "/mime.cache");
+    entry.magicStatus = status_of(folder + "/magic");
+    entry.globsStatus = globs_status_of(folder);
+    auto bytes = std::make_shared<std::string>();
+    if (read_whole(folder + "/mime.cache", bytes.get())) {
+      entry.cache = std::move(bytes);
+    } else {
+      entry.uncachedRules = !entry.magicStatus.empty();
+      entry.uncachedPatterns = entry.globsStatus != "|";
+    }
+    read.push_back(std::move(entry));
+  }
+  return read;
+}
+
+bool still_current(const std::vector<MimeDatabaseFolder>& read) {
+  std::vector<std::string> folders = database_folders();
+  if (folders.size() != read.size()) return false;
+  for (size_t i = 0; i < folders.size(); ++i)
+    if (status_of(folders[i] + "/mime.cache") != read[i].cacheStatus ||
+        status_of(folders[i] + "/magic") != read[i].magicStatus || globs_status_of(folders[i]) != read[i].globsStatus)
+      return false;
+  return true;
+}
+
+}  // namespace
+
+std::shared_ptr<const std::vector<MimeDatabaseFolder>> mime_database() {
+  static std::mutex mutex;
+  static std::shared_ptr<const std::vector<MimeDatabaseFolder>> current;  // guarded by mutex
+  std::lock_guard<std::mutex> guard(mutex);
+  if (current == nullptr || !still_current(*current))
+    current = std::make_shared<const std::vector<MimeDatabaseFolder>>(read_database());
+  return current;
+}

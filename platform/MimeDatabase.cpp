@@ -1,8 +1,10 @@
 #include "MimeDatabase.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
-#include <gio/gio.h>
 #include <mutex>
+#include <string_view>
 #include <sys/stat.h>
 
 namespace {
@@ -22,11 +24,26 @@ bool read_whole(const std::string& path, std::string* bytes) {
   return !in.bad();
 }
 
-// The folders the desktop's MIME database is read from, as GIO reads it: the user's first.
-std::vector<std::string> database_folders() {
-  std::vector<std::string> folders{std::string(g_get_user_data_dir()) + "/mime"};
-  for (const gchar* const* dir = g_get_system_data_dirs(); *dir != nullptr; ++dir)
-    folders.push_back(std::string(*dir) + "/mime");
+// The folders the desktop's MIME database is read from, as GIO's reader of it finds them: the
+// user's (XDG_DATA_HOME, even empty, else HOME's), then each non-empty part of XDG_DATA_DIRS
+// (when set, even empty, else the two usual ones).
+std::vector<std::string> folders_from_environment() {
+  std::vector<std::string> folders;
+  if (const char* own = getenv("XDG_DATA_HOME")) folders.push_back(std::string(own) + "/mime");
+  else if (const char* home = getenv("HOME")) folders.push_back(std::string(home) + "/.local/share/mime");
+  const char* shared = getenv("XDG_DATA_DIRS");
+  std::string_view list = shared != nullptr ? shared : "/usr/local/share/:/usr/share/";
+  for (size_t start = 0; start <= list.size();) {
+    size_t end = std::min(list.find(':', start), list.size());
+    if (end > start) folders.push_back(std::string(list.substr(start, end - start)) + "/mime");
+    start = end + 1;
+  }
+  return folders;
+}
+
+// Found once per process, as GIO's reader finds them.
+const std::vector<std::string>& database_folders() {
+  static const std::vector<std::string> folders = folders_from_environment();
   return folders;
 }
 
@@ -62,7 +79,7 @@ std::vector<MimeDatabaseFolder> read_database() {
 }
 
 bool still_current(const std::vector<MimeDatabaseFolder>& read) {
-  std::vector<std::string> folders = database_folders();
+  const std::vector<std::string>& folders = database_folders();
   if (folders.size() != read.size()) return false;
   for (size_t i = 0; i < folders.size(); ++i)
     if (status_of(folders[i] + "/mime.cache") != read[i].cacheStatus ||

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "Entry.h"
+#include "NamePatterns.h"
 #include "Node.h"
 #include "TextTypes.h"
 
@@ -39,13 +40,31 @@ status_t take_string_attr(ssize_t got, char* out) {
   return B_OK;
 }
 
+// The type a name gives: one pattern's type is certain, several leave the best of them
+// uncertain, none leaves kUnknownType uncertain (B_TYPE_NEEDS_CONTENT), as GIO says.
+status_t take_name_guess(const char* guess, bool uncertain, char* type) {
+  bool usable = guess != nullptr && strcmp(guess, kUnknownType) != 0 && strlen(guess) < B_MIME_TYPE_LENGTH;
+  if (!uncertain) {
+    if (!usable) return B_ENTRY_NOT_FOUND;
+    strcpy(type, guess);
+    return B_OK;
+  }
+  strcpy(type, usable ? guess : kUnknownType);
+  return B_TYPE_NEEDS_CONTENT;
+}
+
 // The type the name alone gives; B_TYPE_NEEDS_CONTENT when it leaves the type uncertain.
+// Read from the database's patterns without a lock, or by GIO where they cannot answer.
 status_t guess_by_name(const char* name, char* type) {
+  const char* types[NamePatterns::kMostTypes];
+  const NamePatterns* patterns = NamePatterns::Current();
+  if (int n = patterns != nullptr ? patterns->TypesOf(name, types) : -1; n >= 0)
+    return take_name_guess(n > 0 ? types[0] : kUnknownType, n != 1, type);
   gboolean uncertain = TRUE;
   gchar* byName = g_content_type_guess(name, nullptr, 0, &uncertain);
-  if (!uncertain) return take_guess(byName, type) ? B_OK : B_ENTRY_NOT_FOUND;
-  if (byName == nullptr || !take_guess(byName, type)) strcpy(type, kUnknownType);
-  return B_TYPE_NEEDS_CONTENT;
+  status_t status = take_name_guess(byName, uncertain, type);
+  g_free(byName);
+  return status;
 }
 
 status_t guess_by_content(int fd, const char* name, char* type) {

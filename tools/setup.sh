@@ -58,7 +58,7 @@ fuzz() {
   fuzz_one resource_fuzz "$top/tests/fuzz/resource-seeds" -max_len=16384
   # The case folding and the matcher: pieces fold as the whole does, and find what it holds.
   fuzz_one fold_fuzz "$top/tests/fuzz/fold-seeds" -max_len=8192
-  # The MIME database cache's content rules: any bytes, each head tried within 2 s.
+  # The MIME database cache: any bytes, each head and name tried against it within 2 s.
   fuzz_one magic_fuzz "$top/tests/fuzz/magic-seeds" -max_len=65536 -timeout=2
   # Document packages: zips as given and XML parts in well-formed packages, each within 5 s.
   fuzz_one document_fuzz "$top/tests/fuzz/document-seeds" -max_len=65536 -timeout=5 -rss_limit_mb=4096

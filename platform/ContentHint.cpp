@@ -40,13 +40,13 @@ std::unique_ptr<MagicRules> MagicRules::FromCache(std::shared_ptr<const std::str
   if (first > b.size() || uint64_t(count) * kMatchSize > b.size() - first) return nullptr;
   for (uint32_t i = 0; i < count; ++i) {
     size_t match = first + size_t(i) * kMatchSize;
-    uint32_t typeAt, matchlets, firstMatchlet;
-    if (!rules->Read32(match + 4, &typeAt) || !rules->Read32(match + 8, &matchlets) ||
+    uint32_t priority, typeAt, matchlets, firstMatchlet;
+    if (!rules->Read32(match, &priority) || !rules->Read32(match + 4, &typeAt) || !rules->Read32(match + 8, &matchlets) ||
         !rules->Read32(match + 12, &firstMatchlet) || typeAt >= b.size())
       return nullptr;
     const char* type = b.data() + typeAt;
     if (memchr(type, '\0', b.size() - typeAt) == nullptr) return nullptr;
-    if (wanted(type, context)) rules->matches_.push_back({matchlets, firstMatchlet});
+    if (wanted(type, context)) rules->matches_.push_back({matchlets, firstMatchlet, priority, type});
   }
   return rules;
 }
@@ -99,16 +99,33 @@ bool MagicRules::MatchletMatches(uint32_t offset, const uint8_t* head, size_t si
   return false;
 }
 
+bool MagicRules::AnyMatches(const Matchlets& match, const uint8_t* head, size_t size, int64_t& work) const {
+  uint32_t count = uint32_t(std::min<uint64_t>(match.count, bytes_.size() / kMatchletSize));
+  for (uint32_t i = 0; i < count; ++i)
+    if (MatchletMatches(uint32_t(std::min<uint64_t>(match.first + uint64_t(i) * kMatchletSize, UINT32_MAX)), head, size,
+                        0, work))
+      return true;
+  return false;
+}
+
 bool MagicRules::Match(const uint8_t* head, size_t size) const {
   int64_t work = kMostWork;
+  return std::any_of(matches_.begin(), matches_.end(),
+                     [&](const Matchlets& match) { return AnyMatches(match, head, size, work); });
+}
+
+bool MagicRules::FirstMatch(const uint8_t* head, size_t size, const char** type, uint32_t* priority) const {
+  int64_t work = kMostWork;
+  *type = nullptr;
+  *priority = 0;
   for (const Matchlets& match : matches_) {
-    uint32_t count = uint32_t(std::min<uint64_t>(match.count, bytes_.size() / kMatchletSize));
-    for (uint32_t i = 0; i < count; ++i)
-      if (MatchletMatches(uint32_t(std::min<uint64_t>(match.first + uint64_t(i) * kMatchletSize, UINT32_MAX)), head,
-                          size, 0, work))
-        return true;
+    if (!AnyMatches(match, head, size, work)) continue;
+    if (work < 0) return false;  // said to match only because trying cost too much
+    *type = match.type;
+    *priority = match.priority;
+    return true;
   }
-  return false;
+  return work >= 0;
 }
 
 namespace {

@@ -25,6 +25,10 @@ class MagicRules {
   // (or, for a damaged cache, when trying would cost too much).
   bool Match(const uint8_t* head, size_t size) const;
   bool IsEmpty() const { return matches_.empty(); }
+  // The first type in the cache's order (highest priority first) whose rules match the head,
+  // with its priority, as GIO's reader looks it up; null with priority 0 when none does. False
+  // when a damaged cache would cost too much to try.
+  bool FirstMatch(const uint8_t* head, size_t size, const char** type, uint32_t* priority) const;
 
  private:
   explicit MagicRules(std::shared_ptr<const std::string> bytes) : owner_(std::move(bytes)), bytes_(*owner_) {}
@@ -36,7 +40,11 @@ class MagicRules {
   struct Matchlets {
     uint32_t count;
     uint32_t first;
+    uint32_t priority;
+    const char* type;
   };
+  // Whether one of a type's top-level matchlets matches.
+  bool AnyMatches(const Matchlets& match, const uint8_t* head, size_t size, int64_t& work) const;
   std::shared_ptr<const std::string> owner_;
   const std::string& bytes_;
   std::vector<Matchlets> matches_;  // the wanted types' top-level matchlets

@@ -1,14 +1,10 @@
 #include "NamePatterns.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <ctime>
 #include <fnmatch.h>
-#include <mutex>
 
 #include "AsciiFold.h"
-#include "MimeDatabase.h"
 
 namespace {
 
@@ -16,8 +12,6 @@ namespace {
 constexpr uint64_t kLiteralList = 12, kSuffixTree = 16, kGlobList = 20;
 constexpr uint64_t kEntrySize = 12;  // every entry of the three is three 32-bit words
 constexpr uint32_t kCaseSensitive = 0x100, kWeightMask = 0xff;
-// How often the database's files are looked at again for a change, as GIO looks.
-constexpr time_t kCheckEverySeconds = 5;
 
 // Checked reads of one cache's bytes: a damaged cache can say anything.
 class CacheBytes {
@@ -52,11 +46,6 @@ bool understood(const std::string& b) {
 // characters: a byte past ASCII matches nothing. The same here.
 uint32_t tree_character(char byte) { return uint32_t(int32_t(static_cast<signed char>(byte))); }
 
-time_t coarse_seconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-  return now.tv_sec;
-}
 
 }  // namespace
 
@@ -66,43 +55,6 @@ std::unique_ptr<NamePatterns> NamePatterns::FromCaches(std::vector<std::shared_p
   for (const auto& cache : caches)
     if (cache == nullptr || !understood(*cache)) return nullptr;
   return std::unique_ptr<NamePatterns>(new NamePatterns(std::move(caches)));
-}
-
-std::unique_ptr<NamePatterns> NamePatterns::FromDatabase(const std::vector<MimeDatabaseFolder>& folders) {
-  std::vector<std::shared_ptr<const std::string>> caches;
-  for (const MimeDatabaseFolder& folder : folders) {
-    if (folder.uncachedPatterns) return nullptr;  // GIO reads those files as well
-    if (folder.cache != nullptr) caches.push_back(folder.cache);
-  }
-  return FromCaches(std::move(caches));
-}
-
-const NamePatterns* NamePatterns::Current() {
-  struct Read {
-    std::shared_ptr<const std::vector<MimeDatabaseFolder>> database;
-    std::unique_ptr<NamePatterns> patterns;
-  };
-  static std::atomic<const Read*> current{nullptr};
-  static std::atomic<time_t> nextCheck{0};
-  static std::mutex mutex;
-  static std::vector<std::unique_ptr<Read>> everyRead;  // guarded by mutex; see Current's comment
-  time_t now = coarse_seconds();
-  const Read* read = current.load(std::memory_order_acquire);
-  if (read != nullptr && now < nextCheck.load(std::memory_order_relaxed)) return read->patterns.get();
-  std::lock_guard<std::mutex> guard(mutex);
-  read = current.load(std::memory_order_acquire);
-  if (read != nullptr && now < nextCheck.load(std::memory_order_relaxed)) return read->patterns.get();
-  auto database = mime_database();
-  if (read == nullptr || read->database != database) {
-    auto fresh = std::make_unique<Read>();
-    fresh->patterns = FromDatabase(*database);
-    fresh->database = std::move(database);
-    read = fresh.get();
-    everyRead.push_back(std::move(fresh));
-    current.store(read, std::memory_order_release);
-  }
-  nextCheck.store(now + kCheckEverySeconds, std::memory_order_relaxed);
-  return read->patterns.get();
 }
 
 int NamePatterns::TypesOf(const char* name, const char* types[kMostTypes]) const {

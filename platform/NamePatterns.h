@@ -8,9 +8,7 @@
 //     found yet, for the name as it stands while fewer than two were;
 // each type once, sorted by its patterns' best weight. One type is a certain answer; GIO
 // calls several uncertain, and gives the first.
-// GIO answers the same under one lock for the whole process, which the threads of a search
-// met on a thousand times a search. Here the caches are read once and shared read-only, so a
-// lookup takes no lock.
+// A lookup reads the caches and changes nothing: threads share one without a lock.
 #pragma once
 
 #include <cstddef>
@@ -19,21 +17,13 @@
 #include <string>
 #include <vector>
 
-struct MimeDatabaseFolder;
-
 class NamePatterns {
  public:
   static constexpr size_t kMostTypes = 10;
 
-  // The patterns of the database's current caches, checked again for a change at most every
-  // few seconds, as GIO checks; null where this reader cannot answer as GIO does (a folder
-  // with patterns outside a cache, or a cache it does not understand). Never freed: a lookup
-  // on another thread may still hold an older one.
-  static const NamePatterns* Current();
   // The patterns of these caches, in the database's order; null when one is not a cache this
   // reader understands.
   static std::unique_ptr<NamePatterns> FromCaches(std::vector<std::shared_ptr<const std::string>> caches);
-  static std::unique_ptr<NamePatterns> FromDatabase(const std::vector<MimeDatabaseFolder>& folders);
 
   // The types the patterns give name, best first, into types; how many, or -1 when a damaged
   // cache leaves the answer unknown. The strings live as long as these patterns.

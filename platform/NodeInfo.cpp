@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "Entry.h"
-#include "NamePatterns.h"
+#include "MimeGuess.h"
 #include "Node.h"
 #include "TextTypes.h"
 
@@ -56,10 +56,10 @@ status_t take_name_guess(const char* guess, bool uncertain, char* type) {
 // The type the name alone gives; B_TYPE_NEEDS_CONTENT when it leaves the type uncertain.
 // Read from the database's patterns without a lock, or by GIO where they cannot answer.
 status_t guess_by_name(const char* name, char* type) {
-  const char* types[NamePatterns::kMostTypes];
-  const NamePatterns* patterns = NamePatterns::Current();
-  if (int n = patterns != nullptr ? patterns->TypesOf(name, types) : -1; n >= 0)
-    return take_name_guess(n > 0 ? types[0] : kUnknownType, n != 1, type);
+  const MimeGuess* guess = MimeGuess::Current();
+  const char* ours;
+  bool oursUncertain;
+  if (guess != nullptr && guess->ByName(name, &ours, &oursUncertain)) return take_name_guess(ours, oursUncertain, type);
   gboolean uncertain = TRUE;
   gchar* byName = g_content_type_guess(name, nullptr, 0, &uncertain);
   status_t status = take_name_guess(byName, uncertain, type);
@@ -71,6 +71,14 @@ status_t guess_by_content(int fd, const char* name, char* type) {
   guchar head[kSniffSize];
   ssize_t got = pread(fd, head, sizeof head, 0);
   if (got <= 0) return B_ENTRY_NOT_FOUND;
+  const MimeGuess* guess = MimeGuess::Current();
+  const char* ours;
+  bool oursUncertain;
+  if (guess != nullptr && guess->ByContent(name, head, size_t(got), &ours, &oursUncertain)) {
+    bool usable = strcmp(ours, kUnknownType) != 0 && strlen(ours) < B_MIME_TYPE_LENGTH;
+    if (usable) strcpy(type, ours);
+    return usable ? B_OK : B_ENTRY_NOT_FOUND;
+  }
   gboolean uncertain;
   gchar* byContent = g_content_type_guess(name, head, gsize(got), &uncertain);
   return take_guess(byContent, type) ? B_OK : B_ENTRY_NOT_FOUND;

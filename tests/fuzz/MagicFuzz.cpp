@@ -2,6 +2,7 @@
 // a read outside them, and a bounded cost for every head and name tried against them.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -24,6 +25,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (rules == nullptr) return 0;
   static const std::string heads[] = {"", "FUZZA and more", std::string(4096, 'A'), "\x7f" "ELF\x02\x01",
                                       "<!DOCTYPE html><html>"};
-  for (const std::string& head : heads) rules->Match(reinterpret_cast<const uint8_t*>(head.data()), head.size());
+  for (const std::string& head : heads) {
+    rules->Match(reinterpret_cast<const uint8_t*>(head.data()), head.size());
+    const char* type;
+    uint32_t priority;
+    if (rules->FirstMatch(reinterpret_cast<const uint8_t*>(head.data()), head.size(), &type, &priority) && type != nullptr)
+      (void)strlen(type);  // a type found is a string inside the bytes
+  }
   return 0;
 }

@@ -56,7 +56,7 @@ std::string probe(const std::set<std::string>& names, int* status) {
   for (const std::string& name : names) input += name + '\0';
   std::string list = scratch.file("names", input, "");
   std::string report = scratch.path("report");
-  *status = system((std::string(NAME_PATTERNS_PROBE) + " < '" + list + "' > '" + report + "'").c_str());
+  *status = system((std::string(GUESS_PROBE) + " names < '" + list + "' > '" + report + "'").c_str());
   return read_file(report);
 }
 
@@ -74,7 +74,7 @@ TEST(NamePatternsTest, EveryNameGetsTheTypeGioGivesIt) {
   int status;
   std::string report = probe(names, &status);
   EXPECT_EQ(status, 0) << report.substr(0, 4000);
-  EXPECT_NE(report.find("checked " + std::to_string(names.size())), std::string::npos) << report.substr(0, 4000);
+  EXPECT_NE(report.find("checked " + std::to_string(names.size()) + ", answered by GIO 0"), std::string::npos) << report.substr(0, 4000);
 }
 
 // With the user's own database and another folder's before the system's: a literal, a suffix
@@ -105,7 +105,7 @@ TEST(NamePatternsTest, EarlierFoldersDecideAsGiosReaderDecides) {
   int status;
   std::string report = probe(names, &status);
   EXPECT_EQ(status, 0) << report;
-  EXPECT_NE(report.find("checked " + std::to_string(names.size())), std::string::npos) << report;
+  EXPECT_NE(report.find("checked " + std::to_string(names.size()) + ", answered by GIO 0"), std::string::npos) << report;
 }
 
 // Damaged caches: a header this reader does not know is refused (GIO is asked instead), and

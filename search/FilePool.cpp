@@ -34,7 +34,7 @@ FilePool::FilePool(int threads, const FileRules& rules, Reporter& reporter, size
                    const std::atomic<bool>* stop)
     : shareScans_([this](size_t count, const std::function<void(size_t)>& scan) { SharePieces(count, scan); }),
       rules_(rules), reporter_(reporter), folderBudget_(folderBudget), stop_(stop),
-      maxBatches_(size_t(threads) * 8) {
+      maxBatches_(size_t(threads) * kBatchesPerThread) {
   // A thread the system refuses (a limit on processes) is done without: the walking thread
   // reads whatever no other thread takes.
   try {

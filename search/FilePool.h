@@ -50,6 +50,12 @@ class FilePool {
 
  private:
   static constexpr size_t kBatchFiles = 32;
+  // Batches in flight per thread. While another thread reads a big file of the first batch,
+  // the walking thread walks on and reads what waits; with too few in flight it soon has
+  // nothing it may take, and idles until that file is done (measured on the Linux source, two
+  // threads: 20 to 330 ms idle a search with 8, about 6 ms with 32). The folders held open
+  // are bounded apart from this (folderBudget_).
+  static constexpr size_t kBatchesPerThread = 32;
   // A batch is handed over before it is full when a thread waits for work and the batch has
   // waited this long: a slow walk (a cold cache) keeps the threads fed and the first matches
   // come early, while a fast one still hands over whole batches.

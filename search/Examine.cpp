@@ -66,109 +66,146 @@ bool name_admits(const NameType& byName, const FileRules& rules) {
   return !type_refuses(rules, byName.known, byName.known == B_OK && rules.types.Contains(byName.type));
 }
 
+namespace {
+
+// One file's examination: what is known of its type, and the open file, as the steps learn it.
 // A type the attribute or the name gives is filtered before the file is opened. A file whose
 // name leaves its type open is read first when small (a file without the text is no match
 // whatever its type, so most never need their type), and its type is settled from its head
 // only when the text is found.
-void examine_file(const BEntry& entry, const NameType& byName, BFile& file, const FileRules& rules,
-                  Verdict* verdict) {
-  if (rules.beforeFile) rules.beforeFile();
-  char type[B_MIME_TYPE_LENGTH];
+class Examination {
+ public:
+  Examination(const BEntry& entry, const NameType& byName, BFile& file, const FileRules& rules, Verdict* verdict)
+      : entry_(entry), file_(file), rules_(rules), verdict_(*verdict), known_(byName.known) {
+    memcpy(type_, byName.type, sizeof type_);
+    selected_ = known_ == B_OK && rules.types.Contains(type_);
+    // Whether a pattern of the database matches the name, for the hint below.
+    namePatterns_ = known_ == B_TYPE_NEEDS_CONTENT && strcmp(type_, BNodeInfo::kNoPatternType) != 0;
+  }
+
+  void Run() {
+    if (rules_.beforeFile) rules_.beforeFile();
+    if (!StoredTypeLetsThrough() || !Open()) return;
+    verdict_.matched = Matches();
+    // Closing now keeps the walk's descriptors to its folders.
+    file_.Unset();
+    bool reported = verdict_.matched || verdict_.unsettled || verdict_.unreadable != B_OK;
+    if (reported && entry_.GetRef(&verdict_.ref) != B_OK) {
+      verdict_.matched = verdict_.unsettled = false;
+      verdict_.unreadable = B_OK;
+    }
+  }
+
+ private:
   // The stored type wins over the name. A file the name already makes a candidate has it read
   // once open, from the descriptor, which costs no second lookup of the name (and on kernels
   // before getxattrat(2), no lookup of a /proc path); only a name that refuses the file needs
   // it read by name, since the stored type might accept it.
-  status_t known = byName.known;
-  memcpy(type, byName.type, sizeof type);
-  bool selected = known == B_OK && rules.types.Contains(type);
-  // Whether a pattern of the database matches the name, for the hint below.
-  bool namePatterns = known == B_TYPE_NEEDS_CONTENT && strcmp(type, BNodeInfo::kNoPatternType) != 0;
-  bool storedTypeUnread = true;
-  if (type_refuses(rules, known, selected)) {
-    storedTypeUnread = false;
-    if (BNodeInfo::GetStoredType(entry, type) == B_OK) {
-      known = B_OK;
-      selected = rules.types.Contains(type);
+  bool StoredTypeLetsThrough() {
+    if (type_refuses(rules_, known_, selected_)) {
+      storedTypeUnread_ = false;
+      if (BNodeInfo::GetStoredType(entry_, type_) == B_OK) {
+        known_ = B_OK;
+        selected_ = rules_.types.Contains(type_);
+      }
     }
+    return !type_refuses(rules_, known_, selected_);  // a type not selected, no type, or none selected
   }
-  if (type_refuses(rules, known, selected)) return;  // a type not selected, no type, or no type selected
-  struct stat st;
-  // Never a link's target, and never what is no longer a regular file.
-  if (status_t status = open_regular(file, entry, &st, rules.otherReaders); status != B_OK) {
-    if (out_of_descriptors(status) && entry.GetRef(&verdict->ref) == B_OK) verdict->unreadable = status;
-    return;
-  }
-  // Where only matches' types are wanted and no document is, the stored type of a file the
-  // name lets through is read after its text is found, and most files are no match.
-  bool storedTypeAfter = storedTypeUnread && !rules.typesOfUnmatched && rules.documents == nullptr &&
-                         (known == B_OK || st.st_size <= kContentFirstLimit);
-  if (storedTypeUnread && !storedTypeAfter && BNodeInfo::GetStoredType(file, type) == B_OK) {
-    known = B_OK;
-    if (!rules.types.Contains(type)) {
-      file.Unset();
-      return;
-    }
-  }
-  // The file's first bytes, when the scan kept them.
-  char head[ContentTypeHint::kHeadSize];
-  size_t headSize = 0;
-  // Whether the head could give one of the types: most heads cannot, and saying so costs a
-  // few comparisons where a guess tries every type's rules.
-  auto could_be_accepted = [&] {
-    if (rules.hint.RefusesNothing()) return true;
-    ssize_t got = ssize_t(headSize);
-    if (got == 0 && rules.hint.NeedsHead()) got = pread(file.Descriptor(), head, sizeof head, 0);
-    return got < 0 || rules.hint.CouldBeOneOf(namePatterns, reinterpret_cast<const uint8_t*>(head), size_t(got));
-  };
-  // The type from the file's head, through the filter.
-  auto head_accepted = [&] {
-    if (!could_be_accepted()) return false;
-    bool accepted = BNodeInfo::GetTypeFromContent(file, st, type) == B_OK && rules.types.Contains(type);
-    if (accepted) verdict->accepted = type;
-    return accepted;
-  };
-  // Whether the file holds the text: its bytes, or for a document its text.
-  auto holds_text = [&](const char* accepted) {
-    DocumentKind kind = rules.documents != nullptr ? document_kind_of(accepted) : DocumentKind::kNone;
-    if (kind == DocumentKind::kNone) return bytes_hold_text(file, rules, st.st_size);
-    DocumentText text;
-    if (status_t status = rules.documents->Read(file.Descriptor(), st, kind, &text); status != B_OK) {
-      if (status != B_CANCELED) verdict->unreadable = status;  // a stopped search reports nothing more
+
+  // Never a link's target, and never what is no longer a regular file. Where only matches'
+  // types are wanted and no document is, the stored type of a file the name lets through is
+  // read after its text is found, and most files are no match.
+  bool Open() {
+    if (status_t status = open_regular(file_, entry_, &st_, rules_.otherReaders); status != B_OK) {
+      if (out_of_descriptors(status) && entry_.GetRef(&verdict_.ref) == B_OK) verdict_.unreadable = status;
       return false;
     }
-    return document_contains(text, rules.strings);
-  };
+    storedTypeAfter_ = storedTypeUnread_ && !rules_.typesOfUnmatched && rules_.documents == nullptr &&
+                       (known_ == B_OK || st_.st_size <= kContentFirstLimit);
+    if (storedTypeUnread_ && !storedTypeAfter_ && BNodeInfo::GetStoredType(file_, type_) == B_OK) {
+      known_ = B_OK;
+      if (!rules_.types.Contains(type_)) {
+        file_.Unset();
+        return false;
+      }
+    }
+    return true;
+  }
+
+  bool Matches() {
+    if (storedTypeAfter_) return bytes_hold_text(file_, rules_, st_.st_size) && TypedAfterText();
+    if (known_ == B_OK) {
+      verdict_.accepted = type_;
+      return HoldsText(type_);
+    }
+    // A document's bytes are compressed: its type comes first, then its text.
+    if (rules_.documents != nullptr && has_document_head(file_)) return HeadAccepted() && HoldsText(type_);
+    if (st_.st_size > kContentFirstLimit) return HeadAccepted() && HoldsText(type_);
+    if (f_seek(file_, rules_.strings, st_.st_size, head_, sizeof head_, &headSize_) == 1) return HeadAccepted();
+    verdict_.unsettled = rules_.reportUnsettled && CouldBeAccepted();
+    return false;
+  }
+
+  // Whether the head could give one of the types: most heads cannot, and saying so costs a
+  // few comparisons where a guess tries every type's rules. The head is the one the scan
+  // kept, when it kept one.
+  bool CouldBeAccepted() {
+    if (rules_.hint.RefusesNothing()) return true;
+    ssize_t got = ssize_t(headSize_);
+    if (got == 0 && rules_.hint.NeedsHead()) got = pread(file_.Descriptor(), head_, sizeof head_, 0);
+    return got < 0 || rules_.hint.CouldBeOneOf(namePatterns_, reinterpret_cast<const uint8_t*>(head_), size_t(got));
+  }
+
+  // The type from the file's head, through the filter.
+  bool HeadAccepted() {
+    if (!CouldBeAccepted()) return false;
+    bool accepted = BNodeInfo::GetTypeFromContent(file_, st_, type_) == B_OK && rules_.types.Contains(type_);
+    if (accepted) verdict_.accepted = type_;
+    return accepted;
+  }
+
+  // Whether the file holds the text: its bytes, or for a document its text.
+  bool HoldsText(const char* accepted) {
+    DocumentKind kind = rules_.documents != nullptr ? document_kind_of(accepted) : DocumentKind::kNone;
+    if (kind == DocumentKind::kNone) return bytes_hold_text(file_, rules_, st_.st_size);
+    DocumentText text;
+    if (status_t status = rules_.documents->Read(file_.Descriptor(), st_, kind, &text); status != B_OK) {
+      if (status != B_CANCELED) verdict_.unreadable = status;  // a stopped search reports nothing more
+      return false;
+    }
+    return document_contains(text, rules_.strings);
+  }
+
   // Once the text is found: the stored type, else the name's, else the head's.
-  auto typed_after_text = [&] {
-    if (BNodeInfo::GetStoredType(file, type) == B_OK || known == B_OK) {
-      if (!rules.types.Contains(type)) return false;
-      verdict->accepted = type;
+  bool TypedAfterText() {
+    if (BNodeInfo::GetStoredType(file_, type_) == B_OK || known_ == B_OK) {
+      if (!rules_.types.Contains(type_)) return false;
+      verdict_.accepted = type_;
       return true;
     }
-    return head_accepted();
-  };
-  if (storedTypeAfter) {
-    verdict->matched = bytes_hold_text(file, rules, st.st_size) && typed_after_text();
-  } else if (known == B_OK) {
-    verdict->accepted = type;
-    verdict->matched = holds_text(type);
-  } else if (rules.documents != nullptr && has_document_head(file)) {
-    // A document's bytes are compressed: its type comes first, then its text.
-    verdict->matched = head_accepted() && holds_text(type);
-  } else if (st.st_size <= kContentFirstLimit) {
-    verdict->matched = f_seek(file, rules.strings, st.st_size, head, sizeof head, &headSize) == 1;
-    if (verdict->matched) verdict->matched = head_accepted();
-    else verdict->unsettled = rules.reportUnsettled && could_be_accepted();
-  } else {
-    verdict->matched = head_accepted() && holds_text(type);
+    return HeadAccepted();
   }
-  // Closing now keeps the walk's descriptors to its folders.
-  file.Unset();
-  bool reported = verdict->matched || verdict->unsettled || verdict->unreadable != B_OK;
-  if (reported && entry.GetRef(&verdict->ref) != B_OK) {
-    verdict->matched = verdict->unsettled = false;
-    verdict->unreadable = B_OK;
-  }
+
+  const BEntry& entry_;
+  BFile& file_;
+  const FileRules& rules_;
+  Verdict& verdict_;
+  char type_[B_MIME_TYPE_LENGTH];
+  status_t known_;
+  bool selected_ = false;
+  bool namePatterns_ = false;
+  bool storedTypeUnread_ = true;
+  bool storedTypeAfter_ = false;
+  struct stat st_ {};
+  char head_[ContentTypeHint::kHeadSize];  // the file's first bytes, when the scan kept them
+  size_t headSize_ = 0;
+};
+
+}  // namespace
+
+void examine_file(const BEntry& entry, const NameType& byName, BFile& file, const FileRules& rules,
+                  Verdict* verdict) {
+  Examination(entry, byName, file, rules, verdict).Run();
 }
 
 void Reporter::Report(Verdict& verdict) {

@@ -39,8 +39,8 @@ struct FileRules {
 };
 
 // What the name alone tells of a file's type (BNodeInfo::GetTypeByName). With several reading
-// threads the walking thread reads it as it hands files out: GIO looks names up under a lock
-// of its own, which the reading threads would otherwise keep waiting for, and sleeping on.
+// threads the walking thread reads it as it hands files out, so that a reading thread's
+// read-ahead knows which files after the one it reads are worth asking for.
 struct NameType {
   status_t known = B_NO_INIT;
   char type[B_MIME_TYPE_LENGTH] = {};

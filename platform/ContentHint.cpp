@@ -33,7 +33,7 @@ std::unique_ptr<MagicRules> MagicRules::FromCache(std::shared_ptr<const std::str
   if (bytes == nullptr) return nullptr;
   std::unique_ptr<MagicRules> rules(new MagicRules(std::move(bytes)));
   const std::string& b = rules->bytes_;
-  if (b.size() < 40 || b[0] != 0 || b[1] != 1 || b[2] != 0 || (b[3] != 1 && b[3] != 2)) return nullptr;
+  if (!mime_cache_understood(b)) return nullptr;
   uint32_t list, count, first;
   if (!rules->Read32(kMagicListOffset, &list) || !rules->Read32(list, &count) || !rules->Read32(uint64_t(list) + 8, &first))
     return nullptr;

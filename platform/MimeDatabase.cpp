@@ -98,3 +98,7 @@ std::shared_ptr<const std::vector<MimeDatabaseFolder>> mime_database() {
     current = std::make_shared<const std::vector<MimeDatabaseFolder>>(read_database());
   return current;
 }
+
+bool mime_cache_understood(const std::string& b) {
+  return b.size() >= 40 && b[0] == 0 && b[1] == 1 && b[2] == 0 && (b[3] == 1 || b[3] == 2);
+}

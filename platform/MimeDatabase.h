@@ -19,3 +19,7 @@ struct MimeDatabaseFolder {
 // otherwise the same folders, shared. Costs a few stat(2) calls; callers on a hot path keep
 // what it returned for a while.
 std::shared_ptr<const std::vector<MimeDatabaseFolder>> mime_database();
+
+// Whether bytes start as a cache of the versions this program reads (1.1 and 1.2), long enough
+// for the header's list offsets.
+bool mime_cache_understood(const std::string& bytes);

@@ -5,6 +5,7 @@
 #include <fnmatch.h>
 
 #include "AsciiFold.h"
+#include "MimeDatabase.h"
 
 namespace {
 
@@ -38,14 +39,9 @@ class CacheBytes {
   const std::string& bytes_;
 };
 
-bool understood(const std::string& b) {
-  return b.size() >= 40 && b[0] == 0 && b[1] == 1 && b[2] == 0 && (b[3] == 1 || b[3] == 2);
-}
-
 // GIO reads the name's byte as a (signed) char and compares it with the tree's 32-bit
 // characters: a byte past ASCII matches nothing. The same here.
 uint32_t tree_character(char byte) { return uint32_t(int32_t(static_cast<signed char>(byte))); }
-
 
 }  // namespace
 
@@ -53,7 +49,7 @@ NamePatterns::NamePatterns(std::vector<std::shared_ptr<const std::string>> cache
 
 std::unique_ptr<NamePatterns> NamePatterns::FromCaches(std::vector<std::shared_ptr<const std::string>> caches) {
   for (const auto& cache : caches)
-    if (cache == nullptr || !understood(*cache)) return nullptr;
+    if (cache == nullptr || !mime_cache_understood(*cache)) return nullptr;
   return std::unique_ptr<NamePatterns>(new NamePatterns(std::move(caches)));
 }
 

@@ -21,11 +21,16 @@ constexpr size_t kSniffSize = 4096;
 // What shared-mime-info answers when it knows nothing about a file.
 constexpr const char* kUnknownType = "application/octet-stream";
 
-// Copies a GIO guess into the caller's buffer; false for no usable type.
-bool take_guess(gchar* guess, char* type) {
-  bool usable = guess != nullptr && strcmp(guess, kUnknownType) != 0 &&
-                strlen(guess) < B_MIME_TYPE_LENGTH;
+// Copies a guess into the caller's buffer; false for no usable type.
+bool take_type(const char* guess, char* type) {
+  bool usable = guess != nullptr && strcmp(guess, kUnknownType) != 0 && strlen(guess) < B_MIME_TYPE_LENGTH;
   if (usable) strcpy(type, guess);
+  return usable;
+}
+
+// The same for a guess of GIO's, which it frees.
+bool take_guess(gchar* guess, char* type) {
+  bool usable = take_type(guess, type);
   g_free(guess);
   return usable;
 }
@@ -43,13 +48,9 @@ status_t take_string_attr(ssize_t got, char* out) {
 // The type a name gives: one pattern's type is certain, several leave the best of them
 // uncertain, none leaves kUnknownType uncertain (B_TYPE_NEEDS_CONTENT), as GIO says.
 status_t take_name_guess(const char* guess, bool uncertain, char* type) {
-  bool usable = guess != nullptr && strcmp(guess, kUnknownType) != 0 && strlen(guess) < B_MIME_TYPE_LENGTH;
-  if (!uncertain) {
-    if (!usable) return B_ENTRY_NOT_FOUND;
-    strcpy(type, guess);
-    return B_OK;
-  }
-  strcpy(type, usable ? guess : kUnknownType);
+  bool usable = take_type(guess, type);
+  if (!uncertain) return usable ? B_OK : B_ENTRY_NOT_FOUND;
+  if (!usable) strcpy(type, kUnknownType);
   return B_TYPE_NEEDS_CONTENT;
 }
 
@@ -74,11 +75,8 @@ status_t guess_by_content(int fd, const char* name, char* type) {
   const MimeGuess* guess = MimeGuess::Current();
   const char* ours;
   bool oursUncertain;
-  if (guess != nullptr && guess->ByContent(name, head, size_t(got), &ours, &oursUncertain)) {
-    bool usable = strcmp(ours, kUnknownType) != 0 && strlen(ours) < B_MIME_TYPE_LENGTH;
-    if (usable) strcpy(type, ours);
-    return usable ? B_OK : B_ENTRY_NOT_FOUND;
-  }
+  if (guess != nullptr && guess->ByContent(name, head, size_t(got), &ours, &oursUncertain))
+    return take_type(ours, type) ? B_OK : B_ENTRY_NOT_FOUND;
   gboolean uncertain;
   gchar* byContent = g_content_type_guess(name, head, gsize(got), &uncertain);
   return take_guess(byContent, type) ? B_OK : B_ENTRY_NOT_FOUND;

@@ -32,7 +32,7 @@ const char* const kEdgeNames[] = {
     "makefile", "MAKEFILE", "GNUmakefile", "makefile.am", "Makefile.in", "README", "readme.md", "ReadMe",
     "x.C", "x.c", "x.cc", "x.H", "x.h", "foo.tar.gz", "FOO.TAR.GZ", "x.tar.GZ", "libx.so.1", "libx.so.1.2",
     "x.1", "x.9", "x.anim1", "123.vdr", "x[1].c", "*.c", "x*", "core", "Core", "x.desktop", "x.PDF",
-    "x.pdf.txt", "x.txt.pdf", "CMakeLists.txt", "x.in", "x.spec", "SConstruct", "sconscript.x", "x.m4",
+    "x.pdf.txt", "x.txt.pdf", "CMakeLists.txt", "x.in", "x.sql", "SConstruct", "sconscript.x", "x.m4",
     "x.tar.bz2", "x.7z", "x.JPG", "x.Jpg", "x.mo", "x.po", "x.pot", "x.ts", "x.d", "x.D", "x.s", "x.S",
     "x.t", "x.T", "x.f", "x.F", "x.f90", "x.l", "x.y", "x.ml", "x.mli", "x.v", "x.vhd", "x.xml", "x.XML"};
 

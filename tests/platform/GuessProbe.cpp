@@ -3,9 +3,13 @@
 //   guess-probe names   each NUL-ended name on standard input, by name alone
 //   guess-probe heads   each NUL-ended path on standard input, by its name and its first
 //                       4096 bytes, as a content guess reads them
+//   guess-probe watch NAME SECONDS
+//                       prints NAME's type by name, waits SECONDS, and prints it again: the
+//                       caller changes the database meanwhile
 // Prints each entry where the two differ, then "checked N, answered by GIO M" (M: the
 // entries MimeGuess leaves to GIO); exits 1 when any differ, 2 when MimeGuess cannot be made.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <gio/gio.h>
@@ -28,9 +32,23 @@ std::string head_of(const std::string& path) {
   return head;
 }
 
+// NAME's type by name as the database stands now.
+std::string type_by_name(const char* name) {
+  const MimeGuess* guess = MimeGuess::Current();
+  const char* type;
+  bool uncertain;
+  return guess != nullptr && guess->ByName(name, &type, &uncertain) ? type : "(unknown)";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && strcmp(argv[1], "watch") == 0) {
+    std::cout << type_by_name(argv[2]) << std::endl;
+    sleep(unsigned(atoi(argv[3])));
+    std::cout << type_by_name(argv[2]) << std::endl;
+    return 0;
+  }
   bool heads = argc > 1 && strcmp(argv[1], "heads") == 0;
   const MimeGuess* guess = MimeGuess::Current();
   if (guess == nullptr) return 2;

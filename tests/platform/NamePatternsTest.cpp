@@ -1,4 +1,5 @@
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
@@ -106,6 +107,27 @@ TEST(NamePatternsTest, EarlierFoldersDecideAsGiosReaderDecides) {
   std::string report = probe(names, &status);
   EXPECT_EQ(status, 0) << report;
   EXPECT_NE(report.find("checked " + std::to_string(names.size()) + ", answered by GIO 0"), std::string::npos) << report;
+}
+
+// A database that changes under a running program is read again within seconds, as GIO reads
+// it again: a pattern installed meanwhile types the name.
+TEST(NamePatternsTest, ANewPatternIsSeenWithinSeconds) {
+  TempHome home;
+  const std::string name = "notes.tarnwickloft-own";
+  FILE* probe = popen((std::string(GUESS_PROBE) + " watch " + name + " 6").c_str(), "r");
+  ASSERT_NE(probe, nullptr);
+  char line[256] = "";
+  ASSERT_NE(fgets(line, sizeof line, probe), nullptr);
+  EXPECT_STREQ(line, "application/octet-stream\n");
+  home.tree().file(".local/share/mime/packages/own.xml",
+                   "<?xml version=\"1.0\"?>\n<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
+                   "<mime-type type=\"text/x-tarnwickloft-own\"><glob pattern=\"*.tarnwickloft-own\"/></mime-type>\n"
+                   "</mime-info>\n",
+                   "");
+  ASSERT_EQ(system(("update-mime-database '" + home.tree().path(".local/share/mime") + "' 2>/dev/null").c_str()), 0);
+  ASSERT_NE(fgets(line, sizeof line, probe), nullptr);
+  EXPECT_STREQ(line, "text/x-tarnwickloft-own\n");
+  pclose(probe);
 }
 
 // Damaged caches: a header this reader does not know is refused (GIO is asked instead), and

@@ -78,8 +78,8 @@ class BEntry {
   // Asks the kernel to start reading the first bytes of a regular file in the background (open,
   // posix_fadvise WILLNEED, close), so that a later read finds them cached. Nothing else is
   // opened or advised, and nothing on FUSE or network file systems. Returns true when the
-  // file's first page was in memory already (a read that may not wait found it), and then
-  // asks for nothing: the caller's guess that the cache is cold was wrong.
+  // file's first page could be read at once (a read that may not wait had it), and then asks
+  // for nothing: the caller's guess that the cache is cold was wrong.
   bool Prefetch(off_t bytes) const;
   status_t GetRef(entry_ref* ref) const;
   status_t GetPath(BPath* path) const;

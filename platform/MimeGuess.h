@@ -33,8 +33,6 @@ class MimeGuess {
   // name matches several patterns (GIO then weighs them against the head) or a cache is damaged.
   bool ByContent(const char* name, const uint8_t* head, size_t size, const char** type, bool* uncertain) const;
 
-  const NamePatterns& Names() const { return *names_; }
-
  private:
   MimeGuess() = default;
   // The type the caches' content rules give the head: the highest priority's, the first

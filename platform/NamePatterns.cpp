@@ -120,15 +120,13 @@ int NamePatterns::Literal(const std::string& name, bool caseSensitiveToo, Found*
   return 0;
 }
 
-namespace {
-
 // The tree of reversed suffixes: each node's entry is its character, its children's count and
 // the offset of the first; its children are sorted by character, and the patterns that end at
 // it come first, as entries of character 0 holding a type's offset and a weight with flags.
 // The name is matched from its last byte on, and the deepest node with patterns decides.
-template <typename Found>
-int suffix_node(const CacheBytes& cache, uint32_t count, uint32_t offset, const std::string& name, size_t length,
-                bool caseSensitiveToo, Found* found, size_t most) {
+int NamePatterns::SuffixNode(const std::string& bytes, uint32_t count, uint32_t offset, const std::string& name,
+                             size_t length, bool caseSensitiveToo, Found* found, size_t room) {
+  CacheBytes cache(bytes);
   uint32_t character = tree_character(name[length - 1]);
   int64_t low = 0, high = int64_t(count) - 1;
   while (low <= high) {
@@ -140,9 +138,9 @@ int suffix_node(const CacheBytes& cache, uint32_t count, uint32_t offset, const 
     } else if (here > character) {
       high = mid - 1;
     } else {
-      int n = length > 1 ? suffix_node(cache, children, first, name, length - 1, caseSensitiveToo, found, most) : 0;
+      int n = length > 1 ? SuffixNode(bytes, children, first, name, length - 1, caseSensitiveToo, found, room) : 0;
       if (n != 0) return n;
-      for (uint32_t i = 0; i < children && size_t(n) < most; ++i) {
+      for (uint32_t i = 0; i < children && size_t(n) < room; ++i) {
         uint32_t leaf, typeAt, flags;
         if (!cache.Entry(first + kEntrySize * uint64_t(i), &leaf, &typeAt, &flags)) return -1;
         if (leaf != 0) break;
@@ -156,8 +154,6 @@ int suffix_node(const CacheBytes& cache, uint32_t count, uint32_t offset, const 
   return 0;
 }
 
-}  // namespace
-
 int NamePatterns::Suffix(const std::string& name, bool caseSensitiveToo, Found* found, size_t room) const {
   int n = 0;
   for (const auto& bytes : caches_) {
@@ -165,7 +161,7 @@ int NamePatterns::Suffix(const std::string& name, bool caseSensitiveToo, Found* 
     CacheBytes cache(*bytes);
     uint32_t list, count, first;
     if (!cache.U32(kSuffixTree, &list) || !cache.U32(list, &count) || !cache.U32(uint64_t(list) + 4, &first)) return -1;
-    int more = suffix_node(cache, count, first, name, name.size(), caseSensitiveToo, found + n, room - size_t(n));
+    int more = SuffixNode(*bytes, count, first, name, name.size(), caseSensitiveToo, found + n, room - size_t(n));
     if (more < 0) return -1;
     n += more;
   }

@@ -43,6 +43,9 @@ class NamePatterns {
   int Suffix(const std::string& name, bool caseSensitiveToo, Found* found, size_t room) const;
   int Globs(const std::string& name, bool caseSensitiveToo, Found* found, size_t room) const;
   static int WithoutRepeats(Found* found, int n);
+  // One node of a cache's suffix tree, matched against name[0, length) from its end.
+  static int SuffixNode(const std::string& bytes, uint32_t count, uint32_t offset, const std::string& name,
+                        size_t length, bool caseSensitiveToo, Found* found, size_t room);
 
   std::vector<std::shared_ptr<const std::string>> caches_;
 };

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <gio/gio.h>
-#include "AsciiFold.h"
 #include <vector>
 
+#include "AsciiFold.h"
+#include "GioOnDemand.h"
 #include "Message.h"
 #include "TextTypes.h"
 
@@ -68,12 +68,8 @@ status_t BMimeType::GetInstalledTypes(const char* supertype, BMessage* types) {
   if (ascii::casecmp(supertype, "text") == 0) {
     found = text_type_names();  // the textual types of every supertype, by their text/ names
   } else {
-    GList* registered = g_content_types_get_registered();
-    for (GList* item = registered; item != nullptr; item = item->next) {
-      const char* type = static_cast<const char*>(item->data);
-      if (starts_with_folded(type, prefix)) found.emplace_back(type);
-    }
-    g_list_free_full(registered, g_free);
+    for (const std::string& type : gio_on_demand::registered_types())
+      if (starts_with_folded(type.c_str(), prefix)) found.push_back(type);
   }
   found.erase(std::remove_if(found.begin(), found.end(), [](const std::string& type) { return !IsValid(type.c_str()); }),
               found.end());

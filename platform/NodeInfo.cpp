@@ -3,13 +3,14 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unordered_map>
-#include <gio/gio.h>
 #include <unistd.h>
 
 #include "Entry.h"
+#include "GioOnDemand.h"
 #include "MimeGuess.h"
 #include "Node.h"
 #include "TextTypes.h"
@@ -25,13 +26,6 @@ constexpr const char* kUnknownType = "application/octet-stream";
 bool take_type(const char* guess, char* type) {
   bool usable = guess != nullptr && strcmp(guess, kUnknownType) != 0 && strlen(guess) < B_MIME_TYPE_LENGTH;
   if (usable) strcpy(type, guess);
-  return usable;
-}
-
-// The same for a guess of GIO's, which it frees.
-bool take_guess(gchar* guess, char* type) {
-  bool usable = take_type(guess, type);
-  g_free(guess);
   return usable;
 }
 
@@ -61,15 +55,13 @@ status_t guess_by_name(const char* name, char* type) {
   const char* ours;
   bool oursUncertain;
   if (guess != nullptr && guess->ByName(name, &ours, &oursUncertain)) return take_name_guess(ours, oursUncertain, type);
-  gboolean uncertain = TRUE;
-  gchar* byName = g_content_type_guess(name, nullptr, 0, &uncertain);
-  status_t status = take_name_guess(byName, uncertain, type);
-  g_free(byName);
-  return status;
+  bool uncertain;
+  std::optional<std::string> byName = gio_on_demand::content_type_guess(name, nullptr, 0, &uncertain);
+  return take_name_guess(byName ? byName->c_str() : nullptr, uncertain, type);
 }
 
 status_t guess_by_content(int fd, const char* name, char* type) {
-  guchar head[kSniffSize];
+  unsigned char head[kSniffSize];
   ssize_t got = pread(fd, head, sizeof head, 0);
   if (got <= 0) return B_ENTRY_NOT_FOUND;
   const MimeGuess* guess = MimeGuess::Current();
@@ -77,9 +69,9 @@ status_t guess_by_content(int fd, const char* name, char* type) {
   bool oursUncertain;
   if (guess != nullptr && guess->ByContent(name, head, size_t(got), &ours, &oursUncertain))
     return take_type(ours, type) ? B_OK : B_ENTRY_NOT_FOUND;
-  gboolean uncertain;
-  gchar* byContent = g_content_type_guess(name, head, gsize(got), &uncertain);
-  return take_guess(byContent, type) ? B_OK : B_ENTRY_NOT_FOUND;
+  bool uncertain;
+  std::optional<std::string> byContent = gio_on_demand::content_type_guess(name, head, size_t(got), &uncertain);
+  return byContent && take_type(byContent->c_str(), type) ? B_OK : B_ENTRY_NOT_FOUND;
 }
 
 // Content guesses for the life of the process, by file name and everything the status tells

@@ -9,20 +9,8 @@
 
 namespace {
 
-// Reads no cache larger than this: the whole database's is a few hundred kilobytes.
-constexpr std::streamsize kLargestCache = 64 << 20;
-
-// The file's bytes, read at once into a string of its size (not a byte at a time).
-bool read_whole(const std::string& path, std::string* bytes) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  std::streamoff size = in ? std::streamoff(in.tellg()) : -1;
-  if (size < 0 || size > kLargestCache) return false;
-  bytes->resize(size_t(size));
-  in.seekg(0);
-  in.read(bytes->data(), size);
-  bytes->resize(size_t(in.gcount()));
-  return !in.bad();
-}
+// Reads no file larger than this: the whole database's cache is a few hundred kilobytes.
+constexpr std::streamsize kLargestFile = 64 << 20;
 
 // The folders the desktop's MIME database is read from, as GIO's reader of it finds them: the
 // user's (XDG_DATA_HOME, even empty, else HOME's), then each non-empty part of XDG_DATA_DIRS
@@ -67,7 +55,7 @@ std::vector<MimeDatabaseFolder> read_database() {
     entry.magicStatus = status_of(folder + "/magic");
     entry.globsStatus = globs_status_of(folder);
     auto bytes = std::make_shared<std::string>();
-    if (read_whole(folder + "/mime.cache", bytes.get())) {
+    if (read_database_file(folder + "/mime.cache", bytes.get())) {
       entry.cache = std::move(bytes);
     } else {
       entry.uncachedRules = !entry.magicStatus.empty();
@@ -89,6 +77,17 @@ bool still_current(const std::vector<MimeDatabaseFolder>& read) {
 }
 
 }  // namespace
+
+bool read_database_file(const std::string& path, std::string* bytes) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  std::streamoff size = in ? std::streamoff(in.tellg()) : -1;
+  if (size < 0 || size > kLargestFile) return false;
+  bytes->resize(size_t(size));
+  in.seekg(0);
+  in.read(bytes->data(), size);
+  bytes->resize(size_t(in.gcount()));
+  return !in.bad();
+}
 
 std::shared_ptr<const std::vector<MimeDatabaseFolder>> mime_database() {
   static std::mutex mutex;

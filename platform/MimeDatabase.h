@@ -23,3 +23,7 @@ std::shared_ptr<const std::vector<MimeDatabaseFolder>> mime_database();
 // Whether bytes start as a cache of the versions this program reads (1.1 and 1.2), long enough
 // for the header's list offsets.
 bool mime_cache_understood(const std::string& bytes);
+
+// A file of the database read whole, at once (not a line or a byte at a time); false when it
+// cannot be read or is larger than any database file is (64 MiB).
+bool read_database_file(const std::string& path, std::string* bytes);

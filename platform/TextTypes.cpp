@@ -1,55 +1,38 @@
 #include "TextTypes.h"
 
 #include <algorithm>
-#include <fstream>
+#include <deque>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "AsciiFold.h"
 #include "DesktopFiles.h"
+#include "MimeDatabase.h"
 
 namespace {
 
-bool is_text(const std::string& type) { return type.compare(0, 5, "text/") == 0; }
+using Pairs = std::vector<std::pair<std::string_view, std::string_view>>;
 
-using Pairs = std::vector<std::pair<std::string, std::string>>;
-
-// The two-word lines of a file of every MIME database folder, the user's first, in lower case:
-// "aliases" (alias, type), "subclasses" (type, parent).
-Pairs read_pairs(const char* name) {
-  Pairs pairs;
-  for (const std::string& folder : data_folders()) {
-    std::ifstream file(folder + "/mime/" + name);
-    for (std::string line; std::getline(file, line);) {
-      // Two words, split at a space (a stream per line costs more than the whole table).
-      size_t end = line.find_first_of(" \t");
-      size_t second = line.find_first_not_of(" \t", end);
-      if (end == 0 || second == std::string::npos) continue;
-      size_t secondEnd = line.find_first_of(" \t", second);
-      pairs.emplace_back(ascii::folded(line.substr(0, end)), ascii::folded(line.substr(second, secondEnd - second)));
-    }
-  }
-  return pairs;
+// The next word of a line, after any blanks; the line goes on after it. A plain loop: the
+// library's find_first_of looks each byte up in the set with a call of its own.
+std::string_view next_word(std::string_view* line) {
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  size_t start = 0;
+  while (start < line->size() && blank((*line)[start])) ++start;
+  size_t end = start;
+  while (end < line->size() && !blank((*line)[end])) ++end;
+  std::string_view word = line->substr(start, end - start);
+  line->remove_prefix(end);
+  return word;
 }
 
-// Every type of the database folders' "types" lists, in lower case, each once.
-std::vector<std::string> read_types() {
-  std::vector<std::string> types;
-  std::unordered_set<std::string> seen;
-  for (const std::string& folder : data_folders()) {
-    std::ifstream file(folder + "/mime/types");
-    for (std::string line; std::getline(file, line);) {
-      std::string type = ascii::folded(std::move(line));
-      if (!type.empty() && seen.insert(type).second) types.push_back(std::move(type));
-    }
-  }
-  return types;
-}
+bool is_text(std::string_view type) { return type.starts_with("text/"); }
 
 // Whether a type is textual: a text/ type, or one whose parents, through their own, reach one
 // (every text/ type being a kind of text/plain). Parents are read by their canonical names.
-bool is_textual(const std::string& type, const std::unordered_multimap<std::string, std::string>& parents,
-                const std::unordered_map<std::string, std::string>& canonical, int depth = 0) {
+bool is_textual(std::string_view type, const std::unordered_multimap<std::string_view, std::string_view>& parents,
+                const std::unordered_map<std::string_view, std::string_view>& canonical, int depth = 0) {
   if (is_text(type)) return true;
   if (depth > 16) return false;  // a loop in the database
   auto [first, last] = parents.equal_range(type);
@@ -62,38 +45,42 @@ bool is_textual(const std::string& type, const std::unordered_multimap<std::stri
 }
 
 // Standard names before "x-" ones, then shorter, then in order.
-bool better_name(const std::string& a, const std::string& b) {
-  bool ax = a.compare(5, 2, "x-") == 0, bx = b.compare(5, 2, "x-") == 0;
+bool better_name(std::string_view a, std::string_view b) {
+  bool ax = a.substr(5, 2) == "x-", bx = b.substr(5, 2) == "x-";
   if (ax != bx) return !ax;
   if (a.size() != b.size()) return a.size() < b.size();
   return a < b;
 }
 
-struct TextTable {
-  std::unordered_map<std::string, std::string> nameOf;    // lower-case type or alias -> name
-  std::unordered_map<std::string, std::string> canonical;  // lower-case alias -> canonical type
+// The table, built once per process. Its maps hold views of the database files, read whole and
+// folded to lower case, and of the names made here: a start-up used to spend a millisecond
+// copying every word into a string of its own.
+class TextTable {
+ public:
+  std::unordered_map<std::string_view, std::string_view> nameOf;    // lower-case type or alias -> name
+  std::unordered_map<std::string_view, std::string_view> canonical;  // lower-case alias -> canonical type
   std::vector<std::string> names;
 
   TextTable() {
-    Pairs aliases = read_pairs("aliases");
+    Pairs aliases = ReadPairs("aliases");
     for (const auto& [alias, type] : aliases) canonical.emplace(alias, type);
-    std::unordered_map<std::string, std::string> textAlias;  // canonical -> best text/ alias
+    std::unordered_map<std::string_view, std::string_view> textAlias;  // canonical -> best text/ alias
     for (const auto& [alias, type] : aliases) {
       if (!is_text(alias)) continue;
       auto [it, added] = textAlias.emplace(type, alias);
       if (!added && better_name(alias, it->second)) it->second = alias;
     }
-    std::unordered_multimap<std::string, std::string> parents;
-    for (auto& [type, parent] : read_pairs("subclasses")) parents.emplace(std::move(type), std::move(parent));
-    for (const std::string& type : read_types()) {
+    std::unordered_multimap<std::string_view, std::string_view> parents;
+    for (const auto& [type, parent] : ReadPairs("subclasses")) parents.emplace(type, parent);
+    for (std::string_view type : ReadTypes()) {
       if (!is_textual(type, parents, canonical)) continue;
-      std::string name = type;
+      std::string_view name = type;
       if (!is_text(type)) {
         auto alias = textAlias.find(type);
-        name = alias != textAlias.end() ? alias->second : "text/" + type.substr(type.find('/') + 1);
+        name = alias != textAlias.end() ? alias->second : Keep("text/" + std::string(type.substr(type.find('/') + 1)));
       }
       nameOf.emplace(type, name);
-      names.push_back(name);
+      names.emplace_back(name);
     }
     // An alias reads as its type does.
     for (const auto& [alias, type] : aliases) {
@@ -101,10 +88,56 @@ struct TextTable {
       if (name != nameOf.end()) nameOf.emplace(alias, name->second);
     }
     // A given name also stands for the type it names.
-    for (const auto& [type, name] : std::vector<std::pair<std::string, std::string>>(nameOf.begin(), nameOf.end()))
+    for (const auto& [type, name] : Pairs(nameOf.begin(), nameOf.end()))
       if (name != type) canonical.emplace(name, type);
     std::sort(names.begin(), names.end());
     names.erase(std::unique(names.begin(), names.end()), names.end());
+  }
+  TextTable(const TextTable&) = delete;
+  TextTable& operator=(const TextTable&) = delete;
+
+ private:
+  // Text the maps' views point into; a deque, whose strings never move.
+  std::deque<std::string> kept_;
+
+  std::string_view Keep(std::string text) { return kept_.emplace_back(std::move(text)); }
+
+  // Calls visit with each line of a file of every MIME database folder, the user's first, in
+  // lower case.
+  template <typename Visit>
+  void ForEachLine(const char* name, Visit visit) {
+    for (const std::string& folder : data_folders()) {
+      std::string bytes;
+      if (!read_database_file(folder + "/mime/" + name, &bytes)) continue;
+      std::string_view rest = Keep(ascii::folded(std::move(bytes)));
+      while (!rest.empty()) {
+        size_t end = std::min(rest.find('\n'), rest.size());
+        visit(rest.substr(0, end));
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+      }
+    }
+  }
+
+  // The two-word lines of "aliases" (alias, type) or "subclasses" (type, parent). A line that
+  // starts with a blank has no first word and is passed over.
+  Pairs ReadPairs(const char* name) {
+    Pairs pairs;
+    ForEachLine(name, [&](std::string_view line) {
+      if (line.empty() || line[0] == ' ' || line[0] == '\t') return;
+      std::string_view first = next_word(&line), second = next_word(&line);
+      if (!second.empty()) pairs.emplace_back(first, second);
+    });
+    return pairs;
+  }
+
+  // Every type of the "types" lists, each once.
+  std::vector<std::string_view> ReadTypes() {
+    std::vector<std::string_view> types;
+    std::unordered_set<std::string_view> seen;
+    ForEachLine("types", [&](std::string_view type) {
+      if (!type.empty() && seen.insert(type).second) types.push_back(type);
+    });
+    return types;
   }
 };
 
@@ -118,8 +151,8 @@ const TextTable& table() {
 std::string text_name_of(const char* type) {
   if (type == nullptr) return "";
   const auto& names = table().nameOf;
-  auto found = names.find(ascii::folded(type));
-  return found == names.end() ? std::string(type) : found->second;
+  auto found = names.find(std::string_view(ascii::folded(type)));
+  return found == names.end() ? std::string(type) : std::string(found->second);
 }
 
 const std::vector<std::string>& text_type_names() { return table().names; }
@@ -127,8 +160,8 @@ const std::vector<std::string>& text_type_names() { return table().names; }
 std::string database_type_of(const char* type) {
   if (type == nullptr) return "";
   const auto& canonical = table().canonical;
-  auto found = canonical.find(ascii::folded(type));
-  return found == canonical.end() ? std::string(type) : found->second;
+  auto found = canonical.find(std::string_view(ascii::folded(type)));
+  return found == canonical.end() ? std::string(type) : std::string(found->second);
 }
 
 bool same_mime_type(const char* a, const char* b) {

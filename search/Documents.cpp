@@ -1,11 +1,17 @@
 #include "Documents.h"
 
+#include <dlfcn.h>
+#include <mutex>
 #include <string_view>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
+#include "PackageText.h"
 #include "TextCache.h"
 #include "platform/AsciiFold.h"
+#include "platform/Process.h"
 #include "platform/TextTypes.h"
 
 namespace {
@@ -27,7 +33,36 @@ constexpr KindName kDocumentTypes[] = {
     {"application/epub+zip", DocumentKind::kEpub},
 };
 
+// The package reader's entry, loaded once, for the life of the process; null when the module
+// cannot be found or loaded.
+decltype(&tarnwickloft_read_package_text) package_reader() {
+  static decltype(&tarnwickloft_read_package_text) entry = nullptr;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    std::string module = helper_library("tarnwickloft-packages.so", TARNWICKLOFT_PACKAGES_BUILT);
+    void* loaded = module.empty() ? nullptr : dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (loaded != nullptr)
+      entry = reinterpret_cast<decltype(&tarnwickloft_read_package_text)>(dlsym(loaded, kPackageReaderEntry));
+  });
+  return entry;
+}
+
 }  // namespace
+
+std::string helper_library(const char* file, const char* built) {
+  std::vector<std::string> candidates;
+  if (std::string prefix = installed_prefix(running_executable()); !prefix.empty())
+    candidates.push_back(prefix + "/libexec/tarnwickloft/" + file);
+  candidates.push_back(built);
+  for (const std::string& library : candidates)
+    if (access(library.c_str(), R_OK) == 0) return library;
+  return "";
+}
+
+status_t extract_package_text(int fd, DocumentKind kind, const DocumentLimits& limits, std::string* raw) {
+  auto read = package_reader();
+  return read == nullptr ? B_NO_EXTRACTOR : read(fd, kind, &limits, raw);
+}
 
 DocumentKind document_kind_of(const char* type) {
   constexpr std::string_view kSupertype = "application/";

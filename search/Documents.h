@@ -39,7 +39,8 @@ struct DocumentLimits {
 };
 
 // The raw text of a zip-packaged document read from the descriptor (at any position; it is
-// read with pread): paragraphs separated by blank lines, in reading order.
+// read with pread): paragraphs separated by blank lines, in reading order. B_NO_EXTRACTOR when
+// the module that reads packages cannot be loaded.
 status_t extract_package_text(int fd, DocumentKind kind, const DocumentLimits& limits, std::string* raw);
 
 // The raw text of a PDF read from the descriptor by the pdftotext at `extractor`, with a form
@@ -76,6 +77,10 @@ class PdfForks {
   std::vector<std::unique_ptr<Server>> idle_;  // guarded by mutex_
   bool failed_ = false;                        // guarded by mutex_: a server would not start
 };
+
+// A helper installed with the program (PREFIX/bin/NAME has them in PREFIX/libexec/tarnwickloft),
+// else the build's own copy; "" when neither can be read.
+std::string helper_library(const char* file, const char* built);
 
 // The pdftotext to run: TARNWICKLOFT_PDFTOTEXT when set, else the one on PATH; "" when there is
 // none. And a token that changes when that program is replaced (its device, inode, size and

@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Documents.h"
+#include "PackageText.h"
 
 namespace {
 
@@ -390,7 +390,8 @@ status_t reading_order(DocumentKind kind, const Members& members, int depthLimit
 
 }  // namespace
 
-status_t extract_package_text(int fd, DocumentKind kind, const DocumentLimits& limits, std::string* raw) {
+status_t tarnwickloft_read_package_text(int fd, DocumentKind kind, const DocumentLimits* bounds, std::string* raw) {
+  const DocumentLimits& limits = *bounds;
   Members members;
   if (status_t status = read_members(fd, kind, limits, &members); status != B_OK) return status;
   std::vector<std::string> order;

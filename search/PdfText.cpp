@@ -177,19 +177,11 @@ status_t extract_pdf_text(const std::string& program, int fd, const DocumentLimi
 
 namespace {
 
-// The fork server library to preload: the one installed with this program (PREFIX/bin/NAME
-// has it in PREFIX/libexec/tarnwickloft), else the build's own; "" when forks are turned off
-// or there is none.
+// The fork server library to preload; "" when forks are turned off or there is none.
 std::string fork_server_library() {
   const char* choice = getenv("TARNWICKLOFT_PDF_FORKS");
   if (choice != nullptr && strcmp(choice, "0") == 0) return "";
-  std::vector<std::string> candidates;
-  if (std::string prefix = installed_prefix(running_executable()); !prefix.empty())
-    candidates.push_back(prefix + "/libexec/tarnwickloft/tarnwickloft-forkserver.so");
-  candidates.push_back(TARNWICKLOFT_FORK_SERVER_BUILT);
-  for (const std::string& library : candidates)
-    if (access(library.c_str(), R_OK) == 0) return library;
-  return "";
+  return helper_library("tarnwickloft-forkserver.so", TARNWICKLOFT_FORK_SERVER_BUILT);
 }
 
 // Waits up to kServerPatienceMs for a message on the socket; its size, or -1. A descriptor

@@ -16,7 +16,7 @@ root=$work/root/usr
 
 for file in bin/tarnwickloft bin/tarnwickloft-find libexec/tarnwickloft/tarnwickloft-open \
   libexec/tarnwickloft/tarnwickloft-filemanager libexec/tarnwickloft/tarnwickloft-addon.so \
-  libexec/tarnwickloft/tarnwickloft-forkserver.so \
+  libexec/tarnwickloft/tarnwickloft-forkserver.so libexec/tarnwickloft/tarnwickloft-packages.so \
   share/applications/$id.desktop share/icons/hicolor/scalable/apps/$id.svg \
   share/metainfo/$id.metainfo.xml share/mime/packages/$id.xml \
   share/man/man1/tarnwickloft.1.gz share/man/man1/tarnwickloft-find.1.gz; do
@@ -52,6 +52,7 @@ for page in tarnwickloft tarnwickloft-find; do
   [ -z "$out" ] || { echo "$out"; echo "FAIL: man $page"; exit 1; }
 done
 grep -q "^Depends: .*libqt6widgets6" <(dpkg-deb -f "$deb") || { echo "FAIL: no Qt dependency"; exit 1; }
+grep -q "^Depends: .*libarchive13" <(dpkg-deb -f "$deb") || { echo "FAIL: no libarchive dependency"; exit 1; }
 lintian --no-tag-display-limit "$deb" >"$work/lintian" 2>&1 || true
 if grep -q '^E:' "$work/lintian"; then cat "$work/lintian"; echo "FAIL: lintian errors"; exit 1; fi
 
@@ -68,6 +69,19 @@ kill "$pid" 2>/dev/null || true
 wait "$pid" || true
 grep -q 'Pre aTwRehydrated->Show()' "$work/started" || { cat "$work/started"; echo "FAIL: no window"; exit 1; }
 "$root/bin/tarnwickloft-find" --type-of "$root/share/mime/packages/$id.xml" | grep -q 'text/xml'
+
+# A search of text loads neither GIO nor the document libraries, which would slow every start;
+# a document's text is read through the packaged module, loaded when first needed.
+mkdir "$work/docs"
+printf 'the lighthouse keeper\n' >"$work/docs/note.txt"
+printf 'the lighthouse keeper\n' | pandoc -f markdown -o "$work/docs/note.odt"
+loads() { LD_DEBUG=files "$root/bin/tarnwickloft-find" "$@" 2>&1 >/dev/null | grep -o 'file=[^ ]*' | sort -u; }
+! loads -- "$work/docs" lighthouse | grep -E 'libgio|libarchive|libexpat|packages' ||
+  { echo "FAIL: a text search loaded the libraries above"; exit 1; }
+[ "$("$root/bin/tarnwickloft-find" -d --no-cache -- "$work/docs" lighthouse | sort)" = "$(printf 'note.odt\nnote.txt')" ] ||
+  { echo "FAIL: the packaged program did not find the document's text"; exit 1; }
+loads -d --no-cache -- "$work/docs" lighthouse | grep -qx "file=$root/libexec/tarnwickloft/tarnwickloft-packages.so" ||
+  { echo "FAIL: the document was not read through the packaged module"; exit 1; }
 
 # The program removed, the script removes itself when run and does nothing else.
 script="$XDG_DATA_HOME/nautilus/scripts/Search here with Tarnwickloft"

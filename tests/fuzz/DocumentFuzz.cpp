@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "search/BlockScanner.h"
+#include "search/PackageText.h"
 #include "search/DocumentPhrase.h"
 #include "search/Documents.h"
 
@@ -64,7 +65,7 @@ void read_package(DocumentKind kind, const std::string& bytes) {
     DocumentLimits limits;
     limits.expanded = 16 << 20;
     std::string raw;
-    if (extract_package_text(fd, kind, limits, &raw) == B_OK && raw.size() > limits.expanded + (1 << 16))
+    if (tarnwickloft_read_package_text(fd, kind, &limits, &raw) == B_OK && raw.size() > limits.expanded + (1 << 16))
       __builtin_trap();  // past the bound on expanded text
     DocumentText text = normalise_document_text(raw);
     std::string needle = "fox";

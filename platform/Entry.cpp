@@ -238,19 +238,28 @@ struct xattr_args {
   uint32_t size;
   uint32_t flags;
 };
-// Until the kernel says it does not know the call; read and written by every thread of a
-// search, so atomic (a thread that still tries the call once more only gets ENOSYS again).
+// Until the kernel says it does not know the call, or a system-call filter refuses it; read
+// and written by every thread of a search, so atomic (a thread that still tries the call once
+// more only gets the same answer again).
 std::atomic<bool> have_getxattrat{true};
 
-ssize_t getxattr_at(int dirFd, const char* name, const char* attr, void* buffer, size_t size) {
-  if (have_getxattrat.load(std::memory_order_relaxed)) {
-    xattr_args args{uint64_t(reinterpret_cast<uintptr_t>(buffer)), uint32_t(size), 0};
-    long got = syscall(kGetxattratCall, dirFd, name, AT_SYMLINK_NOFOLLOW, attr, &args, sizeof args);
-    if (got >= 0 || errno != ENOSYS) return got;
-    have_getxattrat.store(false, std::memory_order_relaxed);
-  }
+ssize_t getxattr_through_proc(int dirFd, const char* name, const char* attr, void* buffer, size_t size) {
   std::string path = "/proc/self/fd/" + std::to_string(dirFd) + "/" + name;
   return lgetxattr(path.c_str(), attr, buffer, size);
+}
+
+ssize_t getxattr_at(int dirFd, const char* name, const char* attr, void* buffer, size_t size) {
+  if (!have_getxattrat.load(std::memory_order_relaxed)) return getxattr_through_proc(dirFd, name, attr, buffer, size);
+  xattr_args args{uint64_t(reinterpret_cast<uintptr_t>(buffer)), uint32_t(size), 0};
+  long got = syscall(kGetxattratCall, dirFd, name, AT_SYMLINK_NOFOLLOW, attr, &args, sizeof args);
+  if (got >= 0 || (errno != ENOSYS && errno != EPERM)) return got;
+  // A kernel before 6.13 answers ENOSYS. A container's or a service's filter of system calls
+  // it does not know (Docker's, systemd's) answers EPERM, which reading an attribute never
+  // otherwise gives, unless the file's own path gives it too.
+  int refused = errno;
+  ssize_t read = getxattr_through_proc(dirFd, name, attr, buffer, size);
+  if (refused == ENOSYS || read >= 0 || errno != EPERM) have_getxattrat.store(false, std::memory_order_relaxed);
+  return read;
 }
 
 }  // namespace

@@ -8,8 +8,14 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <thread>
+#include <cstddef>
+#include <cstring>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "TempTree.h"
@@ -185,6 +191,37 @@ TEST(EntryTest, PrefetchNeverOpensAPipe) {
   WaitingPipeWriter writer(fifo);
   BEntry(fifo.c_str()).Prefetch(64 * 1024);
   EXPECT_FALSE(writer.Released()) << "the read-ahead opened the pipe";
+}
+
+// A container's filter of the system calls it does not know answers EPERM to getxattrat(2);
+// the stored type is then read through the file's path, by this call and those after it. The
+// filter, which cannot be taken off, goes into a child process.
+TEST(EntryTest, AStoredTypeIsReadWhereAFilterRefusesGetxattrat) {
+  TempTree tree;
+  std::string path = tree.file("typed", "x", "text/html");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    sock_filter refuse[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 464, 0, 1),  // getxattrat
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{sizeof refuse / sizeof refuse[0], refuse};
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+      _exit(2);
+    for (int call = 0; call < 2; ++call) {
+      char type[64] = {};
+      if (BEntry(path.c_str()).ReadAttr("user.mime_type", type, sizeof type) != 9 || strcmp(type, "text/html") != 0)
+        _exit(1);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the type was not read; 2: the filter could not be set";
 }
 
 TEST(PathTest, AbsolutePathsLeavesParentsAndNormalising) {

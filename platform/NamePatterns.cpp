@@ -168,6 +168,17 @@ int NamePatterns::Suffix(const std::string& name, bool caseSensitiveToo, Found* 
   return n;
 }
 
+namespace {
+
+// Whether fnmatch(3) could match: a pattern that starts with a plain character matches only
+// names that start with it. Most patterns do, and fnmatch was the dearest step of a lookup.
+bool may_match(const char* pattern, const std::string& name) {
+  char first = pattern[0];
+  return first == '*' || first == '?' || first == '[' || first == '\\' || first == name[0];
+}
+
+}  // namespace
+
 // The patterns fnmatch(3) understands, tried in the caches' order.
 int NamePatterns::Globs(const std::string& name, bool caseSensitiveToo, Found* found, size_t room) const {
   int n = 0;
@@ -181,7 +192,7 @@ int NamePatterns::Globs(const std::string& name, bool caseSensitiveToo, Found* f
       if (!caseSensitiveToo && (flags & kCaseSensitive) != 0) continue;
       const char* pattern = cache.String(textAt);
       if (pattern == nullptr) return -1;
-      if (fnmatch(pattern, name.c_str(), 0) != 0) continue;
+      if (!may_match(pattern, name) || fnmatch(pattern, name.c_str(), 0) != 0) continue;
       found[n] = {cache.String(typeAt), int(flags & kWeightMask)};
       if (found[n++].type == nullptr) return -1;
     }

@@ -253,13 +253,13 @@ ssize_t getxattr_at(int dirFd, const char* name, const char* attr, void* buffer,
   xattr_args args{uint64_t(reinterpret_cast<uintptr_t>(buffer)), uint32_t(size), 0};
   long got = syscall(kGetxattratCall, dirFd, name, AT_SYMLINK_NOFOLLOW, attr, &args, sizeof args);
   if (got >= 0 || (errno != ENOSYS && errno != EPERM)) return got;
-  // A kernel before 6.13 answers ENOSYS. A container's or a service's filter of system calls
-  // it does not know (Docker's, systemd's) answers EPERM, which reading an attribute never
-  // otherwise gives, unless the file's own path gives it too.
+  // A kernel before 6.13 answers ENOSYS. A container's or a service's filter of the system
+  // calls it does not know (Docker's, systemd's) answers EPERM, which reading an attribute
+  // hardly ever gives otherwise: the call is given up unless the path gives EPERM as well.
   int refused = errno;
-  ssize_t read = getxattr_through_proc(dirFd, name, attr, buffer, size);
-  if (refused == ENOSYS || read >= 0 || errno != EPERM) have_getxattrat.store(false, std::memory_order_relaxed);
-  return read;
+  ssize_t viaPath = getxattr_through_proc(dirFd, name, attr, buffer, size);
+  if (refused == ENOSYS || viaPath >= 0 || errno != EPERM) have_getxattrat.store(false, std::memory_order_relaxed);
+  return viaPath;
 }
 
 }  // namespace

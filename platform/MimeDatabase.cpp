@@ -29,12 +29,6 @@ std::vector<std::string> folders_from_environment() {
   return folders;
 }
 
-// Found once per process, as GIO's reader finds them.
-const std::vector<std::string>& database_folders() {
-  static const std::vector<std::string> folders = folders_from_environment();
-  return folders;
-}
-
 // What a file's status tells of a change to it ("" when it is missing).
 std::string status_of(const std::string& path) {
   struct stat st;
@@ -49,7 +43,7 @@ std::string globs_status_of(const std::string& folder) {
 
 std::vector<MimeDatabaseFolder> read_database() {
   std::vector<MimeDatabaseFolder> read;
-  for (const std::string& folder : database_folders()) {
+  for (const std::string& folder : mime_database_folders()) {
     MimeDatabaseFolder entry;
     entry.cacheStatus = status_of(folder + "/mime.cache");
     entry.magicStatus = status_of(folder + "/magic");
@@ -67,7 +61,7 @@ std::vector<MimeDatabaseFolder> read_database() {
 }
 
 bool still_current(const std::vector<MimeDatabaseFolder>& read) {
-  const std::vector<std::string>& folders = database_folders();
+  const std::vector<std::string>& folders = mime_database_folders();
   if (folders.size() != read.size()) return false;
   for (size_t i = 0; i < folders.size(); ++i)
     if (status_of(folders[i] + "/mime.cache") != read[i].cacheStatus ||
@@ -77,6 +71,11 @@ bool still_current(const std::vector<MimeDatabaseFolder>& read) {
 }
 
 }  // namespace
+
+const std::vector<std::string>& mime_database_folders() {
+  static const std::vector<std::string> folders = folders_from_environment();
+  return folders;
+}
 
 bool read_database_file(const std::string& path, std::string* bytes) {
   std::ifstream in(path, std::ios::binary | std::ios::ate);

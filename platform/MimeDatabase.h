@@ -14,6 +14,10 @@ struct MimeDatabaseFolder {
   std::string cacheStatus, magicStatus, globsStatus;
 };
 
+// The database's folders (each a ".../mime"), the user's first, found once per process as
+// GIO's reader finds them.
+const std::vector<std::string>& mime_database_folders();
+
 // The folders in the order GIO reads them, the user's first. Read again when a file of one
 // changed (a package installed), as GIO reads it again, so that a new rule is never missed;
 // otherwise the same folders, shared. Costs a few stat(2) calls; callers on a hot path keep

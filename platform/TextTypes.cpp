@@ -7,7 +7,6 @@
 #include <unordered_set>
 
 #include "AsciiFold.h"
-#include "DesktopFiles.h"
 #include "MimeDatabase.h"
 
 namespace {
@@ -103,12 +102,12 @@ class TextTable {
   std::string_view Keep(std::string text) { return kept_.emplace_back(std::move(text)); }
 
   // Calls visit with each line of a file of every MIME database folder, the user's first, in
-  // lower case.
+  // lower case: the folders the type guesses read, so that the two agree.
   template <typename Visit>
   void ForEachLine(const char* name, Visit visit) {
-    for (const std::string& folder : data_folders()) {
+    for (const std::string& folder : mime_database_folders()) {
       std::string bytes;
-      if (!read_database_file(folder + "/mime/" + name, &bytes)) continue;
+      if (!read_database_file(folder + "/" + name, &bytes)) continue;
       std::string_view rest = Keep(ascii::folded(std::move(bytes)));
       while (!rest.empty()) {
         size_t end = std::min(rest.find('\n'), rest.size());

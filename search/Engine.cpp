@@ -168,10 +168,10 @@ SearchOutcome search_folder(BDirectory& folder, const TypeSet& types, const Sear
   rules.typesOfUnmatched = options.typesOfUnmatched || options.reportUnsettled;
   SearchOutcome outcome;
   if (threads == 1) {
-    BFile file;
+    FileReading reading;
     outcome.incomplete = walk(folder, budget, options.stop, [&](const BEntry& entry, BDirectory&) {
       Verdict verdict;
-      examine_file(entry, name_type_of(entry), file, rules, &verdict);
+      examine_file(entry, name_type_of(entry), reading, rules, &verdict);
       reporter.Report(verdict);
     });
   } else {

@@ -48,10 +48,10 @@ bool has_document_head(BFile& file) {
 }
 
 // Whether a file's bytes hold the text: a big one in pieces, when other threads may take some.
-bool bytes_hold_text(BFile& file, const FileRules& rules, off_t size) {
+bool bytes_hold_text(BFile& file, const FileRules& rules, off_t size, ScanHabit& habit) {
   if (rules.share != nullptr && rules.pieceBytes > 0 && size >= 2 * rules.pieceBytes)
     return f_seek_in_pieces(file.Descriptor(), rules.strings, size, rules.pieceBytes, *rules.share) == 1;
-  return f_seek(file, rules.strings, size) == 1;
+  return f_seek(file, rules.strings, size, &habit) == 1;
 }
 
 }  // namespace
@@ -75,8 +75,9 @@ namespace {
 // only when the text is found.
 class Examination {
  public:
-  Examination(const BEntry& entry, const NameType& byName, BFile& file, const FileRules& rules, Verdict* verdict)
-      : entry_(entry), file_(file), rules_(rules), verdict_(*verdict), known_(byName.known) {
+  Examination(const BEntry& entry, const NameType& byName, FileReading& reading, const FileRules& rules,
+              Verdict* verdict)
+      : entry_(entry), file_(reading.file), habit_(reading.habit), rules_(rules), verdict_(*verdict), known_(byName.known) {
     memcpy(type_, byName.type, sizeof type_);
     selected_ = known_ == B_OK && rules.types.Contains(type_);
     // Whether a pattern of the database matches the name, for the hint below.
@@ -133,7 +134,7 @@ class Examination {
   }
 
   bool Matches() {
-    if (storedTypeAfter_) return bytes_hold_text(file_, rules_, st_.st_size) && TypedAfterText();
+    if (storedTypeAfter_) return bytes_hold_text(file_, rules_, st_.st_size, habit_) && TypedAfterText();
     if (known_ == B_OK) {
       verdict_.accepted = type_;
       return HoldsText(type_);
@@ -141,7 +142,7 @@ class Examination {
     // A document's bytes are compressed: its type comes first, then its text.
     if (rules_.documents != nullptr && has_document_head(file_)) return HeadAccepted() && HoldsText(type_);
     if (st_.st_size > kContentFirstLimit) return HeadAccepted() && HoldsText(type_);
-    if (f_seek(file_, rules_.strings, st_.st_size, head_, sizeof head_, &headSize_) == 1) return HeadAccepted();
+    if (f_seek(file_, rules_.strings, st_.st_size, &habit_, head_, sizeof head_, &headSize_) == 1) return HeadAccepted();
     verdict_.unsettled = rules_.reportUnsettled && CouldBeAccepted();
     return false;
   }
@@ -167,7 +168,7 @@ class Examination {
   // Whether the file holds the text: its bytes, or for a document its text.
   bool HoldsText(const char* accepted) {
     DocumentKind kind = rules_.documents != nullptr ? document_kind_of(accepted) : DocumentKind::kNone;
-    if (kind == DocumentKind::kNone) return bytes_hold_text(file_, rules_, st_.st_size);
+    if (kind == DocumentKind::kNone) return bytes_hold_text(file_, rules_, st_.st_size, habit_);
     DocumentText text;
     if (status_t status = rules_.documents->Read(file_.Descriptor(), st_, kind, &text); status != B_OK) {
       if (status != B_CANCELED) verdict_.unreadable = status;  // a stopped search reports nothing more
@@ -188,6 +189,7 @@ class Examination {
 
   const BEntry& entry_;
   BFile& file_;
+  ScanHabit& habit_;
   const FileRules& rules_;
   Verdict& verdict_;
   char type_[B_MIME_TYPE_LENGTH];
@@ -203,9 +205,9 @@ class Examination {
 
 }  // namespace
 
-void examine_file(const BEntry& entry, const NameType& byName, BFile& file, const FileRules& rules,
+void examine_file(const BEntry& entry, const NameType& byName, FileReading& reading, const FileRules& rules,
                   Verdict* verdict) {
-  Examination(entry, byName, file, rules, verdict).Run();
+  Examination(entry, byName, reading, rules, verdict).Run();
 }
 
 void Reporter::Report(Verdict& verdict) {

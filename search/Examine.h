@@ -9,6 +9,7 @@
 #include "Documents.h"
 #include "Engine.h"
 #include "PieceScan.h"
+#include "Search.h"
 #include "platform/ContentHint.h"
 #include "platform/File.h"
 
@@ -50,9 +51,15 @@ NameType name_type_of(const BEntry& entry);
 // Whether the name lets the file through to being opened and read.
 bool name_admits(const NameType& byName, const FileRules& rules);
 
-// Decides whether a regular file is a match, opening it through `file` only when it must, and
-// closing it before it returns.
-void examine_file(const BEntry& entry, const NameType& byName, BFile& file, const FileRules& rules,
+// What a reading thread keeps from file to file: the file object it reuses, and its scans' habit.
+struct FileReading {
+  BFile file;
+  ScanHabit habit;
+};
+
+// Decides whether a regular file is a match, opening it through `reading.file` only when it
+// must, and closing it before it returns.
+void examine_file(const BEntry& entry, const NameType& byName, FileReading& reading, const FileRules& rules,
                   Verdict* verdict);
 
 // Hands verdicts to the sink in walk order, reporting accepted types as SearchSink says.

@@ -188,7 +188,7 @@ void FilePool::Read(Reader& reader, Batch& batch, AfterEach afterEach) {
       prefetched = PrefetchAfter(reader, batch, i, prefetched);
     }
     auto started = std::chrono::steady_clock::now();
-    examine_file(batch.entries[i], batch.names[i], reader.file, rules_, &batch.verdicts[i]);
+    examine_file(batch.entries[i], batch.names[i], reader.reading, rules_, &batch.verdicts[i]);
     auto took = std::chrono::steady_clock::now() - started;
     bool slow = took >= kSlowFile;
     reader.lastTookLong = took >= kHandOffAfter;

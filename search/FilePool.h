@@ -93,10 +93,10 @@ class FilePool {
   bool ReportFinished(std::unique_lock<std::mutex>& lock);
   bool Stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
 
-  // What one reading thread keeps from file to file: the file object it reuses, and whether
-  // the files are coming slowly enough to ask the kernel for the next ones ahead.
+  // What one reading thread keeps from file to file: the file object and scan habit it reuses,
+  // and whether the files are coming slowly enough to ask the kernel for the next ones ahead.
   struct Reader {
-    BFile file;
+    FileReading reading;
     int prefetching = 0;  // files left to read with prefetching
     bool lastWasSlow = false;
     bool lastTookLong = false;  // the last file took kHandOffAfter or more

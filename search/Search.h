@@ -13,6 +13,17 @@
 constexpr size_t kSearchBlockSize = 1024;
 // Bytes the file scan reads with one system call: a whole number of blocks.
 constexpr size_t kScanReadSize = 64 * kSearchBlockSize;
+// A file's head, for the scan's habit below: a whole number of blocks.
+constexpr size_t kHeadScanSize = 4 * kSearchBlockSize;
+
+// Where the matches of a scan of many files have lately lain, kept by each reading thread from
+// file to file. When the last file it scanned matched within its first kHeadScanSize bytes (a
+// text found near the top of nearly every file), the next file's first read asks for that much
+// only: most such files are settled by it, and the rest is never copied. Otherwise the first
+// read asks for as much as a read can take, one system call for a small file.
+struct ScanHabit {
+  bool matchesInHeads = false;
+};
 
 // File scan: 1 when the file, read from its current position to its end, contains one of the
 // search strings (a BList of char*, UTF-8), -1 when it does not or a read fails. The file is
@@ -27,11 +38,13 @@ int32 f_seek(BFile& file, BList& strings, off_t size);
 // The same with the strings made ready once (BlockScanner.h), for a walk that scans many files.
 class SearchStrings;
 int32 f_seek(BFile& file, const SearchStrings& strings, off_t size);
-// The same, keeping a copy of the file's first bytes (as many as fit in head, up to its size)
-// from the first read, for whoever wants to know what the file starts with without reading it
-// again; *headSize says how many there are.
-int32 f_seek(BFile& file, const SearchStrings& strings, off_t size, char* head, size_t headCapacity,
-             size_t* headSize);
+// The same, reading as the habit says and teaching it this file's outcome.
+int32 f_seek(BFile& file, const SearchStrings& strings, off_t size, ScanHabit* habit);
+// The same, keeping a copy of the file's first bytes (as many as fit in head, up to its size
+// and to kHeadScanSize) from the first read, for whoever wants to know what the file starts
+// with without reading it again; *headSize says how many there are.
+int32 f_seek(BFile& file, const SearchStrings& strings, off_t size, ScanHabit* habit, char* head,
+             size_t headCapacity, size_t* headSize);
 
 // Block search of a NUL-terminated text for a pattern, ignoring ASCII letter case (the file
 // scan folds every script and no longer goes through this):

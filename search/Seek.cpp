@@ -371,25 +371,39 @@ int32 f_seek(BFile& file, BList& strings) { return f_seek(file, strings, -1); }
 
 int32 f_seek(BFile& file, BList& strings, off_t size) { return f_seek(file, SearchStrings(strings), size); }
 
-int32 f_seek(BFile& file, const SearchStrings& strings, off_t size) {
+int32 f_seek(BFile& file, const SearchStrings& strings, off_t size) { return f_seek(file, strings, size, nullptr); }
+
+int32 f_seek(BFile& file, const SearchStrings& strings, off_t size, ScanHabit* habit) {
   size_t none;
-  return f_seek(file, strings, size, nullptr, 0, &none);
+  return f_seek(file, strings, size, habit, nullptr, 0, &none);
 }
 
-int32 f_seek(BFile& file, const SearchStrings& strings, off_t size, char* head, size_t headCapacity,
-             size_t* headSize) {
+int32 f_seek(BFile& file, const SearchStrings& strings, off_t size, ScanHabit* habit, char* head,
+             size_t headCapacity, size_t* headSize) {
   BlockScanner scanner(strings);
   char buffer[kScanReadSize];
   *headSize = 0;
+  bool headFirst = habit != nullptr && habit->matchesInHeads && size > off_t(kHeadScanSize);
+  if (habit != nullptr) habit->matchesInHeads = false;  // until this file's head holds a match
   for (off_t total = 0; size < 0 || total < size;) {
-    ssize_t got = file.Read(buffer, sizeof buffer);
+    ssize_t got = file.Read(buffer, total == 0 && headFirst ? kHeadScanSize : sizeof buffer);
     if (got < 0) return -1;
     if (got == 0) break;  // the end of the file
-    if (total == 0 && head != nullptr) {
-      *headSize = std::min(size_t(got), headCapacity);
-      memcpy(head, buffer, *headSize);
+    size_t scanned = 0;
+    if (total == 0) {
+      if (head != nullptr) {
+        *headSize = std::min(size_t(got), headCapacity);
+        memcpy(head, buffer, *headSize);
+      }
+      // The head is scanned on its own (a whole number of blocks, so nothing changes) to learn
+      // whether the match lay in it.
+      scanned = std::min(size_t(got), kHeadScanSize);
+      if (scanner.ScanChunk(buffer, scanned)) {
+        if (habit != nullptr) habit->matchesInHeads = true;
+        return 1;
+      }
     }
-    if (scanner.ScanChunk(buffer, size_t(got))) return 1;
+    if (scanner.ScanChunk(buffer + scanned, size_t(got) - scanned)) return 1;
     total += got;
   }
   // As far as the file reached when it was opened (no read to find the end), or to its end.

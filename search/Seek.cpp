@@ -392,7 +392,7 @@ int32 f_seek(BFile& file, const SearchStrings& strings, off_t size, ScanHabit* h
     size_t scanned = 0;
     if (total == 0) {
       if (head != nullptr) {
-        *headSize = std::min(size_t(got), headCapacity);
+        *headSize = std::min({size_t(got), headCapacity, kHeadScanSize});
         memcpy(head, buffer, *headSize);
       }
       // The head is scanned on its own (a whole number of blocks, so nothing changes) to learn

@@ -77,7 +77,8 @@ class Examination {
  public:
   Examination(const BEntry& entry, const NameType& byName, FileReading& reading, const FileRules& rules,
               Verdict* verdict)
-      : entry_(entry), file_(reading.file), habit_(reading.habit), rules_(rules), verdict_(*verdict), known_(byName.known) {
+      : entry_(entry), file_(reading.file), habit_(reading.habit), rules_(rules), verdict_(*verdict),
+        known_(byName.known) {
     memcpy(type_, byName.type, sizeof type_);
     selected_ = known_ == B_OK && rules.types.Contains(type_);
     // Whether a pattern of the database matches the name, for the hint below.
@@ -142,7 +143,8 @@ class Examination {
     // A document's bytes are compressed: its type comes first, then its text.
     if (rules_.documents != nullptr && has_document_head(file_)) return HeadAccepted() && HoldsText(type_);
     if (st_.st_size > kContentFirstLimit) return HeadAccepted() && HoldsText(type_);
-    if (f_seek(file_, rules_.strings, st_.st_size, &habit_, head_, sizeof head_, &headSize_) == 1) return HeadAccepted();
+    if (f_seek(file_, rules_.strings, st_.st_size, &habit_, head_, sizeof head_, &headSize_) == 1)
+      return HeadAccepted();
     verdict_.unsettled = rules_.reportUnsettled && CouldBeAccepted();
     return false;
   }

@@ -371,7 +371,9 @@ int32 f_seek(BFile& file, BList& strings) { return f_seek(file, strings, -1); }
 
 int32 f_seek(BFile& file, BList& strings, off_t size) { return f_seek(file, SearchStrings(strings), size); }
 
-int32 f_seek(BFile& file, const SearchStrings& strings, off_t size) { return f_seek(file, strings, size, nullptr); }
+int32 f_seek(BFile& file, const SearchStrings& strings, off_t size) {
+  return f_seek(file, strings, size, nullptr);
+}
 
 int32 f_seek(BFile& file, const SearchStrings& strings, off_t size, ScanHabit* habit) {
   size_t none;

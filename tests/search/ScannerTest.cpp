@@ -138,7 +138,7 @@ void expect_habits_agree(const TempTree& tree, const std::string& content,
     ASSERT_EQ(std::string(head, headSize), content.substr(0, kept)) << what;
     // A match in the head teaches the habit to read heads first; anything else, whole files.
     bool inHead = expected == 1 && ref_file_scan(content.substr(0, kept), strings).result == 1;
-    ASSERT_EQ(habit.matchesInHeads, inHead) << what << " size " << content.size() << " block " << ref_file_scan(content, strings).matchBlock<< " n " << strings.size();
+    ASSERT_EQ(habit.matchesInHeads, inHead) << what;
   }
 }
 

@@ -10,13 +10,24 @@ source "$(dirname "$0")/xvfb.sh"
 export QT_SCALE_FACTOR=2
 unset QT_FONT_DPI  # Qt's own text size: the window is built larger than its archive
 
-openbox >/dev/null 2>&1 &
-wm_pid=$!
+# openbox is started again if it exits before it manages the screen (on a loaded machine it
+# has been seen not to come up once); what it said is shown if it never does.
+start_wm() {
+  openbox >/dev/null 2>>"$work/openbox.err" &
+  wm_pid=$!
+}
+start_wm
 trap 'kill $wm_pid 2>/dev/null || true; cleanup' EXIT
 wm_ready() {  # xprop succeeds also when the property is missing
+  kill -0 "$wm_pid" 2>/dev/null || start_wm
   [[ $(xprop -root _NET_SUPPORTING_WM_CHECK) == *"window id"* ]]
 }
-wait_for "openbox to manage the screen" wm_ready
+for _ in $(seq 200); do wm_ready 2>/dev/null && break; sleep 0.1; done
+if ! wm_ready 2>/dev/null; then
+  echo "FAIL: waited 20 s for openbox to manage the screen (display '$DISPLAY'); openbox said:"
+  sort "$work/openbox.err" | uniq -c | head -n 10
+  exit 1
+fi
 
 # The window's outer box: where its inside is on the screen (xwininfo; xdotool adds the frame
 # to it), grown by the frame's extents around it.

@@ -119,11 +119,11 @@ int32 scan_file(const TempTree& tree, const std::string& content,
   return f_seek(file, list);
 }
 
-// The same file scanned by a walk whose habit reads heads first, and by one whose habit reads
-// whole files: both must give f_seek's answer, and the head they keep is the file's.
+// The file scan_file wrote, scanned by a walk whose habit reads heads first and by one whose
+// habit reads whole files: both must give f_seek's answer, and the head they keep is the file's.
 void expect_habits_agree(const TempTree& tree, const std::string& content,
                          const std::vector<const char*>& strings, int32 expected, const std::string& what) {
-  std::string path = tree.file("scanned", content, "");
+  std::string path = tree.path("scanned");
   BList list;
   for (const char* s : strings) list.AddItem(const_cast<char*>(s));
   SearchStrings ready(list);
